@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// What the core asks of the person in front of the program: prompts and
+// message boxes. The windows answer through dialogs, the command-line tool
+// through its flags and stderr, tests through a scripted fake.
+class Interaction
+{
+public:
+    virtual ~Interaction() = default;
+
+    // A modal prompt with an empty default answer. Returns the typed text,
+    // or the empty text when the user cancels.
+    virtual QString inputBox(const QString& prompt, const QString& title) = 0;
+
+    // A modal message with one OK button and no icon.
+    virtual void messageBox(const QString& text, const QString& title) = 0;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <string>
+
+// The one kind of run-time error of the system: a number and a description.
+// Transforms raise 5 and 6; the database layer raises the driver's own text.
+class RuntimeError : public std::exception
+{
+public:
+    enum Number : int {
+        InvalidProcedureCall = 5,
+        Overflow = 6,
+        TypeMismatch = 13,
+        DatabaseError = -1, // the description carries the driver's text
+    };
+
+    RuntimeError(int number, QString description);
+
+    static RuntimeError invalidProcedureCall();
+    static RuntimeError overflow();
+
+    int number() const noexcept { return m_number; }
+    const QString& description() const noexcept { return m_description; }
+    const char* what() const noexcept override { return m_what.c_str(); }
+
+private:
+    int m_number;
+    QString m_description;
+    std::string m_what;
+};

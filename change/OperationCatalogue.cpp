@@ -1,0 +1,142 @@
+#include "change/OperationCatalogue.h"
+
+#include "app/Interaction.h"
+#include "app/Main.h"
+#include "app/Numeric.h"
+#include "transforms/Fundamental.h"
+
+namespace {
+
+template <class... Fs> struct Overloaded : Fs... {
+    using Fs::operator()...;
+};
+template <class... Fs> Overloaded(Fs...) -> Overloaded<Fs...>;
+
+std::vector<Operation> makeCatalogue()
+{
+    using namespace Fundamental;
+    using P = PromptKind;
+    // The order is the order of the operation list and of caption lookups.
+    return {
+        {QStringLiteral("Remove All Spaces in Selected Field"), P::NoPrompt,
+         ValueTransform(RemoveAllSpaces)},
+        {QStringLiteral("Replace All Spaces in Selected Field With..."), P::ReplacementPrompt,
+         TextTransform(ReplaceAllSpaces)},
+        {QStringLiteral("Remove Extra Spaces at Beginning of Selected Field"), P::NoPrompt,
+         ValueTransform(TrimLeadingSpaces)},
+        {QStringLiteral("Remove Extra Spaces at End of Selected Field"), P::NoPrompt,
+         ValueTransform(TrimTrailingSpaces)},
+        {QStringLiteral(
+             "Remove All Spaces Except for Single Spaces Between Words in Selected Field"),
+         P::NoPrompt, ValueTransform(CollapseSpaces)},
+        {QStringLiteral("Remove Enters (Carriage Returns) in Selected Field"), P::NoPrompt,
+         ValueTransform(RemoveEnters)},
+        {QStringLiteral("Replace Enters (Carriage Returns) in Selected Field With..."),
+         P::ReplacementPrompt, TextTransform(ReplaceEnters)},
+        {QStringLiteral("Remove Tabs in Selected Field"), P::NoPrompt,
+         ValueTransform(RemoveTabs)},
+        {QStringLiteral("Replace Tabs in Selected Field With..."), P::ReplacementPrompt,
+         TextTransform(ReplaceTabs)},
+        {QStringLiteral("Remove Alphabet Character(s) in Selected Field"), P::NoPrompt,
+         ValueTransform(RemoveAlphabet)},
+        {QStringLiteral("Replace Alphabet Character(s) in Selected Field With..."),
+         P::ReplacementPrompt, TextTransform(ReplaceAlphabet)},
+        {QStringLiteral("Remove Numeric Character(s) in Selected Field"), P::NoPrompt,
+         ValueTransform(RemoveNumeric)},
+        {QStringLiteral("Replace Numeric Character(s) in Selected Field With..."),
+         P::ReplacementPrompt, TextTransform(ReplaceNumeric)},
+        {QStringLiteral("Remove Alphanumeric Character(s) in Selected Field"), P::NoPrompt,
+         ValueTransform(RemoveAlphanumeric)},
+        {QStringLiteral("Replace Alphanumeric Character(s) in Selected Field With..."),
+         P::ReplacementPrompt, TextTransform(ReplaceAlphanumeric)},
+        {QStringLiteral("Remove Non-Alphanumeric Character(s) in Selected Field"), P::NoPrompt,
+         ValueTransform(RemoveNonAlphanumeric)},
+        {QStringLiteral("Replace Non-Alphanumeric Character(s) in Selected Field With..."),
+         P::ReplacementPrompt, TextTransform(ReplaceNonAlphanumeric)},
+        {QStringLiteral("Remove User-Defined Character(s) in Selected Field"),
+         P::UserTextPrompt, TextTransform(RemoveText)},
+        {QStringLiteral("Replace User-Defined Character(s) in Selected Field With..."),
+         P::FindReplacePrompts, TwoTextTransform(ReplaceText)},
+        {QStringLiteral("Remove All Text After User-Defined Character(s) in Selected Field"),
+         P::UserTextPrompt, TextTransform(RemoveTextAfter)},
+        {QStringLiteral(
+             "Replace All Text After User-Defined Character(s) in Selected Field With..."),
+         P::FindReplacePrompts, TwoTextTransform(ReplaceTextAfter)},
+        {QStringLiteral("Remove All Text Before User-Defined Character(s) in Selected Field"),
+         P::UserTextPrompt, TextTransform(RemoveTextBefore)},
+        {QStringLiteral(
+             "Replace All Text Before User-Defined Character(s) in Selected Field With..."),
+         P::FindReplacePrompts, TwoTextTransform(ReplaceTextBefore)},
+        {QStringLiteral("Remove First x Character(s) in Selected Field"), P::NumberPrompt,
+         CountTransform(RemoveFirstChars)},
+        {QStringLiteral("Remove Last x Character(s) in Selected Field"), P::NumberPrompt,
+         CountTransform(RemoveLastChars)},
+        {QStringLiteral("Remove All Text After x Position in Field"), P::NumberPrompt,
+         CountTransform(KeepFirstChars)},
+        {QStringLiteral("Remove All Text Before x Position in Field"), P::NumberPrompt,
+         CountTransform(RemoveTextBeforePosition)},
+    };
+}
+
+} // namespace
+
+const std::vector<Operation>& OperationCatalogue()
+{
+    static const std::vector<Operation> catalogue = makeCatalogue();
+    return catalogue;
+}
+
+const Operation* FindOperation(const QString& caption)
+{
+    for (const Operation& operation : OperationCatalogue()) {
+        if (operation.caption == caption) // exact: 16-bit codes, case, no trimming
+            return &operation;
+    }
+    return nullptr;
+}
+
+std::optional<OperationParameters> AskParameters(const Operation& operation, Interaction& ui)
+{
+    const QString title = Main::ApplicationTitle();
+    OperationParameters parameters;
+    switch (operation.promptKind) {
+    case PromptKind::NoPrompt:
+        return parameters;
+    case PromptKind::ReplacementPrompt:
+        parameters.firstText = ui.inputBox(Prompts::ReplaceWith, title);
+        break;
+    case PromptKind::UserTextPrompt:
+        parameters.firstText = ui.inputBox(Prompts::UserDefined, title);
+        break;
+    case PromptKind::FindReplacePrompts:
+        // The second prompt is shown even when the first answer was empty.
+        parameters.firstText = ui.inputBox(Prompts::FindWhat, title);
+        parameters.secondText = ui.inputBox(Prompts::ReplaceWith, title);
+        break;
+    case PromptKind::NumberPrompt:
+        parameters.numberAnswer = ui.inputBox(Prompts::EnterNumber, title);
+        if (!Main::IsNumeric(parameters.numberAnswer)) {
+            ui.messageBox(Prompts::MustEnterNumber, title);
+            return std::nullopt;
+        }
+        return parameters;
+    }
+    if (parameters.firstText.isEmpty())
+        return std::nullopt;
+    return parameters;
+}
+
+QString ComputeNewValue(const Operation& operation, const OperationParameters& parameters,
+                        const QString& value)
+{
+    return std::visit(
+        Overloaded{
+            [&](ValueTransform f) { return f(value); },
+            [&](TextTransform f) { return f(value, parameters.firstText); },
+            [&](TwoTextTransform f) {
+                return f(value, parameters.firstText, parameters.secondText);
+            },
+            [&](CountTransform f) { return f(value, Main::ToInteger16(parameters.numberAnswer)); },
+        },
+        operation.transform);
+}
