@@ -16,4 +16,14 @@ public:
 
     // A modal message with one OK button and no icon.
     virtual void messageBox(const QString& text, const QString& title) = 0;
+
+    // A modal message with one OK button and the warning icon (the error report).
+    virtual void warningBox(const QString& text, const QString& title) = 0;
+};
+
+// The mouse pointer values of a window.
+enum class MousePointer : int {
+    Default = 0,
+    Hourglass = 11,
+    Custom = 99, // the hand cursor, where one was loaded
 };

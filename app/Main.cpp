@@ -4,9 +4,11 @@
 #include <QDir>
 #include <QFileInfo>
 
-namespace Main {
+namespace Main
+{
 
-namespace {
+namespace
+{
 QString& applicationTitle()
 {
     static QString title = MakeApplicationTitle(ProductFullName());
@@ -46,8 +48,8 @@ QString ApplicationTitle()
 
 QString ProgramDirectory()
 {
-    QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
-                                               : QDir::currentPath();
+    QString dir =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
     while (dir.size() > 1 && (dir.endsWith(u'/') || dir.endsWith(u'\\')))
         dir.chop(1);
     return dir;

@@ -4,7 +4,8 @@
 #include <QVariant>
 
 // Small helpers shared by the start-up, the database access and the change run.
-namespace Main {
+namespace Main
+{
 
 // The product's full name: window captions, settings section, source of the title.
 QString ProductFullName();

@@ -5,9 +5,11 @@
 #include <cmath>
 #include <limits>
 
-namespace Main {
+namespace Main
+{
 
-namespace {
+namespace
+{
 
 bool isBlank(QChar c)
 {

@@ -2,11 +2,11 @@
 
 #include <QLocale>
 #include <QString>
-
 #include <optional>
 
 // The numeric test of an answer and its conversion to a 16-bit integer.
-namespace Main {
+namespace Main
+{
 
 // The number a text stands for, or none when the text is not numeric.
 // Accepted: blanks (spaces, tabs) around it, a leading sign, digits with the

@@ -3,8 +3,7 @@
 #include <utility>
 
 RuntimeError::RuntimeError(int number, QString description)
-    : m_number(number), m_description(std::move(description)),
-      m_what(m_description.toStdString())
+    : m_number(number), m_description(std::move(description)), m_what(m_description.toStdString())
 {
 }
 

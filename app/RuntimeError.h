@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <exception>
 #include <string>
 
@@ -14,7 +13,8 @@ public:
         InvalidProcedureCall = 5,
         Overflow = 6,
         TypeMismatch = 13,
-        DatabaseError = -1, // the description carries the driver's text
+        FileAccessError = 75,
+        DriverError = -1, // the description carries the database driver's text
     };
 
     RuntimeError(int number, QString description);

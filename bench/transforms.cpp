@@ -5,21 +5,21 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
-
 #include <cstdio>
 #include <functional>
 #include <vector>
 
 using namespace Fundamental;
 
-namespace {
+namespace
+{
 
 // Messy text: words, runs of spaces, CR LF and lone enters, tabs, digits,
 // punctuation and some non-ASCII letters.
 QString generate(qsizetype length, quint32 seed)
 {
-    static const char16_t pieces[][8] = {u"word", u"  ", u" ", u"\r\n", u"\n", u"\t",
-                                         u"42", u"-",  u"é", u"O'Neil", u"     "};
+    static const char16_t pieces[][8] = {u"word", u"  ", u" ", u"\r\n",   u"\n",   u"\t",
+                                         u"42",   u"-",  u"é", u"O'Neil", u"     "};
     QRandomGenerator random(seed);
     QString text;
     text.reserve(length + 16);

@@ -5,7 +5,8 @@
 #include "app/Numeric.h"
 #include "transforms/Fundamental.h"
 
-namespace {
+namespace
+{
 
 template <class... Fs> struct Overloaded : Fs... {
     using Fs::operator()...;
@@ -33,8 +34,7 @@ std::vector<Operation> makeCatalogue()
          ValueTransform(RemoveEnters)},
         {QStringLiteral("Replace Enters (Carriage Returns) in Selected Field With..."),
          P::ReplacementPrompt, TextTransform(ReplaceEnters)},
-        {QStringLiteral("Remove Tabs in Selected Field"), P::NoPrompt,
-         ValueTransform(RemoveTabs)},
+        {QStringLiteral("Remove Tabs in Selected Field"), P::NoPrompt, ValueTransform(RemoveTabs)},
         {QStringLiteral("Replace Tabs in Selected Field With..."), P::ReplacementPrompt,
          TextTransform(ReplaceTabs)},
         {QStringLiteral("Remove Alphabet Character(s) in Selected Field"), P::NoPrompt,
@@ -53,8 +53,8 @@ std::vector<Operation> makeCatalogue()
          ValueTransform(RemoveNonAlphanumeric)},
         {QStringLiteral("Replace Non-Alphanumeric Character(s) in Selected Field With..."),
          P::ReplacementPrompt, TextTransform(ReplaceNonAlphanumeric)},
-        {QStringLiteral("Remove User-Defined Character(s) in Selected Field"),
-         P::UserTextPrompt, TextTransform(RemoveText)},
+        {QStringLiteral("Remove User-Defined Character(s) in Selected Field"), P::UserTextPrompt,
+         TextTransform(RemoveText)},
         {QStringLiteral("Replace User-Defined Character(s) in Selected Field With..."),
          P::FindReplacePrompts, TwoTextTransform(ReplaceText)},
         {QStringLiteral("Remove All Text After User-Defined Character(s) in Selected Field"),
@@ -79,6 +79,21 @@ std::vector<Operation> makeCatalogue()
 }
 
 } // namespace
+
+int PromptCount(PromptKind kind)
+{
+    switch (kind) {
+    case PromptKind::NoPrompt:
+        return 0;
+    case PromptKind::FindReplacePrompts:
+        return 2;
+    case PromptKind::ReplacementPrompt:
+    case PromptKind::UserTextPrompt:
+    case PromptKind::NumberPrompt:
+        return 1;
+    }
+    return 0;
+}
 
 const std::vector<Operation>& OperationCatalogue()
 {

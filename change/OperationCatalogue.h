@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 #include <variant>
 #include <vector>
@@ -39,13 +38,17 @@ struct OperationParameters {
 };
 
 // The prompt and message texts.
-namespace Prompts {
+namespace Prompts
+{
 inline const QString ReplaceWith = QStringLiteral("Replace With:");
 inline const QString UserDefined = QStringLiteral("Enter User-Defined Character(s):");
 inline const QString FindWhat = QStringLiteral("Find What:");
 inline const QString EnterNumber = QStringLiteral("Enter Number:");
 inline const QString MustEnterNumber = QStringLiteral("Must enter number");
 } // namespace Prompts
+
+// How many prompts an operation of the kind shows.
+int PromptCount(PromptKind kind);
 
 // The 27 operations in the order of the operation list.
 const std::vector<Operation>& OperationCatalogue();

@@ -1,19 +1,24 @@
 #include "cli/Cli.h"
 
+#include "app/ErrorReport.h"
 #include "app/Interaction.h"
 #include "app/RuntimeError.h"
+#include "app/SettingsStore.h"
+#include "change/ChangeRun.h"
 #include "change/OperationCatalogue.h"
 #include "cli/JsonLines.h"
+#include "db/Schema.h"
 
 #include <QByteArray>
 #include <QMap>
-
 #include <cstdio>
 #include <optional>
 
-namespace Cli {
+namespace Cli
+{
 
-namespace {
+namespace
+{
 
 const char Usage[] =
     "Usage:\n"
@@ -24,8 +29,22 @@ const char Usage[] =
     "      answers the operation's next prompt; missing answers are empty.\n"
     "      Reads JSON Lines on stdin (a JSON string or null per line) and\n"
     "      writes {\"new\":...} or {\"error\":{...}} per line on stdout.\n"
+    "  quorvane-cli tables [LOGON]\n"
+    "  quorvane-cli fields --table T [LOGON]\n"
+    "  quorvane-cli preview --table T --field F [LOGON]\n"
+    "      Print the user's tables, a table's fields, a field's first 101 values,\n"
+    "      one JSON string per line.\n"
+    "  quorvane-cli run --table T --field F --operation N [--answer TEXT]... [LOGON]\n"
+    "      Changes every row of the field with the operation, one UPDATE per row;\n"
+    "      prints the refreshed preview on stdout, messages and reports on stderr.\n"
     "\n"
-    "Exit status: 0 done, 2 bad usage or input, 3 operation not applied.\n";
+    "LOGON: --sid SID --user USER; the password comes from the environment\n"
+    "variable QUORVANE_PASSWORD. What is not given is read from the logon the\n"
+    "windows saved. QUORVANE_CONNECTION_STRING, when set, is the connection\n"
+    "string's template (%SID%, %USER%, %PASSWORD%).\n"
+    "\n"
+    "Exit status: 0 done, 1 an error was reported, 2 bad usage or input,\n"
+    "3 operation not applied.\n";
 
 void writeOut(const QByteArray& bytes)
 {
@@ -93,18 +112,6 @@ const Operation* resolveOperation(const QString& name)
     return FindOperation(name);
 }
 
-int promptCount(PromptKind kind)
-{
-    switch (kind) {
-    case PromptKind::NoPrompt: return 0;
-    case PromptKind::FindReplacePrompts: return 2;
-    case PromptKind::ReplacementPrompt:
-    case PromptKind::UserTextPrompt:
-    case PromptKind::NumberPrompt: return 1;
-    }
-    return 0;
-}
-
 // Prompts answered from the command line in order; messages go to stderr.
 class ScriptedAnswers : public Interaction
 {
@@ -117,6 +124,16 @@ public:
     }
 
     void messageBox(const QString& text, const QString&) override { writeErr(text + u'\n'); }
+
+    // The report's full text, its line breaks (CR LF, CR) as the terminal's,
+    // then a blank line.
+    void warningBox(const QString& text, const QString&) override
+    {
+        QString lines = text;
+        lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        lines.replace(u'\r', u'\n');
+        writeErr(lines + QStringLiteral("\n\n"));
+    }
 
 private:
     QStringList m_answers;
@@ -171,25 +188,81 @@ int listOperations(const QStringList& arguments)
     return Success;
 }
 
+const QString OperationOption = QStringLiteral("operation");
+const QString AnswerOption = QStringLiteral("answer");
+const QString TableOption = QStringLiteral("table");
+const QString FieldOption = QStringLiteral("field");
+const QString SidOption = QStringLiteral("sid");
+const QString UserOption = QStringLiteral("user");
+
+// The one value of a required option, or none (after a usage error).
+std::optional<QString> requiredOption(const Options& options, const QString& name, int& exitCode)
+{
+    const QStringList values = options.values.value(name);
+    if (values.size() != 1) {
+        exitCode = usageError(QStringLiteral("exactly one --%1 is needed").arg(name));
+        return std::nullopt;
+    }
+    return values.front();
+}
+
+// The operation named by --operation and its answers, or none (after a usage error).
+const Operation* chosenOperation(const Options& options, QStringList& answers, int& exitCode)
+{
+    const std::optional<QString> name = requiredOption(options, OperationOption, exitCode);
+    if (!name)
+        return nullptr;
+    const Operation* operation = resolveOperation(*name);
+    if (!operation) {
+        exitCode = usageError(QStringLiteral("unknown operation '%1'").arg(*name));
+        return nullptr;
+    }
+    answers = options.values.value(AnswerOption);
+    const int prompts = PromptCount(operation->promptKind);
+    if (answers.size() > prompts) {
+        exitCode = usageError(QStringLiteral("operation '%1' asks %2 question(s), %3 answers given")
+                                  .arg(operation->caption)
+                                  .arg(prompts)
+                                  .arg(answers.size()));
+        return nullptr;
+    }
+    return operation;
+}
+
+// The logon from --sid, --user and QUORVANE_PASSWORD; what is not given
+// comes from the logon the windows saved.
+Logon logonFrom(const Options& options)
+{
+    auto pick = [&](const QString& option, const QString& key) {
+        const QStringList values = options.values.value(option);
+        return values.isEmpty() ? SettingsStore::ReadSetting(key) : values.back();
+    };
+    Logon logon;
+    logon.sid = pick(SidOption, SettingsStore::OracleSID);
+    logon.user = pick(UserOption, SettingsStore::OracleUser);
+    logon.password = qEnvironmentVariableIsSet("QUORVANE_PASSWORD")
+                         ? qEnvironmentVariable("QUORVANE_PASSWORD")
+                         : SettingsStore::ReadSetting(SettingsStore::OraclePassword);
+    return logon;
+}
+
+void writeJsonLines(const QStringList& texts)
+{
+    for (const QString& text : texts)
+        writeOut(JsonLines::quote(text) + '\n');
+    std::fflush(stdout);
+}
+
 int transform(const QStringList& arguments)
 {
-    const QString operationOption = QStringLiteral("operation");
-    const QString answerOption = QStringLiteral("answer");
-    const Options options = parseOptions(arguments, {operationOption, answerOption});
+    const Options options = parseOptions(arguments, {OperationOption, AnswerOption});
     if (!options.error.isEmpty())
         return usageError(options.error);
-    const QStringList operationNames = options.values.value(operationOption);
-    if (operationNames.size() != 1)
-        return usageError(QStringLiteral("'transform' needs exactly one --operation"));
-    const Operation* operation = resolveOperation(operationNames.front());
+    int exitCode = Success;
+    QStringList answers;
+    const Operation* operation = chosenOperation(options, answers, exitCode);
     if (!operation)
-        return usageError(QStringLiteral("unknown operation '%1'").arg(operationNames.front()));
-    const QStringList answers = options.values.value(answerOption);
-    if (answers.size() > promptCount(operation->promptKind))
-        return usageError(QStringLiteral("operation '%1' asks %2 question(s), %3 answers given")
-                              .arg(operation->caption)
-                              .arg(promptCount(operation->promptKind))
-                              .arg(answers.size()));
+        return exitCode;
 
     ScriptedAnswers ui(answers);
     const std::optional<OperationParameters> parameters = AskParameters(*operation, ui);
@@ -203,7 +276,8 @@ int transform(const QStringList& arguments)
         const JsonLines::Value value = JsonLines::parse(*line);
         if (!value.ok) {
             std::fflush(stdout);
-            writeErr(QStringLiteral("quorvane-cli: line %1: %2\n").arg(lineNumber).arg(value.error));
+            writeErr(
+                QStringLiteral("quorvane-cli: line %1: %2\n").arg(lineNumber).arg(value.error));
             return BadUsage;
         }
         try {
@@ -215,6 +289,119 @@ int transform(const QStringList& arguments)
         }
     }
     std::fflush(stdout);
+    return Success;
+}
+
+// tables, fields and preview: one read of the schema, printed as JSON strings.
+int browse(const QString& command, const QStringList& arguments)
+{
+    QStringList allowed = {SidOption, UserOption};
+    if (command != u"tables")
+        allowed << TableOption;
+    if (command == u"preview")
+        allowed << FieldOption;
+    const Options options = parseOptions(arguments, allowed);
+    if (!options.error.isEmpty())
+        return usageError(options.error);
+    int exitCode = Success;
+    std::optional<QString> table;
+    std::optional<QString> field;
+    if (allowed.contains(TableOption) && !(table = requiredOption(options, TableOption, exitCode)))
+        return exitCode;
+    if (allowed.contains(FieldOption) && !(field = requiredOption(options, FieldOption, exitCode)))
+        return exitCode;
+    try {
+        const Logon logon = logonFrom(options);
+        if (command == u"tables")
+            writeJsonLines(Oracle::ListTables(logon));
+        else if (command == u"fields")
+            writeJsonLines(Oracle::ListFields(logon, *table));
+        else
+            writeJsonLines(Oracle::Preview(logon, *table, *field));
+    } catch (const std::exception& error) {
+        writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+        return ErrorReported;
+    }
+    return Success;
+}
+
+// The change run's window, played by the command line: the table, field and
+// operation come from the options, progress goes to stderr, the refreshed
+// preview is kept for stdout.
+class CommandLinePorts : public ChangeRunPorts
+{
+public:
+    CommandLinePorts(Logon logon, QString table, QString field, QString operation)
+        : m_logon(std::move(logon)), m_table(std::move(table)), m_field(std::move(field)),
+          m_operation(std::move(operation))
+    {
+    }
+
+    Logon logon() const override { return m_logon; }
+    QString selectedTable() const override { return m_table; }
+    QString selectedField() const override { return m_field; }
+    int fieldCount() const override { return 1; }
+    QString operationText() const override { return m_operation; }
+
+    void setMousePointer(MousePointer) override {}
+    void setProgress(double percent) override
+    {
+        const int tenth = static_cast<int>(percent / 10.0);
+        if (tenth > m_lastTenth) {
+            m_lastTenth = tenth;
+            writeErr(QStringLiteral("Progress: %1%\n").arg(qRound(percent)));
+        }
+    }
+    void letEventsRun() override {}
+    void clearPreview() override { m_preview.clear(); }
+    void addPreviewEntry(const QString& text) override { m_preview << text; }
+
+    const QStringList& preview() const { return m_preview; }
+
+private:
+    Logon m_logon;
+    QString m_table;
+    QString m_field;
+    QString m_operation;
+    QStringList m_preview;
+    int m_lastTenth = -1;
+};
+
+int runChange(const QStringList& arguments)
+{
+    const Options options = parseOptions(arguments, {TableOption, FieldOption, OperationOption,
+                                                     AnswerOption, SidOption, UserOption});
+    if (!options.error.isEmpty())
+        return usageError(options.error);
+    int exitCode = Success;
+    const std::optional<QString> table = requiredOption(options, TableOption, exitCode);
+    if (!table)
+        return exitCode;
+    const std::optional<QString> field = requiredOption(options, FieldOption, exitCode);
+    if (!field)
+        return exitCode;
+    QStringList answers;
+    const Operation* operation = chosenOperation(options, answers, exitCode);
+    if (!operation)
+        return exitCode;
+
+    Logon logon;
+    try {
+        logon = logonFrom(options);
+    } catch (const std::exception& error) {
+        writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+        return ErrorReported;
+    }
+    CommandLinePorts ports(logon, *table, *field, operation->caption);
+    ScriptedAnswers ui(answers);
+    ChangeRun changeRun(ports, ui);
+    const ChangeRunResult result = changeRun.run();
+    if (result.end == ChangeRunResult::End::Done)
+        writeJsonLines(ports.preview());
+    if (result.reports > 0 || result.end != ChangeRunResult::End::Done)
+        return ErrorReported;
+    if (result.rows > 0 && !result.applied)
+        return NotApplied;
     return Success;
 }
 
@@ -230,6 +417,10 @@ int run(const QStringList& arguments)
         return listOperations(rest);
     if (command == u"transform")
         return transform(rest);
+    if (command == u"tables" || command == u"fields" || command == u"preview")
+        return browse(command, rest);
+    if (command == u"run")
+        return runChange(rest);
     if (command == u"--help" || command == u"-h" || command == u"help") {
         writeOut(QByteArray(Usage));
         return Success;

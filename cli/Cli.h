@@ -4,7 +4,8 @@
 
 // The command-line tool: the operations and transforms of the program for
 // scripts, on the same core as the windows.
-namespace Cli {
+namespace Cli
+{
 
 enum ExitCode : int {
     Success = 0,

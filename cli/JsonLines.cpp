@@ -2,9 +2,11 @@
 
 #include <QStringDecoder>
 
-namespace JsonLines {
+namespace JsonLines
+{
 
-namespace {
+namespace
+{
 
 bool isJsonWhiteSpace(QChar c)
 {
@@ -76,14 +78,30 @@ Value parse(const QByteArray& line)
             return failure(QStringLiteral("unterminated string"));
         const QChar escape = body.at(k++);
         switch (escape.unicode()) {
-        case u'"': value.text.append(u'"'); break;
-        case u'\\': value.text.append(u'\\'); break;
-        case u'/': value.text.append(u'/'); break;
-        case u'b': value.text.append(u'\b'); break;
-        case u'f': value.text.append(u'\f'); break;
-        case u'n': value.text.append(u'\n'); break;
-        case u'r': value.text.append(u'\r'); break;
-        case u't': value.text.append(u'\t'); break;
+        case u'"':
+            value.text.append(u'"');
+            break;
+        case u'\\':
+            value.text.append(u'\\');
+            break;
+        case u'/':
+            value.text.append(u'/');
+            break;
+        case u'b':
+            value.text.append(u'\b');
+            break;
+        case u'f':
+            value.text.append(u'\f');
+            break;
+        case u'n':
+            value.text.append(u'\n');
+            break;
+        case u'r':
+            value.text.append(u'\r');
+            break;
+        case u't':
+            value.text.append(u'\t');
+            break;
         case u'u': {
             if (k + 4 > body.size())
                 return failure(QStringLiteral("incomplete \\u escape"));
@@ -118,14 +136,29 @@ QByteArray quote(const QString& text)
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = text.at(i);
         switch (c.unicode()) {
-        case u'"': out.append(u"\\\""); continue;
-        case u'\\': out.append(u"\\\\"); continue;
-        case u'\b': out.append(u"\\b"); continue;
-        case u'\f': out.append(u"\\f"); continue;
-        case u'\n': out.append(u"\\n"); continue;
-        case u'\r': out.append(u"\\r"); continue;
-        case u'\t': out.append(u"\\t"); continue;
-        default: break;
+        case u'"':
+            out.append(u"\\\"");
+            continue;
+        case u'\\':
+            out.append(u"\\\\");
+            continue;
+        case u'\b':
+            out.append(u"\\b");
+            continue;
+        case u'\f':
+            out.append(u"\\f");
+            continue;
+        case u'\n':
+            out.append(u"\\n");
+            continue;
+        case u'\r':
+            out.append(u"\\r");
+            continue;
+        case u'\t':
+            out.append(u"\\t");
+            continue;
+        default:
+            break;
         }
         const bool pairedHigh = c.isHighSurrogate() && i + 1 < n && text.at(i + 1).isLowSurrogate();
         if (pairedHigh) {

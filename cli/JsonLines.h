@@ -5,7 +5,8 @@
 
 // One line of the command-line tool's input and output: a JSON string, or
 // null for a database Null.
-namespace JsonLines {
+namespace JsonLines
+{
 
 struct Value {
     bool ok = false;

@@ -5,7 +5,8 @@
 #include <array>
 #include <limits>
 
-namespace Fundamental {
+namespace Fundamental
+{
 
 const QString AlphabetCharacters =
     QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
@@ -15,7 +16,8 @@ const QString AlphanumericCharacters =
 const QString AlphanumericSpaceCharacters =
     QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789 ");
 
-namespace {
+namespace
+{
 
 const QChar Space(u' ');
 const QChar Tab(u'\t');
@@ -274,8 +276,7 @@ QString RemoveTextAfter(const QString& value, const QString& delimiter)
     return a == 0 ? value : value.left(a + delimiter.size() - 1);
 }
 
-QString ReplaceTextAfter(const QString& value, const QString& delimiter,
-                         const QString& replacement)
+QString ReplaceTextAfter(const QString& value, const QString& delimiter, const QString& replacement)
 {
     const qsizetype a = DelimiterPosition(value, delimiter);
     return a == 0 ? value : value.left(a + delimiter.size() - 1) + replacement;

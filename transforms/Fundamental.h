@@ -6,13 +6,14 @@
 // answers) to its new value. A text is a sequence of 16-bit code units; every
 // comparison is exact (same code, case-sensitive, no locale rules). Positions
 // in the comments count from 1.
-namespace Fundamental {
+namespace Fundamental
+{
 
 // The character sets of the class transforms, exactly in this order.
-extern const QString AlphabetCharacters;            // A-Z a-z (52)
-extern const QString NumericCharacters;             // 0-9 (10)
-extern const QString AlphanumericCharacters;        // A-Z a-z 0-9 (62)
-extern const QString AlphanumericSpaceCharacters;   // A-Z a-z 0-9 and U+0020 (63)
+extern const QString AlphabetCharacters;          // A-Z a-z (52)
+extern const QString NumericCharacters;           // 0-9 (10)
+extern const QString AlphanumericCharacters;      // A-Z a-z 0-9 (62)
+extern const QString AlphanumericSpaceCharacters; // A-Z a-z 0-9 and U+0020 (63)
 
 // Replace-all rule: scan from the start; where `search` matches, emit
 // `replacement` and continue behind the match, else emit the character.

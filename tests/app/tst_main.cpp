@@ -21,20 +21,24 @@ void TestMain::applicationTitle_data()
     QTest::addColumn<QString>("fullName");
     QTest::addColumn<QString>("title");
 
-    QTest::newRow("one word is kept whole") << "Quorvane" << "Quorvane";
+    QTest::newRow("one word is kept whole") << "Quorvane"
+                                            << "Quorvane";
     QTest::newRow("three short words keep the first two") << "Quorvane Data Cleaner"
                                                           << "Quorvane Data";
-    QTest::newRow("two words keep the first") << "Quorvane Cleaner" << "Quorvane";
+    QTest::newRow("two words keep the first") << "Quorvane Cleaner"
+                                              << "Quorvane";
     // 60 characters; the 40th falls inside "Twelve".
     QTest::newRow("sixty characters end at the last whole word within forty")
         << "Alpha Bravo Charlie Delta Echo Foxtrot Twelve Hotel India Ju"
         << "Alpha Bravo Charlie Delta Echo Foxtrot";
-    QTest::newRow("a trailing blank is cut first") << "Quorvane " << "Quorvane";
+    QTest::newRow("a trailing blank is cut first") << "Quorvane "
+                                                   << "Quorvane";
     QTest::newRow("no blank and too long keeps the first forty")
         << QString(45, u'x') << QString(40, u'x');
     QTest::newRow("a first word longer than forty keeps its first forty")
         << QString(50, u'y') + " tail" << QString(40, u'y');
-    QTest::newRow("tab is no blank to cut at") << "Quorvane\tData" << "Quorvane\tData";
+    QTest::newRow("tab is no blank to cut at") << "Quorvane\tData"
+                                               << "Quorvane\tData";
     QTest::newRow("characters are counted, not bytes")
         << QString(39, u'é') + " ab c" << QString(39, u'é');
 }

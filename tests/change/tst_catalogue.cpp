@@ -3,37 +3,13 @@
 #include "app/Numeric.h"
 #include "app/RuntimeError.h"
 #include "change/OperationCatalogue.h"
+#include "tests/support/ScriptedInteraction.h"
 
 #include <QTest>
-
 #include <optional>
 
-namespace {
-
-// Answers prompts from a script and records everything that was shown.
-class ScriptedInteraction : public Interaction
+namespace
 {
-public:
-    explicit ScriptedInteraction(QStringList answers) : answers(std::move(answers)) {}
-
-    QString inputBox(const QString& prompt, const QString& title) override
-    {
-        prompts << prompt;
-        titles << title;
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    }
-
-    void messageBox(const QString& text, const QString& title) override
-    {
-        messages << text;
-        titles << title;
-    }
-
-    QStringList answers;
-    QStringList prompts;
-    QStringList messages;
-    QStringList titles;
-};
 
 const Operation& operation(int number)
 {
@@ -155,36 +131,45 @@ void TestCatalogue::askParameters_data()
     const QString enterNumber = "Enter Number:";
     const QStringList none;
 
-    QTest::newRow("no prompt asks nothing") << 1 << none << none << none << true << "" << "";
-    QTest::newRow("replacement answered") << 2 << QStringList{"_"} << QStringList{replaceWith}
-                                          << none << true << "_" << "";
+    QTest::newRow("no prompt asks nothing") << 1 << none << none << none << true << ""
+                                            << "";
+    QTest::newRow("replacement answered")
+        << 2 << QStringList{"_"} << QStringList{replaceWith} << none << true << "_"
+        << "";
     QTest::newRow("replacement cancelled, no message")
-        << 2 << QStringList{""} << QStringList{replaceWith} << none << false << "" << "";
+        << 2 << QStringList{""} << QStringList{replaceWith} << none << false << ""
+        << "";
     QTest::newRow("replacement blank is an answer")
-        << 9 << QStringList{" "} << QStringList{replaceWith} << none << true << " " << "";
+        << 9 << QStringList{" "} << QStringList{replaceWith} << none << true << " "
+        << "";
     QTest::newRow("user text apostrophe passes unchanged")
-        << 18 << QStringList{"'"} << QStringList{userDefined} << none << true << "'" << "";
-    QTest::newRow("delimiter cancelled") << 20 << QStringList{""} << QStringList{userDefined}
-                                         << none << false << "" << "";
+        << 18 << QStringList{"'"} << QStringList{userDefined} << none << true << "'"
+        << "";
+    QTest::newRow("delimiter cancelled")
+        << 20 << QStringList{""} << QStringList{userDefined} << none << false << ""
+        << "";
     QTest::newRow("find empty still asks the replacement, not applied")
-        << 19 << QStringList{"", "x"} << QStringList{findWhat, replaceWith} << none << false
-        << "" << "x";
+        << 19 << QStringList{"", "x"} << QStringList{findWhat, replaceWith} << none << false << ""
+        << "x";
     QTest::newRow("find answered, empty replacement applied")
-        << 19 << QStringList{"ab", ""} << QStringList{findWhat, replaceWith} << none << true
-        << "ab" << "";
-    QTest::newRow("delimiter and replacement") << 23 << QStringList{"=", "K"}
-                                               << QStringList{findWhat, replaceWith} << none
-                                               << true << "=" << "K";
+        << 19 << QStringList{"ab", ""} << QStringList{findWhat, replaceWith} << none << true << "ab"
+        << "";
+    QTest::newRow("delimiter and replacement")
+        << 23 << QStringList{"=", "K"} << QStringList{findWhat, replaceWith} << none << true << "="
+        << "K";
     QTest::newRow("number not numeric") << 24 << QStringList{"abc"} << QStringList{enterNumber}
-                                        << QStringList{"Must enter number"} << false << "" << "";
+                                        << QStringList{"Must enter number"} << false << ""
+                                        << "";
     QTest::newRow("number cancelled is not numeric")
         << 25 << QStringList{""} << QStringList{enterNumber} << QStringList{"Must enter number"}
-        << false << "" << "";
-    QTest::newRow("number with blanks around") << 26 << QStringList{" 3 "}
-                                               << QStringList{enterNumber} << none << true << ""
-                                               << "";
+        << false << ""
+        << "";
+    QTest::newRow("number with blanks around")
+        << 26 << QStringList{" 3 "} << QStringList{enterNumber} << none << true << ""
+        << "";
     QTest::newRow("number out of range is still numeric")
-        << 27 << QStringList{"40000"} << QStringList{enterNumber} << none << true << "" << "";
+        << 27 << QStringList{"40000"} << QStringList{enterNumber} << none << true << ""
+        << "";
 }
 
 void TestCatalogue::askParameters()
@@ -219,34 +204,62 @@ void TestCatalogue::numericTest_data()
     QTest::addColumn<bool>("numeric");
     QTest::addColumn<double>("value");
 
-    QTest::newRow("digits") << "C" << "3" << true << 3.0;
-    QTest::newRow("blanks and tabs around") << "C" << " \t3 " << true << 3.0;
-    QTest::newRow("plus sign") << "C" << "+7" << true << 7.0;
-    QTest::newRow("minus sign") << "C" << "-7" << true << -7.0;
-    QTest::newRow("decimal point") << "C" << "2.5" << true << 2.5;
-    QTest::newRow("no digit before the point") << "C" << ".5" << true << 0.5;
-    QTest::newRow("no digit after the point") << "C" << "5." << true << 5.0;
-    QTest::newRow("exponent") << "C" << "1e3" << true << 1000.0;
-    QTest::newRow("exponent with sign") << "C" << "-2.5E+2" << true << -250.0;
-    QTest::newRow("negative exponent") << "C" << "25e-1" << true << 2.5;
-    QTest::newRow("grouping") << "en_US" << "1,000" << true << 1000.0;
-    QTest::newRow("german decimal comma") << "de_DE" << "2,5" << true << 2.5;
-    QTest::newRow("german grouping full stop") << "de_DE" << "1.000" << true << 1000.0;
-    QTest::newRow("empty") << "C" << "" << false << 0.0;
-    QTest::newRow("blanks only") << "C" << "   " << false << 0.0;
-    QTest::newRow("letters") << "C" << "abc" << false << 0.0;
-    QTest::newRow("sign only") << "C" << "-" << false << 0.0;
-    QTest::newRow("point only") << "C" << "." << false << 0.0;
-    QTest::newRow("exponent without digits") << "C" << "1e" << false << 0.0;
-    QTest::newRow("exponent without mantissa") << "C" << "e3" << false << 0.0;
-    QTest::newRow("two signs") << "C" << "--1" << false << 0.0;
-    QTest::newRow("blank inside") << "C" << "1 2" << false << 0.0;
-    QTest::newRow("two points") << "C" << "1.2.3" << false << 0.0;
-    QTest::newRow("trailing letters") << "C" << "3x" << false << 0.0;
-    QTest::newRow("infinity word") << "C" << "inf" << false << 0.0;
-    QTest::newRow("not a number word") << "C" << "nan" << false << 0.0;
-    QTest::newRow("hexadecimal") << "C" << "0x10" << false << 0.0;
-    QTest::newRow("grouping before the first digit") << "en_US" << ",5" << false << 0.0;
+    QTest::newRow("digits") << "C"
+                            << "3" << true << 3.0;
+    QTest::newRow("blanks and tabs around") << "C"
+                                            << " \t3 " << true << 3.0;
+    QTest::newRow("plus sign") << "C"
+                               << "+7" << true << 7.0;
+    QTest::newRow("minus sign") << "C"
+                                << "-7" << true << -7.0;
+    QTest::newRow("decimal point") << "C"
+                                   << "2.5" << true << 2.5;
+    QTest::newRow("no digit before the point") << "C"
+                                               << ".5" << true << 0.5;
+    QTest::newRow("no digit after the point") << "C"
+                                              << "5." << true << 5.0;
+    QTest::newRow("exponent") << "C"
+                              << "1e3" << true << 1000.0;
+    QTest::newRow("exponent with sign") << "C"
+                                        << "-2.5E+2" << true << -250.0;
+    QTest::newRow("negative exponent") << "C"
+                                       << "25e-1" << true << 2.5;
+    QTest::newRow("grouping") << "en_US"
+                              << "1,000" << true << 1000.0;
+    QTest::newRow("german decimal comma") << "de_DE"
+                                          << "2,5" << true << 2.5;
+    QTest::newRow("german grouping full stop") << "de_DE"
+                                               << "1.000" << true << 1000.0;
+    QTest::newRow("empty") << "C"
+                           << "" << false << 0.0;
+    QTest::newRow("blanks only") << "C"
+                                 << "   " << false << 0.0;
+    QTest::newRow("letters") << "C"
+                             << "abc" << false << 0.0;
+    QTest::newRow("sign only") << "C"
+                               << "-" << false << 0.0;
+    QTest::newRow("point only") << "C"
+                                << "." << false << 0.0;
+    QTest::newRow("exponent without digits") << "C"
+                                             << "1e" << false << 0.0;
+    QTest::newRow("exponent without mantissa") << "C"
+                                               << "e3" << false << 0.0;
+    QTest::newRow("two signs") << "C"
+                               << "--1" << false << 0.0;
+    QTest::newRow("blank inside") << "C"
+                                  << "1 2" << false << 0.0;
+    QTest::newRow("two points") << "C"
+                                << "1.2.3" << false << 0.0;
+    QTest::newRow("trailing letters") << "C"
+                                      << "3x" << false << 0.0;
+    QTest::newRow("infinity word") << "C"
+                                   << "inf" << false << 0.0;
+    QTest::newRow("not a number word") << "C"
+                                       << "nan" << false << 0.0;
+    QTest::newRow("hexadecimal") << "C"
+                                 << "0x10" << false << 0.0;
+    QTest::newRow("grouping before the first digit") << "en_US"
+                                                     << ",5" << false << 0.0;
 }
 
 void TestCatalogue::numericTest()
@@ -266,7 +279,7 @@ void TestCatalogue::numericTest()
 void TestCatalogue::numberConversion_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("x");         // when no error
+    QTest::addColumn<int>("x");           // when no error
     QTest::addColumn<int>("errorNumber"); // 0: none
 
     QTest::newRow("half rounds to even below") << "2.5" << 2 << 0;
@@ -313,39 +326,64 @@ void TestCatalogue::newValue_data()
     // One row per operation: each caption reaches its own transform, with the
     // answers in the right places.
     const QStringList none;
-    QTest::newRow("1 removes spaces") << 1 << none << "a b  c" << "abc";
-    QTest::newRow("2 replaces spaces") << 2 << QStringList{"_"} << "a b" << "a_b";
-    QTest::newRow("3 trims the start") << 3 << none << "  a b " << "a b ";
-    QTest::newRow("4 trims the end") << 4 << none << " a b  " << " a b";
-    QTest::newRow("5 collapses spaces") << 5 << none << "  it's  ok " << "it's ok";
-    QTest::newRow("6 enters become spaces") << 6 << none << "a\r\nb" << "a  b";
-    QTest::newRow("7 replaces enters") << 7 << QStringList{"|"} << "a\r\nb" << "a||b";
-    QTest::newRow("8 removes tabs") << 8 << none << "a\tb\t" << "ab";
-    QTest::newRow("9 replaces tabs") << 9 << QStringList{"    "} << "a\tb" << "a    b";
-    QTest::newRow("10 removes letters") << 10 << none << "Ab-1" << "-1";
-    QTest::newRow("11 replaces letters") << 11 << QStringList{"X"} << "ab1 c" << "XX1 X";
-    QTest::newRow("12 removes digits") << 12 << none << "a12b" << "ab";
-    QTest::newRow("13 replaces digits") << 13 << QStringList{"#"} << "a12b" << "a##b";
-    QTest::newRow("14 removes letters and digits") << 14 << none << "a1 - b2" << " - ";
-    QTest::newRow("15 replaces letters and digits") << 15 << QStringList{"*"} << "a1-" << "**-";
-    QTest::newRow("16 keeps only letters and digits") << 16 << none << "a1 - b2" << "a1b2";
+    QTest::newRow("1 removes spaces") << 1 << none << "a b  c"
+                                      << "abc";
+    QTest::newRow("2 replaces spaces") << 2 << QStringList{"_"} << "a b"
+                                       << "a_b";
+    QTest::newRow("3 trims the start") << 3 << none << "  a b "
+                                       << "a b ";
+    QTest::newRow("4 trims the end") << 4 << none << " a b  "
+                                     << " a b";
+    QTest::newRow("5 collapses spaces") << 5 << none << "  it's  ok "
+                                        << "it's ok";
+    QTest::newRow("6 enters become spaces") << 6 << none << "a\r\nb"
+                                            << "a  b";
+    QTest::newRow("7 replaces enters") << 7 << QStringList{"|"} << "a\r\nb"
+                                       << "a||b";
+    QTest::newRow("8 removes tabs") << 8 << none << "a\tb\t"
+                                    << "ab";
+    QTest::newRow("9 replaces tabs") << 9 << QStringList{"    "} << "a\tb"
+                                     << "a    b";
+    QTest::newRow("10 removes letters") << 10 << none << "Ab-1"
+                                        << "-1";
+    QTest::newRow("11 replaces letters") << 11 << QStringList{"X"} << "ab1 c"
+                                         << "XX1 X";
+    QTest::newRow("12 removes digits") << 12 << none << "a12b"
+                                       << "ab";
+    QTest::newRow("13 replaces digits") << 13 << QStringList{"#"} << "a12b"
+                                        << "a##b";
+    QTest::newRow("14 removes letters and digits") << 14 << none << "a1 - b2"
+                                                   << " - ";
+    QTest::newRow("15 replaces letters and digits") << 15 << QStringList{"*"} << "a1-"
+                                                    << "**-";
+    QTest::newRow("16 keeps only letters and digits") << 16 << none << "a1 - b2"
+                                                      << "a1b2";
     QTest::newRow("17 replaces the rest, keeps spaces") << 17 << QStringList{"_"} << "a1 - b2"
                                                         << "a1 _ b2";
-    QTest::newRow("18 removes the user text") << 18 << QStringList{"ca"} << "abcabc" << "abbc";
-    QTest::newRow("19 find and replace") << 19 << QStringList{"ab", ""} << "xaby" << "xy";
-    QTest::newRow("20 removes after the delimiter") << 20 << QStringList{"-"} << "a-b-c" << "a-";
+    QTest::newRow("18 removes the user text") << 18 << QStringList{"ca"} << "abcabc"
+                                              << "abbc";
+    QTest::newRow("19 find and replace") << 19 << QStringList{"ab", ""} << "xaby"
+                                         << "xy";
+    QTest::newRow("20 removes after the delimiter") << 20 << QStringList{"-"} << "a-b-c"
+                                                    << "a-";
     QTest::newRow("21 replaces after the delimiter") << 21 << QStringList{"-", "Z"} << "a-b-c"
                                                      << "a-Z";
     QTest::newRow("22 removes before the delimiter") << 22 << QStringList{"="} << "key=val=x"
                                                      << "=val=x";
     QTest::newRow("23 replaces before the delimiter") << 23 << QStringList{"=", "K"} << "key=val"
                                                       << "K=val";
-    QTest::newRow("24 removes the first x") << 24 << QStringList{"2"} << "abcdef" << "cdef";
-    QTest::newRow("25 removes the last x") << 25 << QStringList{"2"} << "abcdef" << "abcd";
-    QTest::newRow("26 keeps the first x") << 26 << QStringList{"2"} << "abcdef" << "ab";
-    QTest::newRow("26 with zero keeps nothing") << 26 << QStringList{"0"} << "abc" << "";
-    QTest::newRow("27 removes up to position x") << 27 << QStringList{"2"} << "abcdef" << "cdef";
-    QTest::newRow("24 with a rounded answer") << 24 << QStringList{"2.5"} << "abcdef" << "cdef";
+    QTest::newRow("24 removes the first x") << 24 << QStringList{"2"} << "abcdef"
+                                            << "cdef";
+    QTest::newRow("25 removes the last x") << 25 << QStringList{"2"} << "abcdef"
+                                           << "abcd";
+    QTest::newRow("26 keeps the first x") << 26 << QStringList{"2"} << "abcdef"
+                                          << "ab";
+    QTest::newRow("26 with zero keeps nothing") << 26 << QStringList{"0"} << "abc"
+                                                << "";
+    QTest::newRow("27 removes up to position x") << 27 << QStringList{"2"} << "abcdef"
+                                                 << "cdef";
+    QTest::newRow("24 with a rounded answer") << 24 << QStringList{"2.5"} << "abcdef"
+                                              << "cdef";
 }
 
 void TestCatalogue::newValue()

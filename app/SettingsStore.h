@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// The per-user store of the last logon: texts under organization "Brenlow",
+// application "Quorvane" (the registry on Windows, a config file elsewhere).
+// No cache: every read and write goes to the store.
+namespace SettingsStore
+{
+
+inline const QString OracleSID = QStringLiteral("OracleSID");
+inline const QString OracleUser = QStringLiteral("OracleUser");
+inline const QString OraclePassword = QStringLiteral("OraclePassword");
+
+// The stored text of the key, or the default when the key was never written.
+// Throws RuntimeError when the store cannot be read.
+QString ReadSetting(const QString& key, const QString& defaultValue = QString());
+
+// Stores the text, an empty one included. Throws RuntimeError when the store
+// cannot be written.
+void WriteSetting(const QString& key, const QString& text);
+
+} // namespace SettingsStore

@@ -1,0 +1,259 @@
+#include "change/ChangeRun.h"
+
+#include "app/ErrorReport.h"
+#include "app/Main.h"
+#include "app/RuntimeError.h"
+#include "change/OperationCatalogue.h"
+#include "db/Schema.h"
+
+#include <QSqlError>
+#include <optional>
+#include <vector>
+
+namespace
+{
+
+// The steps before the operations' own: 100 to 122; the first test is 124.
+constexpr int FirstOperationTest = 124;
+// The refill and the close after the last operation.
+constexpr int CloseRows = 646;
+constexpr int ReopenRows = 648;
+constexpr int ClearPreview = 650;
+constexpr int RefillHourglass = 652;
+constexpr int RefillCountStart = 654;
+constexpr int RefillField = 656;
+constexpr int RefillFirstEvents = 658;
+constexpr int RefillLoopTest = 660;
+constexpr int RefillEvents = 662;
+constexpr int RefillAddEntry = 664;
+constexpr int RefillNextRow = 666;
+constexpr int RefillCount = 668;
+constexpr int CloseRefill = 672;
+constexpr int DefaultPointer = 674;
+constexpr int DoneMessage = 678;
+constexpr int PleaseSelectField = 680;
+
+// Numeric test and empty test for number prompts; the empty test otherwise.
+int answerTestCount(PromptKind kind)
+{
+    switch (kind) {
+    case PromptKind::NoPrompt:
+        return 0;
+    case PromptKind::NumberPrompt:
+        return 2;
+    default:
+        return 1;
+    }
+}
+
+struct Row {
+    QString value;   // the field's text; a Null reads as the empty text
+    QString locator; // where the row is
+};
+
+class RunningFlag
+{
+public:
+    explicit RunningFlag(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~RunningFlag() { m_flag = false; }
+
+private:
+    bool& m_flag;
+};
+
+} // namespace
+
+OperationSteps StepsOfOperation(int number)
+{
+    const auto& catalogue = OperationCatalogue();
+    int next = FirstOperationTest;
+    for (int k = 1; k <= static_cast<int>(catalogue.size()); ++k) {
+        const PromptKind kind = catalogue.at(static_cast<size_t>(k - 1)).promptKind;
+        OperationSteps steps;
+        steps.test = next;
+        steps.firstPrompt = steps.test + 2;
+        const int afterTests = steps.firstPrompt + 2 * (PromptCount(kind) + answerTestCount(kind));
+        steps.loopHead = afterTests;
+        steps.newValue = steps.loopHead + 2;
+        steps.progress = steps.newValue + 2;
+        steps.statement = steps.progress + 2;
+        steps.update = steps.statement + 2;
+        steps.nextRow = steps.update + 2;
+        steps.loopEnd = steps.nextRow + 2;
+        steps.mustEnterNumber = kind == PromptKind::NumberPrompt ? steps.loopEnd + 2 : 0;
+        steps.last = steps.mustEnterNumber ? steps.mustEnterNumber : steps.loopEnd;
+        if (k == number)
+            return steps;
+        next = steps.last + 2;
+    }
+    return {};
+}
+
+QString BuildRowUpdateStatement(const QString& table, const QString& field, const QString& rowValue,
+                                const QString& newValue, const QString& locatorColumn,
+                                const QString& locatorValue)
+{
+    using Oracle::QuoteIdentifier;
+    using Oracle::QuoteSqlLiteral;
+    return QStringLiteral("UPDATE ") + QuoteIdentifier(table) + QStringLiteral(" SET ") +
+           QuoteIdentifier(field) + QStringLiteral(" = REPLACE(") + QuoteIdentifier(field) +
+           QStringLiteral(", '") + QuoteSqlLiteral(rowValue) + QStringLiteral("', '") +
+           QuoteSqlLiteral(newValue) + QStringLiteral("')") + QStringLiteral(" WHERE ") +
+           locatorColumn + QStringLiteral(" = '") + QuoteSqlLiteral(locatorValue) +
+           QStringLiteral("'");
+}
+
+ChangeRun::ChangeRun(ChangeRunPorts& ports, Interaction& ui) : m_ports(ports), m_ui(ui) {}
+
+ChangeRunResult ChangeRun::run()
+{
+    ChangeRunResult result;
+    if (m_running)
+        return result; // a click that arrived while a run lets events run
+    const RunningFlag running(m_running);
+    const QString title = Main::ApplicationTitle();
+    StepRunner steps(m_ui, QStringLiteral("Form2"), QStringLiteral("PushButton1_Click"));
+    auto finish = [&](ChangeRunResult::End end) {
+        result.end = end;
+        result.reports = steps.reportCount();
+        return result;
+    };
+    auto endWithDefaultPointer = [&]() {
+        steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+        return finish(ChangeRunResult::End::Failed);
+    };
+
+    std::unique_ptr<Oracle::Connection> connection;
+    steps.step(100, [&] {
+        connection = std::make_unique<Oracle::Connection>(Oracle::ConnectionProperty::ClientCursor);
+    });
+    steps.step(102, [] {}); // the rows are read into a snapshot at 112
+
+    if (m_ports.fieldCount() == 0) { // 104
+        steps.step(PleaseSelectField,
+                   [&] { m_ui.messageBox(QStringLiteral("Please select a field."), title); });
+        return finish(ChangeRunResult::End::NoField);
+    }
+    steps.step(106, [&] { m_ports.setMousePointer(MousePointer::Hourglass); });
+    steps.step(108, [] {}); // client-side cursor: the snapshot knows its row count
+
+    // Without a connection or its rows every later step would fail in turn:
+    // one report, then the run ends.
+    if (!connection || !steps.step(110, [&] { connection->open(m_ports.logon()); }))
+        return endWithDefaultPointer();
+
+    std::vector<Row> rows;
+    const bool snapshotTaken = steps.step(112, [&] {
+        const QString locator = connection->rowLocatorColumn();
+        QSqlQuery query = connection->select(
+            QStringLiteral("SELECT ") + Oracle::QuoteIdentifier(m_ports.selectedField()) +
+            QStringLiteral(", ") + locator + QStringLiteral(" FROM ") +
+            Oracle::QuoteIdentifier(m_ports.selectedTable()));
+        while (query.next()) {
+            rows.push_back(
+                {Main::ValueOrDefault(query.value(0), QString()), query.value(1).toString()});
+        }
+        if (query.lastError().isValid())
+            throw RuntimeError(RuntimeError::DriverError, Oracle::DriverMessage(query.lastError()));
+    });
+    if (!snapshotTaken)
+        return endWithDefaultPointer();
+    result.rows = static_cast<int>(rows.size());
+
+    const int n = static_cast<int>(rows.size()) - 1; // 120
+    if (!rows.empty()) {                             // 122
+        const auto& catalogue = OperationCatalogue();
+        const Operation* operation = nullptr;
+        OperationSteps opSteps;
+        for (int k = 1; k <= static_cast<int>(catalogue.size()) && !operation; ++k) {
+            const OperationSteps candidate = StepsOfOperation(k);
+            const Operation& entry = catalogue.at(static_cast<size_t>(k - 1));
+            if (steps.condition(candidate.test,
+                                [&] { return entry.caption == m_ports.operationText(); })) {
+                operation = &entry;
+                opSteps = candidate;
+            }
+        }
+        std::optional<OperationParameters> parameters;
+        if (operation) {
+            steps.step(opSteps.firstPrompt, [&] { parameters = AskParameters(*operation, m_ui); });
+        }
+        result.applied = parameters.has_value();
+
+        if (parameters) {
+            for (int i = 0; i <= n; ++i) {
+                const Row& row = rows[static_cast<size_t>(i)];
+                steps.step(opSteps.loopHead, [] {});
+                QString newValue;
+                const bool computed = steps.step(opSteps.newValue, [&] {
+                    newValue = ComputeNewValue(*operation, *parameters, row.value);
+                });
+                if (!computed && steps.lastErrorNumber() == RuntimeError::Overflow) {
+                    // The number answer does not convert: no row would fare better.
+                    ++result.rowsNotComputed;
+                    break;
+                }
+                steps.step(opSteps.progress,
+                           [&] { m_ports.setProgress(double(i + 1) / double(n + 1) * 100.0); });
+                if (!computed) {
+                    ++result.rowsNotComputed;
+                } else if (newValue == row.value) {
+                    ++result.rowsUnchanged;
+                } else {
+                    const bool sent = steps.step(opSteps.statement, [&] {
+                        connection->execute(BuildRowUpdateStatement(
+                            m_ports.selectedTable(), m_ports.selectedField(), row.value, newValue,
+                            connection->rowLocatorColumn(), row.locator));
+                    });
+                    ++(sent ? result.statementsSent : result.statementsFailed);
+                }
+                steps.step(opSteps.update, [] {});
+                steps.step(opSteps.nextRow, [] {});
+                steps.step(opSteps.loopEnd, [] {});
+            }
+        }
+    }
+
+    // Refill the preview over the run's connection.
+    steps.step(CloseRows, [&] { rows.clear(); });
+    std::optional<QSqlQuery> refill;
+    if (!steps.step(ReopenRows, [&] {
+            refill = connection->select(
+                Oracle::ColumnQuery(m_ports.selectedTable(), m_ports.selectedField()));
+        })) {
+        return endWithDefaultPointer(); // the preview keeps what it showed
+    }
+    steps.step(ClearPreview, [&] { m_ports.clearPreview(); });
+    steps.step(RefillHourglass, [&] { m_ports.setMousePointer(MousePointer::Hourglass); });
+    int k = 0;
+    steps.step(RefillCountStart, [] {});
+    steps.step(RefillField, [] {});
+    steps.step(RefillFirstEvents, [&] { m_ports.letEventsRun(); });
+    bool refilled = true;
+    while (k < Oracle::PreviewLimit) {
+        bool more = false;
+        if (!steps.step(RefillLoopTest, [&] {
+                more = refill->next();
+                if (!more && refill->lastError().isValid())
+                    throw RuntimeError(RuntimeError::DriverError,
+                                       Oracle::DriverMessage(refill->lastError()));
+            })) {
+            refilled = false;
+            break;
+        }
+        if (!more)
+            break;
+        steps.step(RefillEvents, [&] { m_ports.letEventsRun(); });
+        steps.step(RefillAddEntry, [&] {
+            m_ports.addPreviewEntry(Main::ValueOrDefault(refill->value(0), QString()));
+        });
+        steps.step(RefillNextRow, [] {});
+        steps.step(RefillCount, [&] { ++k; });
+    }
+    steps.step(CloseRefill, [&] { refill.reset(); });
+    if (!refilled)
+        return endWithDefaultPointer();
+    steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+    steps.step(DoneMessage, [&] { m_ui.messageBox(QStringLiteral("Done."), title); });
+    return finish(ChangeRunResult::End::Done);
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "app/Interaction.h"
+#include "db/Oracle.h"
+
+#include <QString>
+
+// What the change run reads from and writes to the main window. The table
+// and field are read anew at every step that needs them.
+class ChangeRunPorts
+{
+public:
+    virtual ~ChangeRunPorts() = default;
+
+    virtual Logon logon() const = 0;
+    virtual QString selectedTable() const = 0;
+    virtual QString selectedField() const = 0;
+    virtual int fieldCount() const = 0;        // entries of the field list
+    virtual QString operationText() const = 0; // current text of the operation list
+
+    virtual void setMousePointer(MousePointer pointer) = 0;
+    virtual void setProgress(double percent) = 0; // above 0, at most 100
+    virtual void letEventsRun() = 0;
+    virtual void clearPreview() = 0;
+    virtual void addPreviewEntry(const QString& text) = 0;
+};
+
+struct ChangeRunResult {
+    enum class End {
+        Refused, // a run was already under way
+        NoField, // "Please select a field."
+        Failed,  // the connection, the rows or the refill could not be read
+        Done,    // "Done." was shown
+    };
+    End end = End::Refused;
+    bool applied = false;   // an operation was found and its prompts answered
+    int reports = 0;        // error reports shown
+    int rows = 0;           // rows in the snapshot
+    int statementsSent = 0; // statements the database accepted
+    int statementsFailed = 0;
+    int rowsUnchanged = 0;   // rows whose new value equals their value: no statement
+    int rowsNotComputed = 0; // rows whose new value could not be computed: no statement
+};
+
+// The step numbers of one operation's part of the run.
+struct OperationSteps {
+    int test = 0;        // the caption comparison
+    int firstPrompt = 0; // one number per prompt from here
+    int loopHead = 0;
+    int newValue = 0;
+    int progress = 0;
+    int statement = 0;
+    int update = 0;
+    int nextRow = 0;
+    int loopEnd = 0;
+    int mustEnterNumber = 0; // number operations only, else 0
+    int last = 0;            // the operation's last number
+};
+
+// The steps of the operation with the given catalogue number (1 to 27).
+OperationSteps StepsOfOperation(int number);
+
+// UPDATE "T" SET "F" = REPLACE("F", 'value', 'new value') WHERE locator = 'row',
+// identifiers double-quoted with inner quotes doubled, literals with their
+// apostrophes doubled.
+QString BuildRowUpdateStatement(const QString& table, const QString& field, const QString& rowValue,
+                                const QString& newValue, const QString& locatorColumn,
+                                const QString& locatorValue);
+
+// "Start Changing": applies the chosen operation to every row of the field,
+// one statement per row, then re-reads the preview and says "Done.".
+class ChangeRun
+{
+public:
+    ChangeRun(ChangeRunPorts& ports, Interaction& ui);
+
+    ChangeRunResult run();
+
+    // True from the start of a run to its end, the refill included.
+    bool isRunning() const { return m_running; }
+
+private:
+    ChangeRunPorts& m_ports;
+    Interaction& m_ui;
+    bool m_running = false;
+};

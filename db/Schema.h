@@ -1,0 +1,41 @@
+#pragma once
+
+#include "db/Oracle.h"
+
+#include <QStringList>
+#include <functional>
+
+// The schema browser: the user's tables, a table's fields and the first
+// values of a field, each read over a connection of its own.
+namespace Oracle
+{
+
+// Called between entries so that the windows can repaint; may be empty.
+using LetEventsRun = std::function<void()>;
+
+// The preview shows at most this many values (the first 101 rows).
+constexpr int PreviewLimit = 101;
+
+inline const QString TableQuery = QStringLiteral("select table_name from user_tables");
+
+// "SELECT * FROM " + the quoted table.
+QString FullQuery(const QString& table);
+
+// "SELECT " + the quoted field + " FROM " + the quoted table.
+QString ColumnQuery(const QString& table, const QString& field);
+
+// The names of the user's tables, in the order the database returns them.
+QStringList ListTables(const Logon& logon, const LetEventsRun& letEventsRun = {});
+
+// The table's column names in the order of its full query; no row is read.
+QStringList ListFields(const Logon& logon, const QString& table,
+                       const LetEventsRun& letEventsRun = {});
+
+// The field's first values (at most 101), a Null as the empty text.
+QStringList Preview(const Logon& logon, const QString& table, const QString& field,
+                    const LetEventsRun& letEventsRun = {});
+
+// Reads at most 101 values of the first column from rows not yet read.
+QStringList ReadPreviewRows(QSqlQuery& rows, const LetEventsRun& letEventsRun = {});
+
+} // namespace Oracle

@@ -1,0 +1,92 @@
+# Sourced by the test and benchmark scripts: starts a private PostgreSQL
+# server on loopback and a test-local ODBC driver list, and stops the server
+# when the calling script exits.
+#
+# Exports:
+#   ODBCSYSINI, ODBCINI        the test-local odbcinst.ini / odbc.ini (unixODBC)
+#   QUORVANE_TEST_PG_PORT      the server's port on 127.0.0.1
+#   QUORVANE_TEST_PG_ADMIN     the superuser's name (password in QUORVANE_TEST_PG_ADMIN_PASSWORD)
+#   QUORVANE_TEST_SQLITE_DRIVER  the SQLite ODBC driver's name in odbcinst.ini
+#   QUORVANE_TEST_DIR          a scratch folder, removed at exit
+#
+# The driver name "Microsoft ODBC for Oracle" is registered for the psqlODBC
+# Unicode driver, so the program's own connection string reaches PostgreSQL.
+
+driver_path() { # driver_path PACKAGE FILE
+    dpkg -L "$1" 2>/dev/null | grep -m1 "/$2\$"
+}
+
+free_port() {
+    local port
+    for port in $(seq 55432 55532); do
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            echo "$port"
+            return 0
+        fi
+    done
+    return 1
+}
+
+stop_test_databases() {
+    if [ -n "${QUORVANE_TEST_DIR:-}" ] && [ -d "$QUORVANE_TEST_DIR/pgdata" ]; then
+        as_postgres "$PG_BIN/pg_ctl" -D "$QUORVANE_TEST_DIR/pgdata" -m immediate stop >/dev/null 2>&1 || true
+    fi
+    [ -n "${QUORVANE_TEST_DIR:-}" ] && rm -rf "$QUORVANE_TEST_DIR"
+}
+
+as_postgres() {
+    if [ "$(id -u)" -eq 0 ]; then
+        runuser -u postgres -- "$@"
+    else
+        "$@"
+    fi
+}
+
+start_test_databases() {
+    PG_BIN=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
+    QUORVANE_TEST_DIR=$(mktemp -d /tmp/quorvane-test.XXXXXX)
+    chmod 755 "$QUORVANE_TEST_DIR"
+    trap stop_test_databases EXIT
+
+    local psqlodbc sqliteodbc
+    psqlodbc=$(driver_path odbc-postgresql psqlodbcw.so)
+    sqliteodbc=$(driver_path libsqliteodbc libsqlite3odbc.so)
+    mkdir -p "$QUORVANE_TEST_DIR/odbc"
+    cat >"$QUORVANE_TEST_DIR/odbc/odbcinst.ini" <<INI
+[Microsoft ODBC for Oracle]
+Description=psqlODBC (Unicode) under the name the program asks for
+Driver=$psqlodbc
+
+[SQLite3]
+Description=SQLite3 ODBC driver
+Driver=$sqliteodbc
+INI
+    : >"$QUORVANE_TEST_DIR/odbc/odbc.ini"
+    export ODBCSYSINI="$QUORVANE_TEST_DIR/odbc"
+    export ODBCINI="$QUORVANE_TEST_DIR/odbc/odbc.ini"
+    export QUORVANE_TEST_SQLITE_DRIVER=SQLite3
+    export QUORVANE_TEST_DIR
+
+    local port password pgdata
+    port=$(free_port)
+    password="admin-$RANDOM$RANDOM"
+    pgdata="$QUORVANE_TEST_DIR/pgdata"
+    mkdir -p "$pgdata"
+    echo "$password" >"$QUORVANE_TEST_DIR/pwfile"
+    if [ "$(id -u)" -eq 0 ]; then
+        chown postgres "$pgdata" "$QUORVANE_TEST_DIR/pwfile"
+    fi
+    as_postgres "$PG_BIN/initdb" -D "$pgdata" -U quorvane_admin --pwfile="$QUORVANE_TEST_DIR/pwfile" \
+        --auth-local=trust --auth-host=scram-sha-256 -E UTF8 --locale=C.UTF-8 >"$QUORVANE_TEST_DIR/initdb.log" 2>&1 \
+        || { cat "$QUORVANE_TEST_DIR/initdb.log"; return 1; }
+    as_postgres "$PG_BIN/pg_ctl" -D "$pgdata" -w -l "$pgdata/server.log" \
+        -o "-p $port -k $pgdata -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=200" start >/dev/null \
+        || { cat "$pgdata/server.log"; return 1; }
+
+    export QUORVANE_TEST_PG_PORT=$port
+    export QUORVANE_TEST_PG_ADMIN=quorvane_admin
+    export QUORVANE_TEST_PG_ADMIN_PASSWORD=$password
+    export QUORVANE_TEST_PG_CTL="$PG_BIN/pg_ctl"
+    export QUORVANE_TEST_PG_DATA="$pgdata"
+    echo "Test PostgreSQL server on 127.0.0.1:$port ($PG_BIN)"
+}
