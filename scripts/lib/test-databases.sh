@@ -6,6 +6,9 @@
 #   ODBCSYSINI, ODBCINI        the test-local odbcinst.ini / odbc.ini (unixODBC)
 #   QUORVANE_TEST_PG_PORT      the server's port on 127.0.0.1
 #   QUORVANE_TEST_PG_ADMIN     the superuser's name (password in QUORVANE_TEST_PG_ADMIN_PASSWORD)
+#   QUORVANE_TEST_PG_CTL, QUORVANE_TEST_PG_DATA, QUORVANE_TEST_PG_OPTIONS
+#                              pg_ctl, the data folder and the server's options,
+#                              for tests that stop and restart the server
 #   QUORVANE_TEST_SQLITE_DRIVER  the SQLite ODBC driver's name in odbcinst.ini
 #   QUORVANE_TEST_DIR          a scratch folder, removed at exit
 #
@@ -79,8 +82,8 @@ INI
     as_postgres "$PG_BIN/initdb" -D "$pgdata" -U quorvane_admin --pwfile="$QUORVANE_TEST_DIR/pwfile" \
         --auth-local=trust --auth-host=scram-sha-256 -E UTF8 --locale=C.UTF-8 >"$QUORVANE_TEST_DIR/initdb.log" 2>&1 \
         || { cat "$QUORVANE_TEST_DIR/initdb.log"; return 1; }
-    as_postgres "$PG_BIN/pg_ctl" -D "$pgdata" -w -l "$pgdata/server.log" \
-        -o "-p $port -k $pgdata -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=200" start >/dev/null \
+    local options="-p $port -k $pgdata -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=200"
+    as_postgres "$PG_BIN/pg_ctl" -D "$pgdata" -w -l "$pgdata/server.log" -o "$options" start >/dev/null \
         || { cat "$pgdata/server.log"; return 1; }
 
     export QUORVANE_TEST_PG_PORT=$port
@@ -88,5 +91,6 @@ INI
     export QUORVANE_TEST_PG_ADMIN_PASSWORD=$password
     export QUORVANE_TEST_PG_CTL="$PG_BIN/pg_ctl"
     export QUORVANE_TEST_PG_DATA="$pgdata"
+    export QUORVANE_TEST_PG_OPTIONS="$options"
     echo "Test PostgreSQL server on 127.0.0.1:$port ($PG_BIN)"
 }

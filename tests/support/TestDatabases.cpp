@@ -1,0 +1,258 @@
+#include "tests/support/TestDatabases.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace TestDatabases
+{
+
+namespace
+{
+
+std::runtime_error failure(const QString& what)
+{
+    return std::runtime_error(what.toStdString());
+}
+
+QString env(const char* name)
+{
+    return qEnvironmentVariable(name);
+}
+
+QString postgresSid()
+{
+    return QStringLiteral("127.0.0.1;Port=%1;Database=postgres;UseDeclareFetch=1")
+        .arg(env("QUORVANE_TEST_PG_PORT"));
+}
+
+QString sqliteConnectionTemplate()
+{
+    return QStringLiteral("Driver={%1};Database=%SID%;").arg(env("QUORVANE_TEST_SQLITE_DRIVER"));
+}
+
+QString uniqueUserName(const QString& tag)
+{
+    static int counter = 0;
+    QString cleanTag;
+    for (const QChar c : tag.toLower())
+        if (c.isLetterOrNumber() && c.unicode() < 128)
+            cleanTag += c;
+    return QStringLiteral("qv_%1_%2_%3").arg(cleanTag.left(20)).arg(getpid()).arg(++counter);
+}
+
+// Runs statements over a fresh connection with an explicit connection string.
+class Session
+{
+public:
+    explicit Session(const QString& connectionString)
+    {
+        static int counter = 0;
+        m_name = QStringLiteral("test-session-%1").arg(++counter);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
+        db.setDatabaseName(connectionString);
+        if (!db.open()) {
+            const QString message = db.lastError().text();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(m_name);
+            m_name.clear();
+            throw failure(QStringLiteral("cannot open test connection: ") + message);
+        }
+    }
+    ~Session()
+    {
+        if (m_name.isEmpty())
+            return;
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_name);
+    }
+
+    void exec(const QString& statement)
+    {
+        QSqlQuery query(QSqlDatabase::database(m_name, false));
+        if (!query.exec(statement))
+            throw failure(
+                QStringLiteral("%1\n  failed: %2").arg(statement, query.lastError().text()));
+    }
+
+    QList<QVariantList> rows(const QString& statement)
+    {
+        QSqlQuery query(QSqlDatabase::database(m_name, false));
+        query.setForwardOnly(true);
+        if (!query.exec(statement))
+            throw failure(
+                QStringLiteral("%1\n  failed: %2").arg(statement, query.lastError().text()));
+        QList<QVariantList> result;
+        while (query.next()) {
+            QVariantList row;
+            for (int i = 0; i < query.record().count(); ++i)
+                row << query.value(i);
+            result << row;
+        }
+        return result;
+    }
+
+private:
+    QString m_name;
+};
+
+QString adminConnectionString()
+{
+    return QStringLiteral("Driver={Microsoft ODBC for Oracle};Server=%1;Uid=%2;Pwd=%3;")
+        .arg(postgresSid(), env("QUORVANE_TEST_PG_ADMIN"), env("QUORVANE_TEST_PG_ADMIN_PASSWORD"));
+}
+
+QString ownerConnectionString(const Logon& logon)
+{
+    if (CurrentBackend() == Backend::SQLite)
+        return QStringLiteral("Driver={%1};Database=%2;")
+            .arg(env("QUORVANE_TEST_SQLITE_DRIVER"), logon.sid);
+    return QStringLiteral("Driver={Microsoft ODBC for Oracle};Server=%1;Uid=%2;Pwd=%3;")
+        .arg(logon.sid, logon.user, logon.password);
+}
+
+void runPgCtl(const QStringList& arguments)
+{
+    QStringList command;
+    QString program = env("QUORVANE_TEST_PG_CTL");
+    if (getuid() == 0) {
+        command << QStringLiteral("-u") << QStringLiteral("postgres") << QStringLiteral("--")
+                << program;
+        program = QStringLiteral("runuser");
+    }
+    command << QStringLiteral("-D") << env("QUORVANE_TEST_PG_DATA") << arguments;
+    QProcess process;
+    process.start(program, command);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        throw failure(
+            QStringLiteral("pg_ctl %1 failed: %2")
+                .arg(arguments.join(u' '), QString::fromLocal8Bit(process.readAllStandardError())));
+}
+
+} // namespace
+
+Backend CurrentBackend()
+{
+    return env("QUORVANE_TEST_BACKEND") == u"sqlite" ? Backend::SQLite : Backend::PostgreSQL;
+}
+
+QString BackendName()
+{
+    return CurrentBackend() == Backend::SQLite ? QStringLiteral("sqlite")
+                                               : QStringLiteral("postgresql");
+}
+
+void RequireEnvironment()
+{
+    QStringList missing;
+    for (const char* name : {"ODBCSYSINI", "QUORVANE_TEST_DIR"})
+        if (env(name).isEmpty())
+            missing << QString::fromLatin1(name);
+    if (CurrentBackend() == Backend::PostgreSQL && env("QUORVANE_TEST_PG_PORT").isEmpty())
+        missing << QStringLiteral("QUORVANE_TEST_PG_PORT");
+    if (CurrentBackend() == Backend::SQLite && env("QUORVANE_TEST_SQLITE_DRIVER").isEmpty())
+        missing << QStringLiteral("QUORVANE_TEST_SQLITE_DRIVER");
+    if (!missing.isEmpty())
+        throw failure(QStringLiteral("no test databases (%1 unset): run the tests through "
+                                     "scripts/test")
+                          .arg(missing.join(QStringLiteral(", "))));
+}
+
+Schema::Schema(const QString& tag) : m_user(uniqueUserName(tag))
+{
+    RequireEnvironment();
+    m_password = QStringLiteral("pw-") + m_user;
+    if (CurrentBackend() == Backend::SQLite) {
+        qputenv(Oracle::ConnectionStringVariable, sqliteConnectionTemplate().toUtf8());
+        m_file = QDir(env("QUORVANE_TEST_DIR")).filePath(m_user + QStringLiteral(".db"));
+        QFile::remove(m_file);
+        exec(QStringLiteral("CREATE VIEW user_tables AS SELECT name AS table_name FROM "
+                            "sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'"));
+        return;
+    }
+    qunsetenv(Oracle::ConnectionStringVariable);
+    Session admin(adminConnectionString());
+    admin.exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(m_user, m_password));
+    admin.exec(QStringLiteral("CREATE SCHEMA %1 AUTHORIZATION %1").arg(m_user));
+    exec(QStringLiteral("CREATE VIEW user_tables AS SELECT table_name::text AS table_name "
+                        "FROM information_schema.tables WHERE table_schema = current_user "
+                        "AND table_type = 'BASE TABLE'"));
+}
+
+Schema::~Schema()
+{
+    try {
+        if (CurrentBackend() == Backend::SQLite) {
+            QFile::remove(m_file);
+            return;
+        }
+        Session admin(adminConnectionString());
+        admin.exec(QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(m_user));
+        admin.exec(QStringLiteral("DROP ROLE IF EXISTS %1").arg(m_user));
+    } catch (const std::exception& error) {
+        qWarning("dropping test schema %s: %s", qPrintable(m_user), error.what());
+    }
+}
+
+Logon Schema::logon() const
+{
+    if (CurrentBackend() == Backend::SQLite)
+        return {m_file, m_user, m_password};
+    return {postgresSid(), m_user, m_password};
+}
+
+Logon Schema::refusedLogon() const
+{
+    Logon refused = logon();
+    if (CurrentBackend() == Backend::SQLite)
+        refused.sid = QDir(env("QUORVANE_TEST_DIR")).filePath(QStringLiteral("missing/none.db"));
+    else
+        refused.password += QStringLiteral("-wrong");
+    return refused;
+}
+
+void Schema::exec(const QString& statement)
+{
+    Session(ownerConnectionString(logon())).exec(statement);
+}
+
+QList<QVariantList> Schema::rows(const QString& query)
+{
+    return Session(ownerConnectionString(logon())).rows(query);
+}
+
+QVariantList Schema::column(const QString& query)
+{
+    QVariantList values;
+    for (const QVariantList& row : rows(query))
+        values << row.value(0);
+    return values;
+}
+
+void StopServer()
+{
+    runPgCtl({QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"),
+              QStringLiteral("stop")});
+}
+
+void StartServer()
+{
+    runPgCtl({QStringLiteral("-w"), QStringLiteral("-l"),
+              env("QUORVANE_TEST_PG_DATA") + QStringLiteral("/server.log"), QStringLiteral("-o"),
+              env("QUORVANE_TEST_PG_OPTIONS"), QStringLiteral("start")});
+}
+
+QString Quoted(const QString& name)
+{
+    return Oracle::QuoteIdentifier(name);
+}
+
+} // namespace TestDatabases

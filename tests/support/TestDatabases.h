@@ -1,0 +1,66 @@
+#pragma once
+
+#include "db/Oracle.h"
+
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+// Real databases for the tests, chosen by QUORVANE_TEST_BACKEND:
+//  - "postgresql" (the default): the private server that scripts/test starts,
+//    reached under the driver name "Microsoft ODBC for Oracle", with the
+//    program's own connection string (the SID carries host, port and options);
+//  - "sqlite": one file per schema through the SQLite ODBC driver, with
+//    QUORVANE_CONNECTION_STRING set to "Driver={SQLite3};Database=%SID%;".
+// Each schema has an user_tables view, so the program's dictionary query works.
+namespace TestDatabases
+{
+
+enum class Backend { PostgreSQL, SQLite };
+
+Backend CurrentBackend();
+QString BackendName();
+
+// Throws std::runtime_error (with what is missing) when the test environment
+// was not prepared: run the tests through scripts/test.
+void RequireEnvironment();
+
+// One user's own schema, made fresh and dropped when it goes.
+class Schema
+{
+public:
+    explicit Schema(const QString& tag = QStringLiteral("t"));
+    ~Schema();
+    Schema(const Schema&) = delete;
+    Schema& operator=(const Schema&) = delete;
+
+    // The logon the program uses for this user.
+    Logon logon() const;
+    // The same user with a password the server refuses (SQLite: a file that
+    // cannot be opened).
+    Logon refusedLogon() const;
+
+    // Runs statements as the schema's owner; throws std::runtime_error with
+    // the driver's message on failure.
+    void exec(const QString& statement);
+    // The rows of a query, run as the owner.
+    QList<QVariantList> rows(const QString& query);
+    // The first column of a query's rows, Nulls as invalid QVariants.
+    QVariantList column(const QString& query);
+
+    const QString& userName() const { return m_user; }
+
+private:
+    QString m_user;
+    QString m_password;
+    QString m_file; // SQLite
+};
+
+// PostgreSQL only: stop and start the test server (for "server gone" tests).
+void StopServer();
+void StartServer();
+
+// A name quoted for SQL, inner double quotes doubled.
+QString Quoted(const QString& name);
+
+} // namespace TestDatabases
