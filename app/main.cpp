@@ -1,0 +1,14 @@
+#include "ui/Program.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Brenlow"));
+    QApplication::setApplicationName(QStringLiteral("Quorvane"));
+    QApplication::setQuitOnLastWindowClosed(false); // the windows end the program themselves
+    Program program;
+    program.start();
+    return QApplication::exec();
+}

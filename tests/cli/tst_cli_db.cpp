@@ -1,0 +1,550 @@
+// quorvane-cli's database commands as a real process against the real test
+// databases: tables, fields, preview and the change run, with the logon from
+// the command line, the environment or the per-user settings store.
+
+#include "tests/support/TestDatabases.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <memory>
+
+using namespace TestDatabases;
+
+namespace
+{
+
+constexpr int ExitOk = 0;
+constexpr int ExitReported = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitNotApplied = 3;
+
+// Stands for a database Null in the expected rows.
+const QString Null = QStringLiteral("<NULL>");
+
+struct CliRun {
+    bool finished = false;
+    int exitCode = -1;
+    QByteArray out;
+    QString err;
+};
+
+// The child's environment: this process's (the SQLite connection template
+// included), a settings folder of the test's own, and the password variable
+// set or removed.
+QProcessEnvironment cliEnvironment(const QString& configHome, const QString& password,
+                                   bool withPassword = true)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    if (withPassword)
+        env.insert(QStringLiteral("QUORVANE_PASSWORD"), password);
+    else
+        env.remove(QStringLiteral("QUORVANE_PASSWORD"));
+    return env;
+}
+
+CliRun runCli(const QStringList& args, const QProcessEnvironment& env)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(QUORVANE_CLI_PATH), args);
+    CliRun run;
+    if (!process.waitForStarted(10000))
+        return run;
+    process.closeWriteChannel();
+    run.finished = process.waitForFinished(120000);
+    if (!run.finished) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList logonArgs(const Logon& logon)
+{
+    return {QStringLiteral("--sid"), logon.sid, QStringLiteral("--user"), logon.user};
+}
+
+// Every stdout line as the JSON string it must be; none with a reason on failure.
+std::optional<QStringList> jsonStrings(const QByteArray& out, QString* why)
+{
+    if (!out.isEmpty() && !out.endsWith('\n')) {
+        *why = QStringLiteral("last line without newline");
+        return std::nullopt;
+    }
+    QList<QByteArray> lines = out.split('\n');
+    lines.removeLast();
+    QStringList texts;
+    for (const QByteArray& line : lines) {
+        const QJsonDocument doc = QJsonDocument::fromJson('[' + line + ']');
+        if (!doc.isArray() || doc.array().size() != 1 || !doc.array().at(0).isString()) {
+            *why = QStringLiteral("not one JSON string: ") + QString::fromUtf8(line);
+            return std::nullopt;
+        }
+        texts << doc.array().at(0).toString();
+    }
+    return texts;
+}
+
+QStringList sorted(QStringList list)
+{
+    std::sort(list.begin(), list.end());
+    return list;
+}
+
+// The step numbers of the change run's reports in stderr, in order. Each must
+// be a whole report: a description line, the location with the step, an empty
+// line and the request to send a screenshot to an address, then a blank line.
+QList<int> reportedSteps(const QString& err)
+{
+    static const QRegularExpression report(
+        QStringLiteral("(?:^|\\n)[^\\n]+\\nin Quorvex2021/08/31\\.Form2\\.PushButton1_Click "
+                       "at line (\\d+)\\n\\nPlease email screenshot of this message to "
+                       "[^\\s@]+@[^\\s@]+\\.example\\n\\n"));
+    QList<int> steps;
+    for (auto it = report.globalMatch(err); it.hasNext();)
+        steps << it.next().captured(1).toInt();
+    if (err.count(QStringLiteral("Please email screenshot")) != steps.size())
+        steps << -1; // a report that is not whole
+    return steps;
+}
+
+QStringList stderrLines(const QString& err)
+{
+    return err.split(u'\n');
+}
+
+QString literal(const QString& text)
+{
+    if (text == Null)
+        return QStringLiteral("NULL");
+    QString quoted = text;
+    quoted.replace(u'\'', QStringLiteral("''"));
+    return u'\'' + quoted + u'\'';
+}
+
+// CREATE TABLE table (id integer PRIMARY KEY, field <type>) with the values
+// as rows 1, 2, ... (Null for the Null marker).
+void createTable(Schema& schema, const QString& table, const QString& field,
+                 const QStringList& values, const QString& type = QStringLiteral("varchar(100)"))
+{
+    schema.exec(QStringLiteral("CREATE TABLE %1 (id integer PRIMARY KEY, %2 %3)")
+                    .arg(Quoted(table), Quoted(field), type));
+    if (values.isEmpty())
+        return;
+    QStringList rows;
+    for (qsizetype i = 0; i < values.size(); ++i)
+        rows << QStringLiteral("(%1, %2)").arg(i + 1).arg(literal(values.at(i)));
+    schema.exec(QStringLiteral("INSERT INTO %1 (id, %2) VALUES %3")
+                    .arg(Quoted(table), Quoted(field), rows.join(QStringLiteral(", "))));
+}
+
+// The field's values in id order, Null as the marker.
+QStringList valuesById(Schema& schema, const QString& table, const QString& field)
+{
+    QStringList values;
+    for (const QVariant& value : schema.column(
+             QStringLiteral("SELECT %1 FROM %2 ORDER BY id").arg(Quoted(field), Quoted(table))))
+        values << (value.isNull() ? Null : value.toString());
+    return values;
+}
+
+// What the preview shows of the values: Null as the empty text.
+QStringList shown(QStringList values)
+{
+    std::replace(values.begin(), values.end(), Null, QString());
+    return values;
+}
+
+// Names with a blank and an apostrophe everywhere; a double quote too where
+// the database allows it in a test-made name.
+QString runTableName()
+{
+    return CurrentBackend() == Backend::PostgreSQL ? QStringLiteral("Run's \"table\"")
+                                                   : QStringLiteral("Run's table");
+}
+const QString RunField = QStringLiteral("a field");
+
+} // namespace
+
+class TestCliDb : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void listsOwnTables();
+    void listsFieldsInColumnOrder();
+    void preview_data();
+    void preview();
+    void run_data();
+    void run();
+    void rejectedStatement();
+    void refusedLogon();
+    void logonFromSettingsStore_data();
+    void logonFromSettingsStore();
+    void badUsage_data();
+    void badUsage();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_configHome;
+    QString configHome() const { return m_configHome->path(); }
+};
+
+void TestCliDb::initTestCase()
+{
+    try {
+        RequireEnvironment();
+    } catch (const std::exception& error) {
+        QFAIL(error.what());
+    }
+    qInfo("backend: %s", qPrintable(BackendName()));
+}
+
+void TestCliDb::init()
+{
+    m_configHome = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_configHome->isValid());
+}
+
+void TestCliDb::listsOwnTables()
+{
+    Schema mine(QStringLiteral("mine"));
+    Schema other(QStringLiteral("other"));
+    QStringList tables = {QStringLiteral("plain"), QStringLiteral("Name's table")};
+    if (CurrentBackend() == Backend::PostgreSQL)
+        tables << QStringLiteral("with \"quote\"");
+    for (const QString& table : tables)
+        mine.exec(QStringLiteral("CREATE TABLE %1 (x varchar(5))").arg(Quoted(table)));
+    other.exec(QStringLiteral("CREATE TABLE elsewhere (x varchar(5))"));
+
+    const CliRun run = runCli(QStringList{QStringLiteral("tables")} + logonArgs(mine.logon()),
+                              cliEnvironment(configHome(), mine.logon().password));
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QCOMPARE(run.exitCode, ExitOk);
+    QString why;
+    const auto listed = jsonStrings(run.out, &why);
+    QVERIFY2(listed, qPrintable(why));
+    QCOMPARE(sorted(*listed), sorted(tables));
+}
+
+void TestCliDb::listsFieldsInColumnOrder()
+{
+    Schema schema(QStringLiteral("fields"));
+    const QStringList columns = {QStringLiteral("id"), QStringLiteral("b field"),
+                                 QStringLiteral("it's"), QStringLiteral("Zeta"),
+                                 QStringLiteral("alpha")};
+    QStringList definitions;
+    for (const QString& column : columns)
+        definitions << Quoted(column) + QStringLiteral(" varchar(10)");
+    schema.exec(QStringLiteral("CREATE TABLE %1 (%2)")
+                    .arg(Quoted(QStringLiteral("Field's table")), definitions.join(u',')));
+    schema.exec(QStringLiteral("INSERT INTO %1 VALUES ('1', 'b', 'c', 'd', 'e')")
+                    .arg(Quoted(QStringLiteral("Field's table"))));
+
+    const CliRun run = runCli(QStringList{QStringLiteral("fields"), QStringLiteral("--table"),
+                                          QStringLiteral("Field's table")} +
+                                  logonArgs(schema.logon()),
+                              cliEnvironment(configHome(), schema.logon().password));
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QCOMPARE(run.exitCode, ExitOk);
+    QString why;
+    const auto listed = jsonStrings(run.out, &why);
+    QVERIFY2(listed, qPrintable(why));
+    QCOMPARE(*listed, columns);
+}
+
+void TestCliDb::preview_data()
+{
+    QTest::addColumn<QStringList>("values");
+
+    QStringList many;
+    for (int i = 1; i <= 250; ++i)
+        many << QStringLiteral("r%1").arg(i, 3, 10, QLatin1Char('0'));
+    many[1] = Null;
+    many[4] = QStringLiteral("tab\there \"quoted\"");
+    many[5] = QStringLiteral("line\r\nbreak O'Neil");
+    QTest::newRow("250 rows show the first 101, Null as empty") << many;
+    QTest::newRow("3 rows show all 3")
+        << QStringList{QStringLiteral("x"), Null, QStringLiteral("x")};
+    QTest::newRow("no rows show nothing") << QStringList{};
+}
+
+void TestCliDb::preview()
+{
+    QFETCH(QStringList, values);
+    Schema schema(QStringLiteral("preview"));
+    const QString table = QStringLiteral("Preview's table");
+    createTable(schema, table, RunField, values);
+
+    const CliRun run = runCli(QStringList{QStringLiteral("preview"), QStringLiteral("--table"),
+                                          table, QStringLiteral("--field"), RunField} +
+                                  logonArgs(schema.logon()),
+                              cliEnvironment(configHome(), schema.logon().password));
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QCOMPARE(run.exitCode, ExitOk);
+    QString why;
+    const auto listed = jsonStrings(run.out, &why);
+    QVERIFY2(listed, qPrintable(why));
+    QCOMPARE(*listed, shown(values.mid(0, 101)));
+}
+
+void TestCliDb::run_data()
+{
+    QTest::addColumn<QStringList>("options"); // --operation and its answers
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("messages"); // lines stderr must hold, in order
+
+    const QStringList done = {QStringLiteral("Done.")};
+    const QStringList mixed = {QStringLiteral("a b"),         QStringLiteral(" c  d "),
+                               QStringLiteral("t\tu v\r\nw"), Null,
+                               QStringLiteral("O'Neil s"),    QStringLiteral("xy")};
+    QTest::newRow("operation 1 removes every space, Null and unchanged rows kept")
+        << QStringList{QStringLiteral("--operation"), QStringLiteral("1")} << mixed
+        << QStringList{QStringLiteral("ab"),         QStringLiteral("cd"),
+                       QStringLiteral("t\tuv\r\nw"), Null,
+                       QStringLiteral("O'Neils"),    QStringLiteral("xy")}
+        << ExitOk << done;
+    QTest::newRow("operation 2 answered with --answer=_")
+        << QStringList{QStringLiteral("--operation"), QStringLiteral("2"),
+                       QStringLiteral("--answer=_")}
+        << QStringList{QStringLiteral("a b c"), QStringLiteral("it's  ok")}
+        << QStringList{QStringLiteral("a_b_c"), QStringLiteral("it's__ok")} << ExitOk << done;
+    QTest::newRow("operation 19 takes its two answers in order")
+        << QStringList{QStringLiteral("--operation"), QStringLiteral("19"),
+                       QStringLiteral("--answer"),    QStringLiteral("o'"),
+                       QStringLiteral("--answer"),    QStringLiteral("of the ")}
+        << QStringList{QStringLiteral("five o'clock"), QStringLiteral("no match")}
+        << QStringList{QStringLiteral("five of the clock"), QStringLiteral("no match")} << ExitOk
+        << done;
+    QTest::newRow("two rows with the same value each change once")
+        << QStringList{QStringLiteral("--operation"), QStringLiteral("19"),
+                       QStringLiteral("--answer"),    QStringLiteral("a"),
+                       QStringLiteral("--answer"),    QStringLiteral("aa")}
+        << QStringList{QStringLiteral("a"), QStringLiteral("a"), QStringLiteral("ba")}
+        << QStringList{QStringLiteral("aa"), QStringLiteral("aa"), QStringLiteral("baa")} << ExitOk
+        << done;
+    QTest::newRow("operation 24 with a number removes the first characters")
+        << QStringList{QStringLiteral("--operation"), QStringLiteral("24"),
+                       QStringLiteral("--answer"), QStringLiteral("2")}
+        << QStringList{QStringLiteral("abcd"), QStringLiteral("xyz")}
+        << QStringList{QStringLiteral("cd"), QStringLiteral("z")} << ExitOk << done;
+    QTest::newRow("operation 2 without an answer is not applied")
+        << QStringList{QStringLiteral("--operation"), QStringLiteral("2")}
+        << QStringList{QStringLiteral("a b"), QStringLiteral("c d")}
+        << QStringList{QStringLiteral("a b"), QStringLiteral("c d")} << ExitNotApplied << done;
+    QTest::newRow("operation 24 answered abc must enter number")
+        << QStringList{QStringLiteral("--operation"), QStringLiteral("24"),
+                       QStringLiteral("--answer"), QStringLiteral("abc")}
+        << QStringList{QStringLiteral("abcd"), QStringLiteral("xyz")}
+        << QStringList{QStringLiteral("abcd"), QStringLiteral("xyz")} << ExitNotApplied
+        << QStringList{QStringLiteral("Must enter number"), QStringLiteral("Done.")};
+    QTest::newRow("a table without rows asks nothing and is done")
+        << QStringList{QStringLiteral("--operation"), QStringLiteral("2")} << QStringList{}
+        << QStringList{} << ExitOk << done;
+}
+
+void TestCliDb::run()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, after);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, messages);
+    Schema schema(QStringLiteral("run"));
+    const QString table = runTableName();
+    createTable(schema, table, RunField, before);
+
+    const CliRun run = runCli(QStringList{QStringLiteral("run"), QStringLiteral("--table"), table,
+                                          QStringLiteral("--field"), RunField} +
+                                  options + logonArgs(schema.logon()),
+                              cliEnvironment(configHome(), schema.logon().password));
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QVERIFY2(run.exitCode == exitCode,
+             qPrintable(QStringLiteral("exit %1, stderr:\n%2").arg(run.exitCode).arg(run.err)));
+    QCOMPARE(reportedSteps(run.err), QList<int>{});
+    QCOMPARE(valuesById(schema, table, RunField), after);
+
+    // The messages on lines of their own, in order; progress only when rows changed.
+    const QStringList lines = stderrLines(run.err);
+    qsizetype from = 0;
+    for (const QString& message : messages) {
+        const qsizetype at = lines.indexOf(message, from);
+        QVERIFY2(at >= 0, qPrintable(QStringLiteral("no line '%1' in:\n%2").arg(message, run.err)));
+        from = at + 1;
+    }
+    const bool changed = exitCode == ExitOk && !before.isEmpty();
+    QCOMPARE(lines.contains(QStringLiteral("Progress: 100%")), changed);
+
+    // stdout: the refreshed preview, i.e. the field as it now is.
+    QString why;
+    const auto listed = jsonStrings(run.out, &why);
+    QVERIFY2(listed, qPrintable(why));
+    QCOMPARE(sorted(*listed), sorted(shown(after)));
+}
+
+void TestCliDb::rejectedStatement()
+{
+    Schema schema(QStringLiteral("reject"));
+    const QString table = runTableName();
+    // SQLite keeps no length limit of its own: a check says the same there.
+    const QString type =
+        CurrentBackend() == Backend::PostgreSQL
+            ? QStringLiteral("varchar(5)")
+            : QStringLiteral("varchar(5) CHECK (length(%1) <= 5)").arg(Quoted(RunField));
+    createTable(schema, table, RunField,
+                {QStringLiteral("a b"), QStringLiteral("a b c"), QStringLiteral("c d")}, type);
+
+    // Operation 2 with "__": the second row's new value "a__b__c" does not fit.
+    const CliRun run =
+        runCli(QStringList{QStringLiteral("run"), QStringLiteral("--table"), table,
+                           QStringLiteral("--field"), RunField, QStringLiteral("--operation"),
+                           QStringLiteral("2"), QStringLiteral("--answer"), QStringLiteral("__")} +
+                   logonArgs(schema.logon()),
+               cliEnvironment(configHome(), schema.logon().password));
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QCOMPARE(run.exitCode, ExitReported);
+    // Operation 2: test 140, prompt 142, empty test 144, loop head 146,
+    // new value 148, progress 150, statement 152.
+    QVERIFY2(reportedSteps(run.err) == QList<int>{152}, qPrintable(run.err));
+    QCOMPARE(
+        valuesById(schema, table, RunField),
+        (QStringList{QStringLiteral("a__b"), QStringLiteral("a b c"), QStringLiteral("c__d")}));
+    // The run went on to its end: refill and "Done.".
+    QVERIFY2(stderrLines(run.err).contains(QStringLiteral("Done.")), qPrintable(run.err));
+    QString why;
+    const auto listed = jsonStrings(run.out, &why);
+    QVERIFY2(listed, qPrintable(why));
+    QCOMPARE(sorted(*listed),
+             sorted({QStringLiteral("a__b"), QStringLiteral("a b c"), QStringLiteral("c__d")}));
+}
+
+void TestCliDb::refusedLogon()
+{
+    Schema schema(QStringLiteral("refused"));
+    const QString table = runTableName();
+    createTable(schema, table, RunField, {QStringLiteral("a b")});
+    const Logon refused = schema.refusedLogon();
+
+    const CliRun run = runCli(QStringList{QStringLiteral("run"), QStringLiteral("--table"), table,
+                                          QStringLiteral("--field"), RunField,
+                                          QStringLiteral("--operation"), QStringLiteral("1")} +
+                                  logonArgs(refused),
+                              cliEnvironment(configHome(), refused.password));
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QCOMPARE(run.exitCode, ExitReported);
+    QVERIFY2(reportedSteps(run.err) == QList<int>{110}, qPrintable(run.err));
+    QVERIFY2(!stderrLines(run.err).contains(QStringLiteral("Done.")), qPrintable(run.err));
+    QCOMPARE(run.out, QByteArray());
+    QCOMPARE(valuesById(schema, table, RunField), QStringList{QStringLiteral("a b")});
+}
+
+void TestCliDb::logonFromSettingsStore_data()
+{
+    QTest::addColumn<bool>("storeRefused");   // the store holds the refused logon
+    QTest::addColumn<bool>("givenOnCommand"); // --sid, --user and QUORVANE_PASSWORD given
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("store alone gives the whole logon") << false << false << ExitOk;
+    QTest::newRow("store alone with a refused logon fails") << true << false << ExitReported;
+    QTest::newRow("given logon wins over the store") << true << true << ExitOk;
+}
+
+void TestCliDb::logonFromSettingsStore()
+{
+    QFETCH(bool, storeRefused);
+    QFETCH(bool, givenOnCommand);
+    QFETCH(int, exitCode);
+    Schema schema(QStringLiteral("store"));
+    schema.exec(QStringLiteral("CREATE TABLE stored (x varchar(5))"));
+    const Logon good = schema.logon();
+    const Logon stored = storeRefused ? schema.refusedLogon() : good;
+    {
+        // Where the program's per-user store lives on this platform.
+        QSettings settings(QDir(configHome()).filePath(QStringLiteral("Brenlow/Quorvane.conf")),
+                           QSettings::IniFormat);
+        settings.setValue(QStringLiteral("OracleSID"), stored.sid);
+        settings.setValue(QStringLiteral("OracleUser"), stored.user);
+        settings.setValue(QStringLiteral("OraclePassword"), stored.password);
+        settings.sync();
+        QCOMPARE(settings.status(), QSettings::NoError);
+    }
+
+    const CliRun run = runCli(QStringList{QStringLiteral("tables")} +
+                                  (givenOnCommand ? logonArgs(good) : QStringList{}),
+                              cliEnvironment(configHome(), good.password, givenOnCommand));
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QVERIFY2(run.exitCode == exitCode,
+             qPrintable(QStringLiteral("exit %1, stderr:\n%2").arg(run.exitCode).arg(run.err)));
+    if (exitCode == ExitOk) {
+        QString why;
+        const auto listed = jsonStrings(run.out, &why);
+        QVERIFY2(listed, qPrintable(why));
+        QCOMPARE(*listed, QStringList{QStringLiteral("stored")});
+    } else {
+        QCOMPARE(run.out, QByteArray());
+        QVERIFY(!run.err.isEmpty());
+    }
+}
+
+void TestCliDb::badUsage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    const QString t = QStringLiteral("--table");
+    const QString f = QStringLiteral("--field");
+    const QString o = QStringLiteral("--operation");
+    const QString table = runTableName();
+    const QString run = QStringLiteral("run");
+    QTest::newRow("run without --table") << QStringList{run, f, RunField, o, QStringLiteral("1")};
+    QTest::newRow("run without --field") << QStringList{run, t, table, o, QStringLiteral("1")};
+    QTest::newRow("run without --operation") << QStringList{run, t, table, f, RunField};
+    QTest::newRow("run with operation 28")
+        << QStringList{run, t, table, f, RunField, o, QStringLiteral("28")};
+    QTest::newRow("run with two answers for operation 2")
+        << QStringList{run,
+                       t,
+                       table,
+                       f,
+                       RunField,
+                       o,
+                       QStringLiteral("2"),
+                       QStringLiteral("--answer=a"),
+                       QStringLiteral("--answer=b")};
+    QTest::newRow("fields without --table") << QStringList{QStringLiteral("fields")};
+    QTest::newRow("preview without --field") << QStringList{QStringLiteral("preview"), t, table};
+    QTest::newRow("tables with --table") << QStringList{QStringLiteral("tables"), t, table};
+}
+
+void TestCliDb::badUsage()
+{
+    QFETCH(QStringList, args);
+    Schema schema(QStringLiteral("usage"));
+    const QString table = runTableName();
+    createTable(schema, table, RunField, {QStringLiteral("a b")});
+
+    const CliRun run = runCli(args + logonArgs(schema.logon()),
+                              cliEnvironment(configHome(), schema.logon().password));
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QCOMPARE(run.exitCode, ExitUsage);
+    QCOMPARE(run.out, QByteArray());
+    QVERIFY2(run.err.contains(QStringLiteral("Usage:")), qPrintable(run.err));
+    QCOMPARE(valuesById(schema, table, RunField), QStringList{QStringLiteral("a b")});
+}
+
+QTEST_GUILESS_MAIN(TestCliDb)
+#include "tst_cli_db.moc"

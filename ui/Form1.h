@@ -1,0 +1,72 @@
+#pragma once
+
+#include "db/Oracle.h"
+#include "ui/Look.h"
+
+#include <QWidget>
+
+class Form2;
+class Interaction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The connection dialog: the logon (SID, user name, password), its test, the
+// SID help, and "Next >" to the main window. It stays loaded for the whole
+// run; its three boxes are the only place the current logon lives.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Form1(Interaction& ui, QWidget* parent = nullptr);
+
+    void setMainWindow(Form2* form2) { m_form2 = form2; }
+
+    // The logon as the three boxes hold it now.
+    Logon logon() const;
+
+    MousePointerControl& mousePointer() { return *m_pointer; }
+
+    // The start-up sequence.
+    void Form_Load();
+    // "?": the SID help.
+    void PushButton1_Click();
+    // "Next >".
+    void PushButton3_Click();
+    // "Test Connection".
+    void PushButton5_Click();
+    // "Help": the SID help, then the data type note.
+    void PushButton6_Click();
+
+    static QString SidHelpText();
+    static QString DataTypeNote();
+
+signals:
+    // The window was closed: the program ends.
+    void unloaded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void saveOnChange(QLineEdit* box, const QString& key);
+
+    Interaction& m_ui;
+    Form2* m_form2 = nullptr;
+    MousePointerControl* m_pointer;
+
+    QGroupBox* Frame1;
+    QLabel* Label2;
+    QLineEdit* Text1;
+    QPushButton* PushButton1;
+    QLabel* Label1;
+    QLineEdit* Text2;
+    QLabel* Label4;
+    QLineEdit* Text3;
+    QPushButton* PushButton5;
+    QPushButton* PushButton6;
+    QPushButton* PushButton3;
+};

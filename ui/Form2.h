@@ -1,0 +1,96 @@
+#pragma once
+
+#include "change/ChangeRun.h"
+#include "ui/Look.h"
+
+#include <QWidget>
+
+class Form1;
+class Interaction;
+class QComboBox;
+class QGroupBox;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The main window: the user's tables, the fields of the selected table, the
+// first values of the selected field, the 27 operations, "Start Changing"
+// and its progress. Every fill and the change run open their own connection
+// with the logon that stands in the connection dialog.
+class Form2 : public QWidget, private ChangeRunPorts
+{
+    Q_OBJECT
+
+public:
+    Form2(Interaction& ui, Form1& form1, QWidget* parent = nullptr);
+
+    MousePointerControl& mousePointer() { return *m_pointer; }
+
+    // True while a fill or a change run is under way; clicks are refused then.
+    bool isBusy() const { return m_busy; }
+
+    // Shows the window; the first showing prepares it.
+    void Show();
+
+    // The preparation: look, caption, the table list, the operations and the
+    // headers, then the first table's fields and first field's values.
+    void Form_Load();
+    // "Start Changing".
+    void PushButton1_Click();
+    // "Setup Oracle Connection".
+    void PushButton5_Click();
+    // A click on the table list: its fields, then the first field's values.
+    void ListView1_Click();
+    // A click on the field list: the field's values.
+    void ListView2_Click();
+
+signals:
+    // The window was closed: the program ends.
+    void unloaded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // ChangeRunPorts
+    Logon logon() const override;
+    QString selectedTable() const override;
+    QString selectedField() const override;
+    int fieldCount() const override;
+    QString operationText() const override;
+    void setMousePointer(MousePointer pointer) override;
+    void setProgress(double percent) override;
+    void letEventsRun() override;
+    void clearPreview() override;
+    void addPreviewEntry(const QString& text) override;
+
+    // The fills; a failure throws and leaves the lists as they were.
+    void fillTables();
+    void fillFields();
+    void fillPreview();
+    // Runs a fill started by the user's click: refused while busy; a failure
+    // is said and the program goes on.
+    void runClickedFill(void (Form2::*fill)());
+    void connectClicks(QTreeWidget* list, void (Form2::*handler)(), bool& changedOnPress);
+
+    Interaction& m_ui;
+    Form1& m_form1;
+    MousePointerControl* m_pointer;
+    InputBlocker m_blocker;
+    ChangeRun m_changeRun;
+    bool m_busy = false;
+    bool m_loaded = false;
+    bool m_tableChangedOnPress = false;
+    bool m_fieldChangedOnPress = false;
+
+    QTreeWidget* ListView1;
+    QTreeWidget* ListView2;
+    QTreeWidget* ListView3;
+    QGroupBox* Frame1;
+    QComboBox* Combo1;
+    QPushButton* PushButton1;
+    QPushButton* PushButton5;
+    QProgressBar* ProgressBar1;
+};

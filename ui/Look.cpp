@@ -1,0 +1,236 @@
+#include "ui/Look.h"
+
+#include "app/Main.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QImageReader>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QRadioButton>
+#include <QScreen>
+
+namespace Look
+{
+
+int Twips(int twips, const QWidget* widget)
+{
+    qreal dpi = 96.0;
+    if (widget && widget->screen())
+        dpi = widget->screen()->logicalDotsPerInch();
+    else if (const QScreen* screen = QGuiApplication::primaryScreen())
+        dpi = screen->logicalDotsPerInch();
+    return qRound(twips / 15.0 * dpi / 96.0);
+}
+
+QRect TwipsRect(int left, int top, int width, int height, const QWidget* widget)
+{
+    return QRect(Twips(left, widget), Twips(top, widget), Twips(width, widget),
+                 Twips(height, widget));
+}
+
+QFont BoldArial(qreal pointSize)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(pointSize);
+    font.setBold(true);
+    return font;
+}
+
+QIcon ProgramIcon()
+{
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(QColor(0x1f, 0x5f, 0x99));
+        painter.setPen(Qt::NoPen);
+        painter.drawRoundedRect(QRectF(0, 0, size, size), size / 5.0, size / 5.0);
+        painter.setPen(Qt::white);
+        QFont font = BoldArial(1);
+        font.setPixelSize(qRound(size * 0.7));
+        painter.setFont(font);
+        painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QStringLiteral("Q"));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+QColor ButtonFaceColor()
+{
+    return QApplication::palette().color(QPalette::Active, QPalette::Button);
+}
+
+QString SkinFilePath()
+{
+    return Main::ProgramDirectory() + QStringLiteral("/x/o.cjs");
+}
+
+QString HandCursorFilePath()
+{
+    return Main::ProgramDirectory() + QStringLiteral("/HAND-M.CUR");
+}
+
+namespace
+{
+
+void paintBackground(QWidget* widget, const QColor& color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, color);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+bool takesButtonFace(const QWidget* control)
+{
+    return qobject_cast<const QGroupBox*>(control) || qobject_cast<const QLabel*>(control) ||
+           qobject_cast<const QRadioButton*>(control) || qobject_cast<const QCheckBox*>(control);
+}
+
+} // namespace
+
+void ApplyFormColors(QWidget* window)
+{
+    const QColor face = ButtonFaceColor();
+    paintBackground(window, face);
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+        if (takesButtonFace(control))
+            paintBackground(control, face);
+    }
+}
+
+void ApplySkin(QWidget* dialog)
+{
+    if (!Main::FileExists(SkinFilePath()))
+        return;
+    ApplyFormColors(dialog);
+}
+
+std::optional<QCursor> LoadCursor(const QString& path)
+{
+    QImageReader reader(path);
+    const QImage image = reader.read();
+    if (image.isNull())
+        return std::nullopt;
+    return QCursor(QPixmap::fromImage(image));
+}
+
+} // namespace Look
+
+MousePointerControl::MousePointerControl(QWidget* window) : QObject(window), m_window(window) {}
+
+void MousePointerControl::setPointer(MousePointer pointer)
+{
+    m_pointer = pointer;
+    apply();
+}
+
+void MousePointerControl::setCustomCursor(const QCursor& cursor)
+{
+    m_custom = cursor;
+    apply();
+}
+
+void MousePointerControl::watchButton(QWidget* button)
+{
+    button->setMouseTracking(true);
+    button->setProperty("quorvanePushButton", true);
+    button->installEventFilter(this);
+}
+
+void MousePointerControl::watchOther(QWidget* element)
+{
+    element->setMouseTracking(true);
+    element->installEventFilter(this);
+}
+
+void MousePointerControl::mouseMovedOver(bool pushButton)
+{
+    if (m_pointer == MousePointer::Hourglass)
+        return;
+    setPointer(pushButton ? MousePointer::Custom : MousePointer::Default);
+}
+
+bool MousePointerControl::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter)
+        mouseMovedOver(watched->property("quorvanePushButton").toBool());
+    return QObject::eventFilter(watched, event);
+}
+
+void MousePointerControl::apply()
+{
+    if (!m_window)
+        return;
+    switch (m_pointer) {
+    case MousePointer::Hourglass:
+        m_window->setCursor(Qt::WaitCursor);
+        break;
+    case MousePointer::Custom:
+        m_window->setCursor(m_custom ? *m_custom : QCursor(Qt::ArrowCursor));
+        break;
+    case MousePointer::Default:
+        m_window->unsetCursor();
+        break;
+    }
+}
+
+InputBlocker::InputBlocker(QObject* parent) : QObject(parent) {}
+
+InputBlocker::~InputBlocker()
+{
+    if (m_depth > 0 && qApp)
+        qApp->removeEventFilter(this);
+}
+
+void InputBlocker::addWindow(QWidget* window)
+{
+    m_windows << window;
+}
+
+void InputBlocker::enter()
+{
+    if (m_depth++ == 0 && qApp)
+        qApp->installEventFilter(this);
+}
+
+void InputBlocker::leave()
+{
+    if (--m_depth == 0 && qApp)
+        qApp->removeEventFilter(this);
+}
+
+bool InputBlocker::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+    case QEvent::Close: {
+        const auto* widget = qobject_cast<const QWidget*>(watched);
+        if (!widget)
+            return false;
+        for (const QPointer<QWidget>& window : m_windows) {
+            if (window && widget->window() == window)
+                return true;
+        }
+        return false;
+    }
+    default:
+        return false;
+    }
+}

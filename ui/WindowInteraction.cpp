@@ -1,0 +1,88 @@
+#include "ui/WindowInteraction.h"
+
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace
+{
+
+struct Script {
+    bool scripted = false;
+    QStringList answers;
+    QStringList shown;
+    QStringList titles;
+};
+
+Script& script()
+{
+    static Script instance;
+    return instance;
+}
+
+void record(const QString& kind, const QString& text, const QString& title)
+{
+    script().shown << kind + text;
+    script().titles << title;
+}
+
+} // namespace
+
+WindowInteraction::WindowInteraction(QWidget* parent) : m_parent(parent) {}
+
+QString WindowInteraction::inputBox(const QString& prompt, const QString& title)
+{
+    if (script().scripted) {
+        record(QStringLiteral("prompt: "), prompt, title);
+        return script().answers.isEmpty() ? QString() : script().answers.takeFirst();
+    }
+    bool accepted = false;
+    const QString answer =
+        QInputDialog::getText(m_parent, title, prompt, QLineEdit::Normal, QString(), &accepted);
+    return accepted ? answer : QString();
+}
+
+void WindowInteraction::messageBox(const QString& text, const QString& title)
+{
+    if (script().scripted) {
+        record(QStringLiteral("message: "), text, title);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, m_parent);
+    box.exec();
+}
+
+void WindowInteraction::warningBox(const QString& text, const QString& title)
+{
+    if (script().scripted) {
+        record(QStringLiteral("warning: "), text, title);
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, m_parent);
+    box.exec();
+}
+
+void WindowInteraction::setScripted(bool scripted)
+{
+    script().scripted = scripted;
+}
+
+void WindowInteraction::setNextAnswers(const QStringList& answers)
+{
+    script().answers = answers;
+}
+
+QStringList WindowInteraction::shown()
+{
+    return script().shown;
+}
+
+QStringList WindowInteraction::titles()
+{
+    return script().titles;
+}
+
+void WindowInteraction::clearShown()
+{
+    script().shown.clear();
+    script().titles.clear();
+}

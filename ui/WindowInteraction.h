@@ -1,0 +1,38 @@
+#pragma once
+
+#include "app/Interaction.h"
+
+#include <QPointer>
+#include <QStringList>
+
+class QWidget;
+
+// Prompts and message boxes as the windows show them: message boxes with OK
+// only and no icon, prompts with an empty default where Cancel gives the
+// empty text, the error report with its warning icon.
+//
+// For tests the boxes can be scripted instead of shown: every box is then
+// recorded and every prompt takes the next answer of the script.
+class WindowInteraction : public Interaction
+{
+public:
+    explicit WindowInteraction(QWidget* parent = nullptr);
+
+    QString inputBox(const QString& prompt, const QString& title) override;
+    void messageBox(const QString& text, const QString& title) override;
+    void warningBox(const QString& text, const QString& title) override;
+
+    // Scripted mode (tests): no box is shown; prompts take these answers in
+    // order (none left: Cancel).
+    static void setScripted(bool scripted);
+    static void setNextAnswers(const QStringList& answers);
+
+    // What was shown in scripted mode, in order: "prompt: ", "message: " or
+    // "warning: " followed by the text; and each box's title.
+    static QStringList shown();
+    static QStringList titles();
+    static void clearShown();
+
+private:
+    QPointer<QWidget> m_parent;
+};
