@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QImageReader>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QRadioButton>
@@ -160,10 +161,21 @@ void MousePointerControl::mouseMovedOver(bool pushButton)
     setPointer(pushButton ? MousePointer::Custom : MousePointer::Default);
 }
 
+// A move counts for the element under the pointer only: a move that Qt
+// passes on from a child (a push button, or a label without a rule of its
+// own) to its parent leaves the pointer alone at the parent.
 bool MousePointerControl::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter)
-        mouseMovedOver(watched->property("quorvanePushButton").toBool());
+    QPointF position;
+    if (event->type() == QEvent::MouseMove)
+        position = static_cast<QMouseEvent*>(event)->position();
+    else if (event->type() == QEvent::Enter)
+        position = static_cast<QEnterEvent*>(event)->position();
+    else
+        return QObject::eventFilter(watched, event);
+    const auto* element = qobject_cast<QWidget*>(watched);
+    if (element && !element->childAt(position.toPoint()))
+        mouseMovedOver(element->property("quorvanePushButton").toBool());
     return QObject::eventFilter(watched, event);
 }
 
