@@ -12,16 +12,17 @@
 #   QUORVANE_TEST_SQLITE_DRIVER  the SQLite ODBC driver's name in odbcinst.ini
 #   QUORVANE_TEST_DIR          a scratch folder, removed at exit
 #
-# The driver name "Microsoft ODBC for Oracle" is registered for the psqlODBC
+# The drivers stay loaded until exit (DontDLClose), so that the leak checker
+# can name them. The driver name "Microsoft ODBC for Oracle" is registered for the psqlODBC
 # Unicode driver, so the program's own connection string reaches PostgreSQL.
 
 driver_path() { # driver_path PACKAGE FILE
     dpkg -L "$1" 2>/dev/null | grep -m1 "/$2\$"
 }
 
-free_port() {
+free_port() { # free_port FIRST: the first port from FIRST on that nobody listens on
     local port
-    for port in $(seq 55432 55532); do
+    for port in $(seq "$1" 55632); do
         if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
             echo "$port"
             return 0
@@ -59,10 +60,12 @@ start_test_databases() {
 [Microsoft ODBC for Oracle]
 Description=psqlODBC (Unicode) under the name the program asks for
 Driver=$psqlodbc
+DontDLClose=1
 
 [SQLite3]
 Description=SQLite3 ODBC driver
 Driver=$sqliteodbc
+DontDLClose=1
 INI
     : >"$QUORVANE_TEST_DIR/odbc/odbc.ini"
     export ODBCSYSINI="$QUORVANE_TEST_DIR/odbc"
@@ -70,8 +73,7 @@ INI
     export QUORVANE_TEST_SQLITE_DRIVER=SQLite3
     export QUORVANE_TEST_DIR
 
-    local port password pgdata
-    port=$(free_port)
+    local port=55431 password pgdata
     password="admin-$RANDOM$RANDOM"
     pgdata="$QUORVANE_TEST_DIR/pgdata"
     mkdir -p "$pgdata"
@@ -82,9 +84,16 @@ INI
     as_postgres "$PG_BIN/initdb" -D "$pgdata" -U quorvane_admin --pwfile="$QUORVANE_TEST_DIR/pwfile" \
         --auth-local=trust --auth-host=scram-sha-256 -E UTF8 --locale=C.UTF-8 >"$QUORVANE_TEST_DIR/initdb.log" 2>&1 \
         || { cat "$QUORVANE_TEST_DIR/initdb.log"; return 1; }
-    local options="-p $port -k $pgdata -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=200"
-    as_postgres "$PG_BIN/pg_ctl" -D "$pgdata" -w -l "$pgdata/server.log" -o "$options" start >/dev/null \
-        || { cat "$pgdata/server.log"; return 1; }
+    # Another server may take the port between the test and the start: try on.
+    local options attempt
+    for attempt in 1 2 3 4 5; do
+        port=$(free_port $((port + 1)))
+        options="-p $port -k $pgdata -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=200"
+        if as_postgres "$PG_BIN/pg_ctl" -D "$pgdata" -w -l "$pgdata/server.log" -o "$options" start >/dev/null; then
+            break
+        fi
+        [ "$attempt" -eq 5 ] && { cat "$pgdata/server.log"; return 1; }
+    done
 
     export QUORVANE_TEST_PG_PORT=$port
     export QUORVANE_TEST_PG_ADMIN=quorvane_admin

@@ -1,9 +1,71 @@
+// The schema browser and the connection on real databases: the user's tables,
+// a table's fields, a field's preview, the logon and the connection string.
+
+#include "app/RuntimeError.h"
 #include "db/Schema.h"
 #include "tests/support/TestDatabases.h"
 
 #include <QTest>
+#include <optional>
 
 using namespace TestDatabases;
+
+namespace
+{
+
+// A table (id, field) holding the values in this order.
+void createTable(Schema& schema, const QString& table, const QString& field,
+                 const QVariantList& values)
+{
+    schema.exec(QStringLiteral("CREATE TABLE %1 (id integer, %2 varchar(20))")
+                    .arg(Quoted(table), Quoted(field)));
+    QStringList rows;
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& value = values[i];
+        rows << QStringLiteral("(%1, %2)")
+                    .arg(i + 1)
+                    .arg(value.isNull() ? QStringLiteral("NULL")
+                                        : u'\'' + value.toString() + u'\'');
+    }
+    if (!rows.isEmpty())
+        schema.exec(QStringLiteral("INSERT INTO %1 VALUES %2").arg(Quoted(table), rows.join(u',')));
+}
+
+QVariantList numbered(int count)
+{
+    QVariantList values;
+    for (int i = 1; i <= count; ++i)
+        values << QStringLiteral("v%1").arg(i);
+    return values;
+}
+
+// Sets or unsets the connection string template; puts back what was there.
+class TemplateVariable
+{
+public:
+    explicit TemplateVariable(const QString& value)
+        : m_wasSet(qEnvironmentVariableIsSet(Oracle::ConnectionStringVariable)),
+          m_saved(qgetenv(Oracle::ConnectionStringVariable))
+    {
+        if (value.isNull())
+            qunsetenv(Oracle::ConnectionStringVariable);
+        else
+            qputenv(Oracle::ConnectionStringVariable, value.toUtf8());
+    }
+    ~TemplateVariable()
+    {
+        if (m_wasSet)
+            qputenv(Oracle::ConnectionStringVariable, m_saved);
+        else
+            qunsetenv(Oracle::ConnectionStringVariable);
+    }
+
+private:
+    bool m_wasSet;
+    QByteArray m_saved;
+};
+
+} // namespace
 
 class TestSchema : public QObject
 {
@@ -12,6 +74,17 @@ class TestSchema : public QObject
 private slots:
     void initTestCase() { RequireEnvironment(); }
     void listsOwnTablesOnly();
+    void userWithoutTables();
+    void fieldsInColumnOrder();
+    void preview_data();
+    void preview();
+    void namesAsListed_data();
+    void namesAsListed();
+    void refusedLogonCarriesDriverMessage_data();
+    void refusedLogonCarriesDriverMessage();
+    void canConnect();
+    void connectionString_data();
+    void connectionString();
 };
 
 void TestSchema::listsOwnTablesOnly()
@@ -20,8 +93,159 @@ void TestSchema::listsOwnTablesOnly()
     Schema other(QStringLiteral("other"));
     mine.exec(QStringLiteral("CREATE TABLE %1 (%2 varchar(20))")
                   .arg(Quoted(QStringLiteral("Name's table")), Quoted(QStringLiteral("a b"))));
+    mine.exec(QStringLiteral("CREATE TABLE second (x integer)"));
     other.exec(QStringLiteral("CREATE TABLE elsewhere (x varchar(5))"));
-    QCOMPARE(Oracle::ListTables(mine.logon()), QStringList{QStringLiteral("Name's table")});
+    QStringList tables = Oracle::ListTables(mine.logon());
+    tables.sort(); // the query asks for no order
+    QCOMPARE(tables, (QStringList{"Name's table", "second"}));
+    QCOMPARE(Oracle::ListTables(other.logon()), QStringList{"elsewhere"});
+}
+
+void TestSchema::userWithoutTables()
+{
+    Schema schema;
+    int events = 0;
+    QCOMPARE(Oracle::ListTables(schema.logon(), [&] { ++events; }), QStringList());
+    QCOMPARE(events, 0);
+}
+
+void TestSchema::fieldsInColumnOrder()
+{
+    Schema schema;
+    schema.exec(QStringLiteral("CREATE TABLE t (zeta integer, alpha varchar(5), \"Mid dle\" "
+                               "varchar(5), b date)"));
+    const QStringList fields{"zeta", "alpha", "Mid dle", "b"};
+    int events = 0;
+    QCOMPARE(Oracle::ListFields(schema.logon(), "t", [&] { ++events; }), fields);
+    QCOMPARE(events, fields.size());
+    schema.exec("INSERT INTO t VALUES (1, 'x', 'y', NULL)");
+    QCOMPARE(Oracle::ListFields(schema.logon(), "t"), fields);
+}
+
+void TestSchema::preview_data()
+{
+    QTest::addColumn<QVariantList>("values");
+    QTest::addColumn<QStringList>("expected");
+    QStringList first101;
+    for (const QVariant& value : numbered(101))
+        first101 << value.toString();
+    QTest::newRow("250 rows: the first 101") << numbered(250) << first101;
+    QTest::newRow("101 rows: all") << numbered(101) << first101;
+    QTest::newRow("100 rows: all") << numbered(100) << first101.mid(0, 100);
+    QTest::newRow("Nulls as empty entries")
+        << QVariantList{QVariant(), "a", QVariant()} << QStringList{"", "a", ""};
+    QTest::newRow("120 Nulls: 101 empty entries")
+        << QVariantList(120, QVariant()) << QStringList(101, QString());
+    QTest::newRow("no rows") << QVariantList() << QStringList();
+}
+
+void TestSchema::preview()
+{
+    QFETCH(QVariantList, values);
+    QFETCH(QStringList, expected);
+    Schema schema;
+    createTable(schema, "t", "v", values);
+    int events = 0;
+    QCOMPARE(Oracle::Preview(schema.logon(), "t", "v", [&] { ++events; }), expected);
+    QCOMPARE(events, expected.size() + 1); // once before the entries, then once per entry
+}
+
+void TestSchema::namesAsListed_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("lower case") << "items"
+                                << "name";
+    QTest::newRow("capitals and spaces") << "My Items"
+                                         << "First Name";
+    QTest::newRow("apostrophes") << "O'Brien's"
+                                 << "it's";
+    QTest::newRow("double quotes") << "say \"hi\""
+                                   << "a\"b";
+}
+
+void TestSchema::namesAsListed()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, field);
+    Schema schema;
+    createTable(schema, table, field, {"x y", QVariant()});
+    QCOMPARE(Oracle::ListTables(schema.logon()), QStringList{table});
+    QCOMPARE(Oracle::ListFields(schema.logon(), table), (QStringList{"id", field}));
+    QCOMPARE(Oracle::Preview(schema.logon(), table, field), (QStringList{"x y", ""}));
+}
+
+void TestSchema::refusedLogonCarriesDriverMessage_data()
+{
+    QTest::addColumn<int>("fill");
+    QTest::newRow("table list") << 0;
+    QTest::newRow("field list") << 1;
+    QTest::newRow("preview") << 2;
+}
+
+void TestSchema::refusedLogonCarriesDriverMessage()
+{
+    QFETCH(int, fill);
+    Schema schema;
+    createTable(schema, "t", "v", {"a"});
+    const Logon refused = schema.refusedLogon();
+    std::optional<RuntimeError> error;
+    try {
+        if (fill == 0)
+            Oracle::ListTables(refused);
+        else if (fill == 1)
+            Oracle::ListFields(refused, "t");
+        else
+            Oracle::Preview(refused, "t", "v");
+    } catch (const RuntimeError& thrown) {
+        error = thrown;
+    }
+    QVERIFY(error.has_value());
+    QCOMPARE(error->number(), int(RuntimeError::DriverError));
+    QVERIFY(!error->description().trimmed().isEmpty());
+    if (CurrentBackend() == Backend::PostgreSQL)
+        QVERIFY2(error->description().contains("password authentication failed"),
+                 qPrintable(error->description()));
+}
+
+void TestSchema::canConnect()
+{
+    Schema schema;
+    QVERIFY(Oracle::CanConnect(schema.logon()));
+    QVERIFY(!Oracle::CanConnect(schema.refusedLogon()));
+}
+
+void TestSchema::connectionString_data()
+{
+    QTest::addColumn<QString>("pattern"); // null: no template
+    QTest::addColumn<QStringList>("logon");
+    QTest::addColumn<QString>("expected");
+    const QString fixed = "Driver={Microsoft ODBC for Oracle};Server=%1;Uid=%2;Pwd=%3;";
+    QTest::newRow("all three empty") << QString() << QStringList{"", "", ""}
+                                     << "Driver={Microsoft ODBC for Oracle};Server=;Uid=;Pwd=;";
+    QTest::newRow("blanks kept") << QString() << QStringList{" orcl ", " scott", "tiger "}
+                                 << fixed.arg(" orcl ", " scott", "tiger ");
+    QTest::newRow("semicolon and braces in the password kept")
+        << QString() << QStringList{"db", "u", "a;b{c}"} << fixed.arg("db", "u", "a;b{c}");
+    QTest::newRow("template") << "Driver={X};DBQ=%SID%;Uid=%USER%;Pwd=%PASSWORD%;"
+                              << QStringList{"h:1/s", "u", "p w"}
+                              << "Driver={X};DBQ=h:1/s;Uid=u;Pwd=p w;";
+    QTest::newRow("template placeholder twice")
+        << "%USER%/%USER%" << QStringList{"s", "u", "p"} << "u/u";
+    QTest::newRow("placeholders in the logon stay as typed")
+        << "%SID%|%USER%|%PASSWORD%" << QStringList{"%USER%", "%PASSWORD%", "%SID%"}
+        << "%USER%|%PASSWORD%|%SID%";
+    QTest::newRow("other percent texts kept")
+        << "%HOST%;100%;%SID%" << QStringList{"s", "u", "p"} << "%HOST%;100%;s";
+}
+
+void TestSchema::connectionString()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QStringList, logon);
+    QFETCH(QString, expected);
+    const TemplateVariable variable(pattern);
+    QCOMPARE(Oracle::BuildConnectionString({logon[0], logon[1], logon[2]}), expected);
 }
 
 QTEST_GUILESS_MAIN(TestSchema)

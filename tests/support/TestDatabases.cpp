@@ -33,7 +33,8 @@ QString postgresSid()
 
 QString sqliteConnectionTemplate()
 {
-    return QStringLiteral("Driver={%1};Database=%SID%;").arg(env("QUORVANE_TEST_SQLITE_DRIVER"));
+    return QStringLiteral("Driver={%1};Database=%SID%;NoCreat=1;")
+        .arg(env("QUORVANE_TEST_SQLITE_DRIVER"));
 }
 
 QString uniqueUserName(const QString& tag)
@@ -252,7 +253,10 @@ void StartServer()
 
 QString Quoted(const QString& name)
 {
-    return Oracle::QuoteIdentifier(name);
+    // The fixture's own quoting, so that the program's is tested, not used.
+    QString inner = name;
+    inner.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + inner + u'"';
 }
 
 } // namespace TestDatabases

@@ -11,7 +11,7 @@
 //    reached under the driver name "Microsoft ODBC for Oracle", with the
 //    program's own connection string (the SID carries host, port and options);
 //  - "sqlite": one file per schema through the SQLite ODBC driver, with
-//    QUORVANE_CONNECTION_STRING set to "Driver={SQLite3};Database=%SID%;".
+//    QUORVANE_CONNECTION_STRING set to "Driver={SQLite3};Database=%SID%;NoCreat=1;".
 // Each schema has an user_tables view, so the program's dictionary query works.
 namespace TestDatabases
 {

@@ -1,0 +1,561 @@
+// "Start Changing" against real databases: what reaches the rows, what the
+// user is shown and in which order, the progress, the pointer and the refill.
+// Every table has an id column; an update trigger writes the id of each row it
+// changes to "audit", in order, so each statement is seen where it lands.
+
+#include "app/Main.h"
+#include "change/ChangeRun.h"
+#include "change/OperationCatalogue.h"
+#include "tests/support/ScriptedInteraction.h"
+#include "tests/support/TestDatabases.h"
+
+#include <QTest>
+#include <functional>
+#include <optional>
+
+using namespace TestDatabases;
+using End = ChangeRunResult::End;
+
+namespace
+{
+
+class FakePorts : public ChangeRunPorts
+{
+public:
+    Logon logon() const override { return account; }
+    QString selectedTable() const override { return table; }
+    QString selectedField() const override { return field; }
+    int fieldCount() const override { return fields; }
+    QString operationText() const override { return operation; }
+    void setMousePointer(MousePointer pointer) override { pointers << int(pointer); }
+    void setProgress(double percent) override { progress << percent; }
+    void letEventsRun() override
+    {
+        ++eventsRun;
+        if (onEvents)
+            onEvents();
+    }
+    void clearPreview() override { preview.clear(); }
+    void addPreviewEntry(const QString& text) override { preview << text; }
+
+    Logon account;
+    QString table;
+    QString field;
+    int fields = 2;
+    QString operation;
+    QList<int> pointers; // 11 hourglass, 0 default
+    QList<double> progress;
+    QStringList preview{QStringLiteral("(shown before the run)")};
+    int eventsRun = 0;
+    std::function<void()> onEvents;
+};
+
+const QList<int> DonePointers{11, 11, 0};
+const QStringList OnlyDone{QStringLiteral("message: Done.")};
+const QString ReportEnd =
+    QStringLiteral("\r\nin Quorvex2021/08/31.Form2.PushButton1_Click at line %1"
+                   "\r\rPlease email screenshot of this message to support@quorvane.example");
+
+QString caption(int operation)
+{
+    return OperationCatalogue().at(static_cast<size_t>(operation - 1)).caption;
+}
+
+QString literal(const QVariant& value)
+{
+    if (value.isNull())
+        return QStringLiteral("NULL");
+    return u'\'' + value.toString().replace(u'\'', QStringLiteral("''")) + u'\'';
+}
+
+void compareValues(const QVariantList& actual, const QVariantList& expected)
+{
+    QCOMPARE(actual.size(), expected.size());
+    for (int i = 0; i < actual.size(); ++i) {
+        QCOMPARE(actual[i].isNull(), expected[i].isNull());
+        QCOMPARE(actual[i].toString(), expected[i].toString());
+    }
+}
+
+// A user's table (id, field) holding the values with ids from 1, its update
+// trigger, and the main window's side of a run on it.
+struct Bench {
+    explicit Bench(const QVariantList& values, const QString& table = "t",
+                   const QString& field = "v", const QString& type = "varchar(200)")
+    {
+        const bool sqlite = CurrentBackend() == Backend::SQLite;
+        const QString t = Quoted(table);
+        schema.exec(
+            QStringLiteral("CREATE TABLE %1 (id integer, %2 %3)").arg(t, Quoted(field), type));
+        schema.exec(sqlite ? "CREATE TABLE audit (seq INTEGER PRIMARY KEY, id integer)"
+                           : "CREATE TABLE audit (seq serial, id integer)");
+        if (sqlite) {
+            schema.exec(QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 BEGIN "
+                                       "INSERT INTO audit (id) VALUES (NEW.id); END")
+                            .arg(t));
+        } else {
+            schema.exec("CREATE FUNCTION note() RETURNS trigger LANGUAGE plpgsql AS "
+                        "'BEGIN INSERT INTO audit (id) VALUES (NEW.id); RETURN NEW; END'");
+            schema.exec(QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 "
+                                       "FOR EACH ROW EXECUTE FUNCTION note()")
+                            .arg(t));
+        }
+        QStringList rows;
+        for (int i = 0; i < values.size(); ++i)
+            rows << QStringLiteral("(%1, %2)").arg(i + 1).arg(literal(values[i]));
+        if (!rows.isEmpty())
+            schema.exec(QStringLiteral("INSERT INTO %1 VALUES %2").arg(t, rows.join(u',')));
+        ports.account = schema.logon();
+        ports.table = table;
+        ports.field = field;
+        select = QStringLiteral("SELECT %1 FROM %2").arg(Quoted(field), t);
+    }
+
+    ChangeRunResult run(const QString& operationText, const QStringList& answers = {})
+    {
+        ports.operation = operationText;
+        ui.answers = answers;
+        return ChangeRun(ports, ui).run();
+    }
+
+    // The ids of the rows that statements changed, in the order they were sent.
+    QList<int> audited()
+    {
+        QList<int> ids;
+        for (const QVariant& id : schema.column("SELECT id FROM audit ORDER BY seq"))
+            ids << id.toInt();
+        return ids;
+    }
+
+    QVariantList valuesById() { return schema.column(select + QStringLiteral(" ORDER BY id")); }
+
+    // The field in the order the database returns it, Null as the empty text.
+    QStringList inDatabaseOrder()
+    {
+        QStringList texts;
+        for (const QVariant& value : schema.column(select))
+            texts << (value.isNull() ? QString() : value.toString());
+        return texts;
+    }
+
+    Schema schema;
+    QString select; // the field of the table made, whatever the ports are set to
+    FakePorts ports;
+    ScriptedInteraction ui;
+};
+
+// Stops the PostgreSQL test server; starts it again however the test ends.
+class ServerStopped
+{
+public:
+    ServerStopped() { StopServer(); }
+    ~ServerStopped()
+    {
+        try {
+            StartServer();
+        } catch (const std::exception& error) {
+            qCritical("restarting the test server: %s", error.what());
+        }
+    }
+};
+
+} // namespace
+
+class TestChangeRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        RequireEnvironment();
+        Main::SetApplicationTitle();
+    }
+    void threeRowsInStatementOrder();
+    void valuesReachTheRow_data();
+    void valuesReachTheRow();
+    void eachRowChangedOnce_data();
+    void eachRowChangedOnce();
+    void refillShowsFirst101Rows();
+    void tableWithoutRowsAsksNothing();
+    void noFieldSelected();
+    void rejectedStatementReportedRestGoesOn();
+    void openFailureEndsRun_data();
+    void openFailureEndsRun();
+    void notApplied_data();
+    void notApplied();
+    void numberOverflowReportedOnce();
+    void transformFailureSkipsOnlyItsRow();
+    void runFromWithinRunRefused();
+    void namesAsListed_data();
+    void namesAsListed();
+    void nonTextColumnSendsNoStatement();
+};
+
+void TestChangeRun::threeRowsInStatementOrder()
+{
+    Bench bench({"a b", "c d", "e f"});
+    const ChangeRunResult result = bench.run(caption(1));
+
+    QCOMPARE(bench.audited(), (QList<int>{1, 2, 3}));
+    compareValues(bench.valuesById(), {"ab", "cd", "ef"});
+    QCOMPARE(bench.ports.progress, (QList<double>{1.0 / 3 * 100, 2.0 / 3 * 100, 100.0}));
+    QCOMPARE(bench.ports.pointers, DonePointers);
+    QCOMPARE(bench.ui.shown, OnlyDone);
+    QCOMPARE(bench.ui.titles, QStringList{Main::ApplicationTitle()});
+    QCOMPARE(bench.ports.preview, (QStringList{"ab", "cd", "ef"}));
+    QVERIFY(result.end == End::Done);
+    QVERIFY(result.applied);
+    QCOMPARE(result.rows, 3);
+    QCOMPARE(result.statementsSent, 3);
+    QCOMPARE(result.reports, 0);
+}
+
+void TestChangeRun::valuesReachTheRow_data()
+{
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<QStringList>("beforeAfter");
+    QTest::newRow("apostrophe in the value")
+        << 5 << QStringList() << QStringList{"it's  ok", "it's ok"};
+    QTest::newRow("apostrophe, trailing blanks")
+        << 4 << QStringList() << QStringList{"O'Neil  ", "O'Neil"};
+    QTest::newRow("apostrophe in the answer") << 2 << QStringList{"'"} << QStringList{"a b", "a'b"};
+    QTest::newRow("CR LF to blanks") << 6 << QStringList() << QStringList{"a\r\nb", "a  b"};
+    QTest::newRow("CR LF replaced") << 7 << QStringList{"|"} << QStringList{"x\r\ny\nz", "x||y|z"};
+    QTest::newRow("tabs removed") << 8 << QStringList() << QStringList{"a\tb\t", "ab"};
+    QTest::newRow("backslash, double quote kept")
+        << 1 << QStringList() << QStringList{"a\\ \"b\"", "a\\\"b\""};
+    QTest::newRow("non-ASCII letters") << 1 << QStringList() << QStringList{"é è ü", "éèü"};
+    QTest::newRow("empty new value") << 18 << QStringList{"abc"} << QStringList{"abc", ""};
+}
+
+void TestChangeRun::valuesReachTheRow()
+{
+    QFETCH(int, operation);
+    QFETCH(QStringList, answers);
+    QFETCH(QStringList, beforeAfter);
+    Bench bench({beforeAfter[0], "unchanged"});
+    const ChangeRunResult result = bench.run(caption(operation), answers);
+
+    QCOMPARE(bench.ui.reports, QStringList());
+    QCOMPARE(bench.valuesById().value(0).toString(), beforeAfter[1]);
+    QCOMPARE(bench.valuesById().value(1).toString(), QStringLiteral("unchanged"));
+    QCOMPARE(bench.audited(), QList<int>{1});
+    QCOMPARE(bench.ports.preview, bench.inDatabaseOrder());
+    QVERIFY(bench.ports.preview.contains(beforeAfter[1]));
+    QCOMPARE(bench.ui.messages, QStringList{"Done."});
+    QCOMPARE(result.rowsUnchanged, 1);
+}
+
+void TestChangeRun::eachRowChangedOnce_data()
+{
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<QVariantList>("before");
+    QTest::addColumn<QVariantList>("after");
+    QTest::addColumn<QList<int>>("changed"); // ids, in statement order
+    const QVariant null;
+    QTest::newRow("null rows stay null") << 1 << QStringList() << QVariantList{null, "a b", null}
+                                         << QVariantList{null, "ab", null} << QList<int>{2};
+    QTest::newRow("two rows with the same value")
+        << 1 << QStringList() << QVariantList{"a b", "a b"} << QVariantList{"ab", "ab"}
+        << QList<int>{1, 2};
+    QTest::newRow("new value equals the other row's value")
+        << 1 << QStringList() << QVariantList{"a b", "ab"} << QVariantList{"ab", "ab"}
+        << QList<int>{1};
+    QTest::newRow("new value equals the next row's value, which changes too")
+        << 24 << QStringList{"1"} << QVariantList{"aab", "ab"} << QVariantList{"ab", "b"}
+        << QList<int>{1, 2};
+    QTest::newRow("value inside another row's value")
+        << 1 << QStringList() << QVariantList{"a b", "a b c", "xa by"}
+        << QVariantList{"ab", "abc", "xaby"} << QList<int>{1, 2, 3};
+}
+
+void TestChangeRun::eachRowChangedOnce()
+{
+    QFETCH(int, operation);
+    QFETCH(QStringList, answers);
+    QFETCH(QVariantList, before);
+    QFETCH(QVariantList, after);
+    QFETCH(QList<int>, changed);
+    Bench bench(before);
+    const ChangeRunResult result = bench.run(caption(operation), answers);
+
+    QCOMPARE(bench.ui.reports, QStringList());
+    compareValues(bench.valuesById(), after);
+    QCOMPARE(bench.audited(), changed);
+    QCOMPARE(result.statementsSent, changed.size());
+    QCOMPARE(result.rowsUnchanged, before.size() - changed.size());
+    QCOMPARE(bench.ports.progress.size(), before.size()); // every row counts
+    QCOMPARE(bench.ports.preview, bench.inDatabaseOrder());
+    QCOMPARE(bench.ui.messages, QStringList{"Done."});
+}
+
+void TestChangeRun::refillShowsFirst101Rows()
+{
+    QVariantList values;
+    for (int i = 1; i <= 250; ++i)
+        values << QStringLiteral("r %1").arg(i, 3, 10, QLatin1Char('0'));
+    Bench bench(values);
+    const ChangeRunResult result = bench.run(caption(1));
+
+    QCOMPARE(result.statementsSent, 250);
+    QCOMPARE(bench.ports.progress.size(), 250);
+    QCOMPARE(bench.ports.progress.last(), 100.0);
+    QCOMPARE(bench.schema.column("SELECT count(*) FROM t WHERE v LIKE '% %'").value(0).toInt(), 0);
+    QCOMPARE(bench.ports.preview.size(), 101);
+    QCOMPARE(bench.ports.preview, bench.inDatabaseOrder().mid(0, 101));
+    QVERIFY(bench.ports.eventsRun >= 102); // once before the entries, then once per entry
+    QCOMPARE(bench.ui.messages, QStringList{"Done."});
+}
+
+void TestChangeRun::tableWithoutRowsAsksNothing()
+{
+    Bench bench({});
+    const ChangeRunResult result = bench.run(caption(2), {"_"}); // would ask "Replace With:"
+
+    QCOMPARE(bench.ui.shown, OnlyDone);
+    QCOMPARE(bench.ports.preview, QStringList());
+    QCOMPARE(bench.ports.progress, QList<double>());
+    QCOMPARE(bench.ports.pointers, DonePointers);
+    QVERIFY(result.end == End::Done);
+    QVERIFY(!result.applied);
+}
+
+void TestChangeRun::noFieldSelected()
+{
+    Bench bench({"a b"});
+    bench.ports.account = bench.schema.refusedLogon(); // opening anything would be reported
+    bench.ports.fields = 0;
+    const ChangeRunResult result = bench.run(caption(1));
+
+    QCOMPARE(bench.ui.shown, QStringList{"message: Please select a field."});
+    QCOMPARE(bench.ui.titles, QStringList{Main::ApplicationTitle()});
+    QCOMPARE(bench.ports.pointers, QList<int>());
+    QCOMPARE(bench.ports.progress, QList<double>());
+    QCOMPARE(bench.ports.preview, QStringList{"(shown before the run)"});
+    QVERIFY(result.end == End::NoField);
+    QCOMPARE(bench.audited(), QList<int>());
+}
+
+void TestChangeRun::rejectedStatementReportedRestGoesOn()
+{
+    const bool sqlite = CurrentBackend() == Backend::SQLite;
+    // SQLite keeps no declared length: the check stands in for it.
+    Bench bench({" a", "a b", "b "}, "t", "v",
+                sqlite ? "varchar(5) CHECK (length(v) <= 5)" : "varchar(5)");
+    const ChangeRunResult result = bench.run(caption(2), {"____"});
+
+    compareValues(bench.valuesById(), {"____a", "a b", "b____"});
+    QCOMPARE(bench.audited(), (QList<int>{1, 3}));
+    QCOMPARE(bench.ui.reports.size(), 1);
+    const QString report = bench.ui.reports.first();
+    const QString description = report.left(report.indexOf(QStringLiteral("\r\nin ")));
+    // Operation 2: test 140, prompt 142, answer test 144, loop 146, value 148,
+    // progress 150, statement 152.
+    QCOMPARE(report, description + ReportEnd.arg(152));
+    QVERIFY2(description.contains(sqlite ? "CHECK constraint failed" : "value too long"),
+             qPrintable(description));
+    QCOMPARE(bench.ui.reportTitles, QStringList{"Application Error"});
+    QCOMPARE(bench.ui.shown.last(), OnlyDone.first());
+    QCOMPARE(bench.ports.progress.size(), 3);
+    QCOMPARE(result.statementsSent, 2);
+    QCOMPARE(result.statementsFailed, 1);
+    QCOMPARE(bench.ports.preview, bench.inDatabaseOrder());
+}
+
+void TestChangeRun::openFailureEndsRun_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QStringList>("driverText"); // PostgreSQL's, SQLite's
+    QTest::newRow("logon refused")
+        << "logon" << 110 << QStringList{"password authentication failed", "connect failed"};
+    QTest::newRow("server stopped") << "server" << 110 << QStringList{"Connection refused", ""};
+    QTest::newRow("table missing")
+        << "table" << 112 << QStringList{"\"gone\" does not exist", "no such table: gone"};
+}
+
+void TestChangeRun::openFailureEndsRun()
+{
+    QFETCH(QString, failure);
+    QFETCH(int, step);
+    QFETCH(QStringList, driverText);
+    if (failure == u"server" && CurrentBackend() == Backend::SQLite)
+        QSKIP("a SQLite file has no server to stop");
+    Bench bench({"a b"});
+    if (failure == u"logon")
+        bench.ports.account = bench.schema.refusedLogon();
+    if (failure == u"table")
+        bench.ports.table = QStringLiteral("gone");
+    ChangeRunResult result;
+    {
+        std::optional<ServerStopped> stopped;
+        if (failure == u"server")
+            stopped.emplace();
+        result = bench.run(caption(1));
+    }
+
+    const QStringList& reports = bench.ui.reports;
+    QCOMPARE(reports.size(), 1);
+    QVERIFY2(reports.first().endsWith(ReportEnd.arg(step)), qPrintable(reports.first()));
+    const QString description = reports.first().chopped(ReportEnd.arg(step).size());
+    QVERIFY2(description.contains(driverText[CurrentBackend() == Backend::SQLite]),
+             qPrintable(description));
+    QCOMPARE(bench.ui.shown.size(), 1); // no prompt, no "Done."
+    QCOMPARE(bench.ports.pointers, (QList<int>{11, 0}));
+    QCOMPARE(bench.ports.preview, QStringList{"(shown before the run)"});
+    QCOMPARE(bench.ports.progress, QList<double>());
+    QVERIFY(result.end == End::Failed);
+    QCOMPARE(result.reports, 1);
+    compareValues(bench.valuesById(), {"a b"});
+}
+
+void TestChangeRun::notApplied_data()
+{
+    QTest::addColumn<QString>("operationText");
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<QStringList>("shown");
+    const QString replaceWith = "prompt: Replace With:";
+    const QString done = OnlyDone.first();
+    const QStringList mustEnterNumber{"prompt: Enter Number:", "message: Must enter number", done};
+    QTest::newRow("replacement cancelled")
+        << caption(2) << QStringList() << QStringList{replaceWith, done};
+    QTest::newRow("find text empty, both prompts shown")
+        << caption(19) << QStringList{"", "x"}
+        << QStringList{"prompt: Find What:", replaceWith, done};
+    QTest::newRow("number not numeric") << caption(24) << QStringList{"abc"} << mustEnterNumber;
+    QTest::newRow("number prompt cancelled") << caption(24) << QStringList() << mustEnterNumber;
+    QTest::newRow("caption in lower case") << caption(1).toLower() << QStringList() << OnlyDone;
+    QTest::newRow("caption with a trailing blank") << caption(1) + ' ' << QStringList() << OnlyDone;
+    QTest::newRow("no operation text") << QString() << QStringList() << OnlyDone;
+}
+
+void TestChangeRun::notApplied()
+{
+    QFETCH(QString, operationText);
+    QFETCH(QStringList, answers);
+    QFETCH(QStringList, shown);
+    Bench bench({"a b", "x y"});
+    const ChangeRunResult result = bench.run(operationText, answers);
+
+    QCOMPARE(bench.ui.shown, shown);
+    QCOMPARE(bench.audited(), QList<int>());
+    compareValues(bench.valuesById(), {"a b", "x y"});
+    QCOMPARE(bench.ports.preview, bench.inDatabaseOrder());
+    QCOMPARE(bench.ports.progress, QList<double>());
+    QCOMPARE(bench.ports.pointers, DonePointers);
+    QVERIFY(result.end == End::Done);
+    QVERIFY(!result.applied);
+}
+
+void TestChangeRun::numberOverflowReportedOnce()
+{
+    Bench bench({"abc", "defg", "hijkl"});
+    const ChangeRunResult result = bench.run(caption(24), {"40000"});
+
+    // One report, at operation 24's new value step (560); then the refill.
+    QCOMPARE(bench.ui.shown,
+             (QStringList{"prompt: Enter Number:", "report: Overflow" + ReportEnd.arg(560),
+                          OnlyDone.first()}));
+    QCOMPARE(bench.audited(), QList<int>());
+    QCOMPARE(bench.ports.progress, QList<double>());
+    QCOMPARE(bench.ports.preview, (QStringList{"abc", "defg", "hijkl"}));
+    QCOMPARE(result.statementsSent, 0);
+    QVERIFY(result.end == End::Done);
+}
+
+void TestChangeRun::transformFailureSkipsOnlyItsRow()
+{
+    Bench bench({"abcdefg", "abc", "123456"});
+    const ChangeRunResult result = bench.run(caption(25), {"5"}); // "abc" is shorter than 5
+
+    // Operation 25: test 574, prompt 576, tests 578 and 580, loop 582, value 584.
+    QCOMPARE(bench.ui.reports,
+             QStringList{"Invalid procedure call or argument" + ReportEnd.arg(584)});
+    compareValues(bench.valuesById(), {"ab", "abc", "1"});
+    QCOMPARE(bench.audited(), (QList<int>{1, 3}));
+    QCOMPARE(bench.ports.progress.size(), 3);
+    QCOMPARE(bench.ports.progress.last(), 100.0);
+    QCOMPARE(result.rowsNotComputed, 1);
+    QCOMPARE(bench.ui.shown.last(), OnlyDone.first());
+}
+
+void TestChangeRun::runFromWithinRunRefused()
+{
+    Bench bench({"a b", "c d"});
+    FakePorts& ports = bench.ports;
+    ScriptedInteraction& ui = bench.ui;
+    ports.operation = caption(2);
+    ui.answers = QStringList{"_", "+"};
+    ChangeRun run(ports, ui);
+    QList<End> inner;
+    bool runningInside = false;
+    bool inside = false; // one level deep, also when a second run would start
+    ports.onEvents = [&] {
+        if (inside)
+            return;
+        inside = true;
+        runningInside = run.isRunning();
+        const int pointers = ports.pointers.size();
+        const int shown = ui.shown.size();
+        const QStringList preview = ports.preview;
+        inner << run.run().end;
+        inside = false;
+        QCOMPARE(ports.pointers.size(), pointers);
+        QCOMPARE(ui.shown.size(), shown);
+        QCOMPARE(ports.preview, preview);
+    };
+    const ChangeRunResult result = run.run();
+
+    QVERIFY(runningInside);
+    QCOMPARE(inner, QList<End>(3, End::Refused)); // once before the entries, once per entry
+    QCOMPARE(ui.shown, (QStringList{"prompt: Replace With:", OnlyDone.first()}));
+    QCOMPARE(ports.preview, (QStringList{"a_b", "c_d"}));
+    QCOMPARE(bench.audited(), (QList<int>{1, 2}));
+    QVERIFY(result.end == End::Done);
+    QVERIFY(!run.isRunning());
+
+    ports.onEvents = nullptr; // the next click starts a run of its own
+    QVERIFY(run.run().end == End::Done);
+    QCOMPARE(ui.prompts.size(), 2);
+}
+
+void TestChangeRun::namesAsListed_data()
+{
+    QTest::addColumn<QStringList>("names"); // table, field
+    QTest::newRow("lower case") << QStringList{"items", "name"};
+    QTest::newRow("mixed case and spaces") << QStringList{"My Items", "first Name"};
+    QTest::newRow("apostrophes") << QStringList{"O'Brien's", "it's"};
+    QTest::newRow("double quotes") << QStringList{"say \"hi\"", "a\"b"};
+}
+
+void TestChangeRun::namesAsListed()
+{
+    QFETCH(QStringList, names);
+    Bench bench({"a b", "c d"}, names[0], names[1]);
+    bench.run(caption(1));
+
+    QCOMPARE(bench.ui.shown, OnlyDone);
+    compareValues(bench.valuesById(), {"ab", "cd"});
+    QCOMPARE(bench.audited(), (QList<int>{1, 2}));
+    QCOMPARE(bench.ports.preview, (QStringList{"ab", "cd"}));
+}
+
+void TestChangeRun::nonTextColumnSendsNoStatement()
+{
+    Bench bench({1, 22, QVariant(), -5}, "t", "v", "integer");
+    const ChangeRunResult result = bench.run(caption(1));
+
+    QCOMPARE(bench.ui.shown, OnlyDone);
+    QCOMPARE(bench.audited(), QList<int>());
+    QCOMPARE(result.rows, 4);
+    QCOMPARE(result.rowsUnchanged, 4);
+    QCOMPARE(result.statementsSent, 0);
+    QCOMPARE(bench.ports.progress.size(), 4);
+    QCOMPARE(bench.ports.preview, (QStringList{"1", "22", "", "-5"}));
+}
+
+QTEST_GUILESS_MAIN(TestChangeRun)
+#include "tst_changerun.moc"

@@ -1,0 +1,109 @@
+// The change run's step numbers (what an error report names) and the text of
+// its row update statement; no database.
+
+#include "change/ChangeRun.h"
+
+#include <QTest>
+
+class TestRunSteps : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void testNumbers_data();
+    void testNumbers();
+    void operationsFollowOneAnother();
+    void stepsOfOneOperation_data();
+    void stepsOfOneOperation();
+    void rowUpdateStatement_data();
+    void rowUpdateStatement();
+};
+
+void TestRunSteps::testNumbers_data()
+{
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<int>("test");
+    const int tests[27] = {124, 140, 160, 176, 192, 208, 224, 244, 260, 280, 296, 316, 332, 352,
+                           368, 388, 404, 424, 444, 466, 486, 508, 528, 550, 574, 598, 622};
+    for (int n = 1; n <= 27; ++n)
+        QTest::addRow("operation %d", n) << n << tests[n - 1];
+}
+
+void TestRunSteps::testNumbers()
+{
+    QFETCH(int, operation);
+    QFETCH(int, test);
+    QCOMPARE(StepsOfOperation(operation).test, test);
+}
+
+void TestRunSteps::operationsFollowOneAnother()
+{
+    for (int n = 1; n < 27; ++n)
+        QCOMPARE(StepsOfOperation(n).last + 2, StepsOfOperation(n + 1).test);
+    QCOMPARE(StepsOfOperation(27).last, 644);
+}
+
+void TestRunSteps::stepsOfOneOperation_data()
+{
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<QList<int>>("steps"); // loop head .. loop end, then the message
+    // No prompt: the loop follows the test at once.
+    QTest::newRow("1 no prompt") << 1 << QList<int>{126, 128, 130, 132, 134, 136, 138, 0};
+    // One prompt and its empty-answer test (142, 144).
+    QTest::newRow("2 replacement") << 2 << QList<int>{146, 148, 150, 152, 154, 156, 158, 0};
+    // Two prompts and one empty-answer test (446 to 450).
+    QTest::newRow("19 find and replace") << 19 << QList<int>{452, 454, 456, 458, 460, 462, 464, 0};
+    // Prompt 552, numeric test 554, empty test 556; the message ends the operation.
+    QTest::newRow("24 number") << 24 << QList<int>{558, 560, 562, 564, 566, 568, 570, 572};
+    QTest::newRow("25 number") << 25 << QList<int>{582, 584, 586, 588, 590, 592, 594, 596};
+}
+
+void TestRunSteps::stepsOfOneOperation()
+{
+    QFETCH(int, operation);
+    QFETCH(QList<int>, steps);
+    const OperationSteps s = StepsOfOperation(operation);
+    QCOMPARE(s.firstPrompt, s.test + 2);
+    const QList<int> actual{s.loopHead, s.newValue, s.progress, s.statement,
+                            s.update,   s.nextRow,  s.loopEnd,  s.mustEnterNumber};
+    QCOMPARE(actual, steps);
+}
+
+void TestRunSteps::rowUpdateStatement_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // table, field, value, new value, locator, row
+    QTest::addColumn<QString>("statement");
+    QTest::newRow("plain")
+        << QStringList{"t", "f", "a b", "ab", "ctid", "(0,1)"}
+        << R"(UPDATE "t" SET "f" = REPLACE("f", 'a b', 'ab') WHERE ctid = '(0,1)')";
+    QTest::newRow("apostrophes doubled in value and new value")
+        << QStringList{"t", "f", "it's  ok", "it's ok", "ROWID", "7"}
+        << R"(UPDATE "t" SET "f" = REPLACE("f", 'it''s  ok', 'it''s ok') WHERE ROWID = '7')";
+    QTest::newRow("apostrophe doubled in the locator")
+        << QStringList{"t", "f", "a b", "ab", "ROWID", "x'y"}
+        << R"(UPDATE "t" SET "f" = REPLACE("f", 'a b', 'ab') WHERE ROWID = 'x''y')";
+    QTest::newRow("double quotes doubled in names")
+        << QStringList{"say \"hi\"", "a\"b", "a b", "ab", "ctid", "(0,2)"}
+        << R"(UPDATE "say ""hi""" SET "a""b" = REPLACE("a""b", 'a b', 'ab') WHERE ctid = '(0,2)')";
+    QTest::newRow("apostrophes and blanks in names kept")
+        << QStringList{"O'Brien's list", "first name", "a b", "ab", "ROWID", "1"}
+        << R"(UPDATE "O'Brien's list" SET "first name" = REPLACE("first name", 'a b', 'ab') WHERE ROWID = '1')";
+    QTest::newRow("empty new value")
+        << QStringList{"t", "f", "abc", "", "ROWID", "3"}
+        << R"(UPDATE "t" SET "f" = REPLACE("f", 'abc', '') WHERE ROWID = '3')";
+    QTest::newRow("line breaks, tabs, backslash and double quote in values kept")
+        << QStringList{"t", "f", "a\r\n\tb\\\"", "a b", "ROWID", "4"}
+        << "UPDATE \"t\" SET \"f\" = REPLACE(\"f\", 'a\r\n\tb\\\"', 'a b') WHERE ROWID = '4'";
+}
+
+void TestRunSteps::rowUpdateStatement()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, statement);
+    QCOMPARE(BuildRowUpdateStatement(arguments[0], arguments[1], arguments[2], arguments[3],
+                                     arguments[4], arguments[5]),
+             statement);
+}
+
+QTEST_GUILESS_MAIN(TestRunSteps)
+#include "tst_runsteps.moc"
