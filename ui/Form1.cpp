@@ -14,19 +14,6 @@
 #include <QTimer>
 #include <memory>
 
-namespace
-{
-
-template <class W> W* makeControl(QWidget* parent, const char* name, QRect geometry)
-{
-    auto* control = new W(parent);
-    control->setObjectName(QString::fromLatin1(name));
-    control->setGeometry(geometry);
-    return control;
-}
-
-} // namespace
-
 Form1::Form1(Interaction& ui, QWidget* parent)
     : QWidget(parent), m_ui(ui), m_pointer(new MousePointerControl(this))
 {
@@ -36,24 +23,25 @@ Form1::Form1(Interaction& ui, QWidget* parent)
     const QFont boxFont = Look::BoldArial(9);
     const QFont buttonFont = Look::BoldArial(11.25);
 
-    Frame1 = makeControl<QGroupBox>(this, "Frame1", TwipsRect(120, 120, 7800, 2385, this));
+    Frame1 = Look::MakeControl<QGroupBox>(this, "Frame1", TwipsRect(120, 120, 7800, 2385, this));
     Frame1->setTitle(QStringLiteral("Oracle Login"));
     Frame1->setFont(boxFont);
+    Look::StyleFrame(Frame1);
 
     auto label = [&](const char* name, const QString& text, QRect geometry) {
-        auto* control = makeControl<QLabel>(Frame1, name, geometry);
+        auto* control = Look::MakeControl<QLabel>(Frame1, name, geometry);
         control->setText(text);
         control->setFont(boxFont);
         return control;
     };
     auto box = [&](const char* name, QRect geometry) {
-        auto* control = makeControl<QLineEdit>(Frame1, name, geometry);
+        auto* control = Look::MakeControl<QLineEdit>(Frame1, name, geometry);
         control->setFont(boxFont);
         control->installEventFilter(this);
         return control;
     };
     auto button = [&](QWidget* parent, const char* name, const QString& text, QRect geometry) {
-        auto* control = makeControl<QPushButton>(parent, name, geometry);
+        auto* control = Look::MakeControl<QPushButton>(parent, name, geometry);
         control->setText(text);
         control->setFont(buttonFont);
         control->setAutoDefault(false);
@@ -69,7 +57,6 @@ Form1::Form1(Interaction& ui, QWidget* parent)
     Label4 = label("Label4", QStringLiteral("Password:"), TwipsRect(240, 1365, 1095, 255, this));
     Text3 = box("Text3", TwipsRect(1320, 1320, 6255, 345, this));
     Text3->setEchoMode(QLineEdit::Password);
-    Text3->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // "*"
     PushButton5 = button(Frame1, "PushButton5", QStringLiteral("Test Connection"),
                          TwipsRect(240, 1800, 3600, 405, this));
     PushButton6 = button(Frame1, "PushButton6", QStringLiteral("Help"),

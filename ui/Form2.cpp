@@ -20,17 +20,9 @@
 namespace
 {
 
-template <class W> W* makeControl(QWidget* parent, const char* name, QRect geometry)
-{
-    auto* control = new W(parent);
-    control->setObjectName(QString::fromLatin1(name));
-    control->setGeometry(geometry);
-    return control;
-}
-
 QTreeWidget* makeList(QWidget* parent, const char* name, QRect geometry)
 {
-    auto* list = makeControl<QTreeWidget>(parent, name, geometry);
+    auto* list = Look::MakeControl<QTreeWidget>(parent, name, geometry);
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -84,21 +76,23 @@ Form2::Form2(Interaction& ui, Form1& form1, QWidget* parent)
     setFont(Look::BoldArial(9));
     const QFont buttonFont = Look::BoldArial(11.25);
 
-    Frame1 = makeControl<QGroupBox>(this, "Frame1", TwipsRect(120, 5640, 7800, 735, this));
+    Frame1 = Look::MakeControl<QGroupBox>(this, "Frame1", TwipsRect(120, 5640, 7800, 735, this));
     Frame1->setTitle(QStringLiteral("Option"));
-    Combo1 = makeControl<QComboBox>(Frame1, "Combo1", TwipsRect(240, 240, 7335, 345, this));
+    Look::StyleFrame(Frame1);
+    Combo1 = Look::MakeControl<QComboBox>(Frame1, "Combo1", TwipsRect(240, 240, 7335, 345, this));
+    Combo1->setFont(font()); // the window's font, also under the frame's style
     PushButton1 =
-        makeControl<QPushButton>(this, "PushButton1", TwipsRect(120, 6480, 3840, 405, this));
+        Look::MakeControl<QPushButton>(this, "PushButton1", TwipsRect(120, 6480, 3840, 405, this));
     PushButton1->setText(QStringLiteral("Start Changing"));
     PushButton5 =
-        makeControl<QPushButton>(this, "PushButton5", TwipsRect(4080, 6480, 3840, 405, this));
+        Look::MakeControl<QPushButton>(this, "PushButton5", TwipsRect(4080, 6480, 3840, 405, this));
     PushButton5->setText(QStringLiteral("Setup Oracle Connection"));
     for (QPushButton* button : {PushButton1, PushButton5}) {
         button->setFont(buttonFont);
         button->setAutoDefault(false);
     }
-    ProgressBar1 =
-        makeControl<QProgressBar>(this, "ProgressBar1", TwipsRect(120, 7005, 7800, 405, this));
+    ProgressBar1 = Look::MakeControl<QProgressBar>(this, "ProgressBar1",
+                                                   TwipsRect(120, 7005, 7800, 405, this));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ListView1 = makeList(this, "ListView1", TwipsRect(120, 120, 7800, 2670, this));

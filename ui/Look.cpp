@@ -65,6 +65,16 @@ QIcon ProgramIcon()
     return icon;
 }
 
+void StyleFrame(QWidget* frame)
+{
+    frame->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 7px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 8px; padding: 0 3px; }"
+        // Password boxes inside show one "*" for each character.
+        "QLineEdit { lineedit-password-character: 42; }"));
+}
+
 QColor ButtonFaceColor()
 {
     return QApplication::palette().color(QPalette::Active, QPalette::Button);

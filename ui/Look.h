@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRect>
+#include <QWidget>
 #include <optional>
 
 class QWidget;
@@ -22,10 +23,23 @@ namespace Look
 int Twips(int twips, const QWidget* widget = nullptr);
 QRect TwipsRect(int left, int top, int width, int height, const QWidget* widget = nullptr);
 
+// A control of the window, named as the code calls it (tests find it by that name).
+template <class W> W* MakeControl(QWidget* parent, const char* name, QRect geometry)
+{
+    auto* control = new W(parent);
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(geometry);
+    return control;
+}
+
 // Bold Arial of the given size (the platform's fallback where Arial is missing).
 QFont BoldArial(qreal pointSize);
 
 QIcon ProgramIcon();
+
+// A frame whose caption sits on its top border, as the controls inside it
+// are placed from the frame's own top.
+void StyleFrame(QWidget* frame);
 
 // The platform's colour for button faces.
 QColor ButtonFaceColor();
