@@ -22,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -336,6 +337,8 @@ private slots:
     void changeRunFromButton();
     void logonSavedOnEveryChange();
     void tabOrder();
+    void closingEitherWindowEndsTheProgram_data();
+    void closingEitherWindowEndsTheProgram();
     void screenshots();
 
 private:
@@ -836,6 +839,34 @@ void TestWindows::tabOrder()
 }
 
 // Both windows filled as a user sees them, for scripts/screenshots.
+void TestWindows::closingEitherWindowEndsTheProgram_data()
+{
+    QTest::addColumn<bool>("closeMainWindow");
+    QTest::newRow("main window closed while the dialog is hidden") << true;
+    QTest::newRow("dialog closed while the main window is hidden") << false;
+}
+
+void TestWindows::closingEitherWindowEndsTheProgram()
+{
+    QFETCH(bool, closeMainWindow);
+    Schema schema("closing");
+    createTwoTables(schema);
+    storeLogon(schema.logon());
+    Program program;
+    QSignalSpy ended(&program, &Program::ended);
+    program.start();
+    QVERIFY(program.form2().isVisible());
+    if (!closeMainWindow)
+        program.form2().PushButton5_Click(); // back to the dialog; the main window hides
+    QWidget& closing = closeMainWindow ? static_cast<QWidget&>(program.form2()) : program.form1();
+    QVERIFY(closing.isVisible());
+    QVERIFY(closing.close());
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(!program.form1().isVisible());
+    QVERIFY(!program.form2().isVisible());
+    QCOMPARE(said(), QString());
+}
+
 void TestWindows::screenshots()
 {
     if (qEnvironmentVariableIsEmpty("QUORVANE_SCREENSHOT_DIR"))
