@@ -6,7 +6,6 @@
 #include "change/OperationCatalogue.h"
 #include "db/Schema.h"
 
-#include <QSqlError>
 #include <optional>
 #include <vector>
 
@@ -149,12 +148,10 @@ ChangeRunResult ChangeRun::run()
             QStringLiteral("SELECT ") + Oracle::QuoteIdentifier(m_ports.selectedField()) +
             QStringLiteral(", ") + locator + QStringLiteral(" FROM ") +
             Oracle::QuoteIdentifier(m_ports.selectedTable()));
-        while (query.next()) {
+        while (Oracle::NextRow(query)) {
             rows.push_back(
                 {Main::ValueOrDefault(query.value(0), QString()), query.value(1).toString()});
         }
-        if (query.lastError().isValid())
-            throw RuntimeError(RuntimeError::DriverError, Oracle::DriverMessage(query.lastError()));
     });
     if (!snapshotTaken)
         return endWithDefaultPointer();
@@ -232,12 +229,7 @@ ChangeRunResult ChangeRun::run()
     bool refilled = true;
     while (k < Oracle::PreviewLimit) {
         bool more = false;
-        if (!steps.step(RefillLoopTest, [&] {
-                more = refill->next();
-                if (!more && refill->lastError().isValid())
-                    throw RuntimeError(RuntimeError::DriverError,
-                                       Oracle::DriverMessage(refill->lastError()));
-            })) {
+        if (!steps.step(RefillLoopTest, [&] { more = Oracle::NextRow(*refill); })) {
             refilled = false;
             break;
         }

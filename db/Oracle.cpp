@@ -132,6 +132,15 @@ QSqlQuery Connection::select(const QString& statement)
     return query;
 }
 
+bool NextRow(QSqlQuery& rows)
+{
+    if (rows.next())
+        return true;
+    if (rows.lastError().isValid())
+        fail(rows.lastError());
+    return false;
+}
+
 std::unique_ptr<Connection> OpenConnection(const Logon& logon, ConnectionProperty property)
 {
     auto connection = std::make_unique<Connection>(property);

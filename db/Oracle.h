@@ -88,4 +88,8 @@ bool CanConnect(const Logon& logon);
 // The description of a failed database call: the driver's own text.
 QString DriverMessage(const QSqlError& error);
 
+// Moves to the next row; false at the end of the rows. A failed fetch
+// throws RuntimeError: it is an error, not the end of the rows.
+bool NextRow(QSqlQuery& rows);
+
 } // namespace Oracle

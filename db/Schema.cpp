@@ -1,9 +1,7 @@
 #include "db/Schema.h"
 
 #include "app/Main.h"
-#include "app/RuntimeError.h"
 
-#include <QSqlError>
 #include <QSqlRecord>
 
 namespace Oracle
@@ -16,16 +14,6 @@ void pump(const LetEventsRun& letEventsRun)
 {
     if (letEventsRun)
         letEventsRun();
-}
-
-// Moves to the next row; a failed fetch is an error, not the end of the rows.
-bool nextRow(QSqlQuery& rows)
-{
-    if (rows.next())
-        return true;
-    if (rows.lastError().isValid())
-        throw RuntimeError(RuntimeError::DriverError, DriverMessage(rows.lastError()));
-    return false;
 }
 
 } // namespace
@@ -47,7 +35,7 @@ QStringList ListTables(const Logon& logon, const LetEventsRun& letEventsRun)
     QStringList tables;
     {
         QSqlQuery rows = connection->select(TableQuery);
-        while (nextRow(rows)) {
+        while (NextRow(rows)) {
             pump(letEventsRun);
             tables << Main::ValueOrDefault(rows.value(0), QString());
         }
@@ -86,7 +74,7 @@ QStringList Preview(const Logon& logon, const QString& table, const QString& fie
 QStringList ReadPreviewRows(QSqlQuery& rows, const LetEventsRun& letEventsRun)
 {
     QStringList values;
-    while (values.size() < PreviewLimit && nextRow(rows)) {
+    while (values.size() < PreviewLimit && NextRow(rows)) {
         pump(letEventsRun);
         values << Main::ValueOrDefault(rows.value(0), QString());
     }

@@ -115,12 +115,7 @@ void Form1::Form_Load()
         Main::SetApplicationTitle();
     });
     if (steps.condition(124, [] { return Main::FileExists(Look::HandCursorFilePath()); })) {
-        steps.step(126, [&] {
-            const std::optional<QCursor> hand = Look::LoadCursor(Look::HandCursorFilePath());
-            if (!hand)
-                throw RuntimeError(481, QStringLiteral("Invalid picture"));
-            m_pointer->setCustomCursor(*hand);
-        });
+        steps.step(126, [&] { m_pointer->setCustomCursor(Look::LoadHandCursor()); });
     }
     steps.step(128, [&] { Text1->setText(SettingsStore::ReadSetting(SettingsStore::OracleSID)); });
     steps.step(130, [&] { Text2->setText(SettingsStore::ReadSetting(SettingsStore::OracleUser)); });

@@ -2,7 +2,6 @@
 
 #include "app/ErrorReport.h"
 #include "app/Main.h"
-#include "app/RuntimeError.h"
 #include "change/OperationCatalogue.h"
 #include "db/Schema.h"
 #include "ui/Form1.h"
@@ -62,6 +61,23 @@ public:
 private:
     bool& m_flag;
     bool m_was;
+};
+
+// The hourglass while a fill works; the default pointer again when it ends,
+// also when it fails.
+class Hourglass
+{
+public:
+    explicit Hourglass(MousePointerControl& pointer) : m_pointer(pointer)
+    {
+        m_pointer.setPointer(MousePointer::Hourglass);
+    }
+    ~Hourglass() { m_pointer.setPointer(MousePointer::Default); }
+    Hourglass(const Hourglass&) = delete;
+    Hourglass& operator=(const Hourglass&) = delete;
+
+private:
+    MousePointerControl& m_pointer;
 };
 
 } // namespace
@@ -179,12 +195,7 @@ void Form2::Form_Load()
     steps.step(100, [&] { Look::ApplyFormColors(this); });
     steps.step(102, [&] { setWindowIcon(Look::ProgramIcon()); });
     if (steps.condition(106, [] { return Main::FileExists(Look::HandCursorFilePath()); })) {
-        steps.step(108, [&] {
-            const std::optional<QCursor> hand = Look::LoadCursor(Look::HandCursorFilePath());
-            if (!hand)
-                throw RuntimeError(481, QStringLiteral("Invalid picture"));
-            m_pointer->setCustomCursor(*hand);
-        });
+        steps.step(108, [&] { m_pointer->setCustomCursor(Look::LoadHandCursor()); });
     }
     steps.step(110, [&] { setWindowTitle(QStringLiteral("Quorvane")); });
     steps.step(112, [&] { fillTables(); });
@@ -214,46 +225,28 @@ void Form2::Form_Load()
 
 void Form2::fillTables()
 {
-    setMousePointer(MousePointer::Hourglass);
-    try {
-        replaceEntries(ListView1, Oracle::ListTables(logon(), [this] { letEventsRun(); }));
-    } catch (...) {
-        setMousePointer(MousePointer::Default);
-        throw;
-    }
-    setMousePointer(MousePointer::Default);
+    const Hourglass hourglass(*m_pointer);
+    replaceEntries(ListView1, Oracle::ListTables(logon(), [this] { letEventsRun(); }));
 }
 
 void Form2::fillFields()
 {
-    setMousePointer(MousePointer::Hourglass);
-    QStringList fields;
-    try {
-        fields = Oracle::ListFields(logon(), selectedTable(), [this] { letEventsRun(); });
-    } catch (...) {
-        setMousePointer(MousePointer::Default);
-        throw;
+    {
+        const Hourglass hourglass(*m_pointer);
+        const QStringList fields =
+            Oracle::ListFields(logon(), selectedTable(), [this] { letEventsRun(); });
+        replaceEntries(ListView2, fields);
+        ListView3->clear();
     }
-    replaceEntries(ListView2, fields);
-    ListView3->clear();
-    setMousePointer(MousePointer::Default);
     if (ListView2->topLevelItemCount() > 0)
         fillPreview();
 }
 
 void Form2::fillPreview()
 {
-    setMousePointer(MousePointer::Hourglass);
-    QStringList values;
-    try {
-        values =
-            Oracle::Preview(logon(), selectedTable(), selectedField(), [this] { letEventsRun(); });
-    } catch (...) {
-        setMousePointer(MousePointer::Default);
-        throw;
-    }
-    replaceEntries(ListView3, values);
-    setMousePointer(MousePointer::Default);
+    const Hourglass hourglass(*m_pointer);
+    replaceEntries(ListView3, Oracle::Preview(logon(), selectedTable(), selectedField(),
+                                              [this] { letEventsRun(); }));
 }
 
 void Form2::runClickedFill(void (Form2::*fill)())

@@ -1,6 +1,7 @@
 #include "ui/Look.h"
 
 #include "app/Main.h"
+#include "app/RuntimeError.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -126,12 +127,12 @@ void ApplySkin(QWidget* dialog)
     ApplyFormColors(dialog);
 }
 
-std::optional<QCursor> LoadCursor(const QString& path)
+QCursor LoadHandCursor()
 {
-    QImageReader reader(path);
+    QImageReader reader(HandCursorFilePath());
     const QImage image = reader.read();
     if (image.isNull())
-        return std::nullopt;
+        throw RuntimeError(481, QStringLiteral("Invalid picture"));
     return QCursor(QPixmap::fromImage(image));
 }
 

@@ -56,8 +56,9 @@ void ApplyFormColors(QWidget* window);
 // skin component exists on this platform, so nothing more is drawn.
 void ApplySkin(QWidget* dialog);
 
-// The hand cursor read from a cursor file, or none when it cannot be read.
-std::optional<QCursor> LoadCursor(const QString& path);
+// The hand cursor read from its file beside the program. Throws
+// RuntimeError 481 (invalid picture) when the file cannot be read as one.
+QCursor LoadHandCursor();
 
 } // namespace Look
 
