@@ -38,8 +38,36 @@ StepRunner::StepRunner(Interaction& ui, const QString& window, const QString& ha
 
 void StepRunner::report(const std::exception& error)
 {
-    ++m_reports;
     const auto* runtimeError = dynamic_cast<const RuntimeError*>(&error);
     m_lastErrorNumber = runtimeError ? runtimeError->number() : 0;
-    ErrorReport::Show(m_ui, ErrorReport::DescriptionOf(error), m_location, m_step);
+    const QString description = ErrorReport::DescriptionOf(error);
+    if (m_bounded) {
+        // The first of a kind is shown and leaves an empty tally behind.
+        const auto [tally, first] = m_repeats.try_emplace({m_step, m_lastErrorNumber});
+        if (!first) {
+            if (tally->second.count++ == 0)
+                tally->second.description = description;
+            return;
+        }
+    }
+    report(m_step, description);
+}
+
+void StepRunner::report(int number, const QString& description)
+{
+    ++m_reports;
+    ErrorReport::Show(m_ui, description, m_location, number);
+}
+
+void StepRunner::reportRepeats()
+{
+    for (auto& [kind, tally] : m_repeats) {
+        if (tally.count == 0)
+            continue;
+        const QString rows = tally.count == 1 ? QStringLiteral("1 more row")
+                                              : QStringLiteral("%1 more rows").arg(tally.count);
+        report(kind.first,
+               QStringLiteral("%1 failed the same way: %2").arg(rows, tally.description));
+        tally.count = 0;
+    }
 }

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <exception>
+#include <map>
 #include <utility>
 
 // The one way the program tells of an unexpected run-time error: a warning
@@ -65,6 +66,16 @@ public:
         }
     }
 
+    // While bounded, a failure whose step and error number were already
+    // reported is counted instead of shown; reportRepeats() then tells of them.
+    void setBounded(bool bounded) { m_bounded = bounded; }
+    // One report per step and number with counted failures, at that step:
+    // "N more rows failed the same way: " and the first counted description.
+    void reportRepeats();
+
+    // Reports a description at a step, as a failure of that step would be.
+    void report(int number, const QString& description);
+
     int currentStep() const { return m_step; }
     int reportCount() const { return m_reports; }
     // The number of the last error reported (RuntimeError's; 0 for others).
@@ -74,9 +85,16 @@ public:
 private:
     void report(const std::exception& error);
 
+    struct Repeats {
+        int count = 0;
+        QString description; // of the first one counted
+    };
+
     Interaction& m_ui;
     QString m_location;
     int m_step = 0;
     int m_reports = 0;
     int m_lastErrorNumber = 0;
+    bool m_bounded = false;
+    std::map<std::pair<int, int>, Repeats> m_repeats; // by step and error number
 };

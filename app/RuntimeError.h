@@ -14,7 +14,8 @@ public:
         Overflow = 6,
         TypeMismatch = 13,
         FileAccessError = 75,
-        DriverError = -1, // the description carries the database driver's text
+        DriverError = -1,    // the description carries the database driver's text
+        ConnectionLost = -2, // the same, and the connection is gone
     };
 
     RuntimeError(int number, QString description);

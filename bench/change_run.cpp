@@ -30,7 +30,7 @@ namespace
 class SilentInteraction : public Interaction
 {
 public:
-    QString inputBox(const QString&, const QString&) override { return QString(); }
+    std::optional<QString> inputBox(const QString&, const QString&) override { return {}; }
     void messageBox(const QString&, const QString&) override {}
     void warningBox(const QString& text, const QString&) override
     {
@@ -122,9 +122,9 @@ bool compareOnShare(Schema& schema, int rows, int every, const char* label)
     const qint64 blanksLeft =
         count(schema, QStringLiteral("SELECT count(*) FROM %1 WHERE f LIKE '% %'").arg(byRow));
 
-    std::printf("%-4s of %d rows need a change: change run %8.3f s (%d statements, %d rows "
+    std::printf("%-4s of %d rows need a change: change run %8.3f s (%d rows written, %d rows "
                 "unchanged), set-based UPDATE %8.3f s, ratio %7.1f\n",
-                label, rows, runSeconds, result.statementsSent, result.rowsUnchanged, setSeconds,
+                label, rows, runSeconds, result.changed, result.unchanged, setSeconds,
                 runSeconds / setSeconds);
     std::fflush(stdout);
     const bool ok = result.end == ChangeRunResult::End::Done && ui.reports == 0 && differing == 0 &&

@@ -4,8 +4,10 @@
 #include "app/Main.h"
 #include "app/RuntimeError.h"
 #include "change/OperationCatalogue.h"
+#include "change/RowWriter.h"
 #include "db/Schema.h"
 
+#include <QSqlRecord>
 #include <optional>
 #include <vector>
 
@@ -32,6 +34,15 @@ constexpr int DefaultPointer = 674;
 constexpr int DoneMessage = 678;
 constexpr int PleaseSelectField = 680;
 
+QString conflictsLeftAlone(int rows)
+{
+    return rows == 1 ? QStringLiteral("1 row was changed by someone else after it was read and "
+                                      "was left alone.")
+                     : QStringLiteral("%1 rows were changed by someone else after they were read "
+                                      "and were left alone.")
+                           .arg(rows);
+}
+
 // Numeric test and empty test for number prompts; the empty test otherwise.
 int answerTestCount(PromptKind kind)
 {
@@ -45,10 +56,51 @@ int answerTestCount(PromptKind kind)
     }
 }
 
+// One row of the snapshot.
 struct Row {
-    QString value;   // the field's text; a Null reads as the empty text
-    QString locator; // where the row is
+    QString value;    // the field's text; a Null reads as the empty text
+    bool isNull;      // a Null gets no statement
+    QVariantList key; // the texts that name the row
 };
+
+// A text that binds as itself: an empty text, never a Null.
+QString bindable(QString text)
+{
+    if (text.isNull())
+        text = QStringLiteral("");
+    return text;
+}
+
+// The row key of the table and every row's value and key, read once.
+std::vector<Row> readSnapshot(Oracle::Connection& connection, const QString& table,
+                              const QString& field, Oracle::RowKey& key)
+{
+    const Oracle::Dialect& dialect = connection.dialect();
+    QList<QVariantList> keyRows;
+    if (!dialect.rowKeyQuery().isEmpty()) {
+        QSqlQuery query =
+            connection.select(dialect.rowKeyQuery(), dialect.rowKeyQueryValues(table));
+        while (connection.next(query)) {
+            QVariantList row;
+            for (int i = 0; i < query.record().count(); ++i)
+                row << query.value(i);
+            keyRows << row;
+        }
+    }
+    key = dialect.rowKey(keyRows);
+    std::vector<Row> rows;
+    QSqlQuery query = connection.select(dialect.snapshotQuery(table, field, key));
+    const int keyColumns = static_cast<int>(key.columns.size());
+    while (connection.next(query)) {
+        const QVariant value = query.value(0);
+        Row row{bindable(Main::ValueOrDefault(value, QString())), value.isNull(), {}};
+        row.key.reserve(keyColumns);
+        for (int i = 1; i <= keyColumns; ++i)
+            row.key << bindable(query.value(i).toString());
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
 
 class RunningFlag
 {
@@ -88,20 +140,6 @@ OperationSteps StepsOfOperation(int number)
     return {};
 }
 
-QString BuildRowUpdateStatement(const QString& table, const QString& field, const QString& rowValue,
-                                const QString& newValue, const QString& locatorColumn,
-                                const QString& locatorValue)
-{
-    using Oracle::QuoteIdentifier;
-    using Oracle::QuoteSqlLiteral;
-    return QStringLiteral("UPDATE ") + QuoteIdentifier(table) + QStringLiteral(" SET ") +
-           QuoteIdentifier(field) + QStringLiteral(" = REPLACE(") + QuoteIdentifier(field) +
-           QStringLiteral(", '") + QuoteSqlLiteral(rowValue) + QStringLiteral("', '") +
-           QuoteSqlLiteral(newValue) + QStringLiteral("')") + QStringLiteral(" WHERE ") +
-           locatorColumn + QStringLiteral(" = '") + QuoteSqlLiteral(locatorValue) +
-           QStringLiteral("'");
-}
-
 ChangeRun::ChangeRun(ChangeRunPorts& ports, Interaction& ui) : m_ports(ports), m_ui(ui) {}
 
 ChangeRunResult ChangeRun::run()
@@ -120,6 +158,10 @@ ChangeRunResult ChangeRun::run()
     auto endWithDefaultPointer = [&]() {
         steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
         return finish(ChangeRunResult::End::Failed);
+    };
+    auto stopWithDefaultPointer = [&]() {
+        steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+        return finish(ChangeRunResult::End::Stopped);
     };
 
     std::unique_ptr<Oracle::Connection> connection;
@@ -142,18 +184,10 @@ ChangeRunResult ChangeRun::run()
         return endWithDefaultPointer();
 
     std::vector<Row> rows;
-    const bool snapshotTaken = steps.step(112, [&] {
-        const QString locator = connection->rowLocatorColumn();
-        QSqlQuery query = connection->select(
-            QStringLiteral("SELECT ") + Oracle::QuoteIdentifier(m_ports.selectedField()) +
-            QStringLiteral(", ") + locator + QStringLiteral(" FROM ") +
-            Oracle::QuoteIdentifier(m_ports.selectedTable()));
-        while (Oracle::NextRow(query)) {
-            rows.push_back(
-                {Main::ValueOrDefault(query.value(0), QString()), query.value(1).toString()});
-        }
-    });
-    if (!snapshotTaken)
+    Oracle::RowKey key;
+    if (!steps.step(112, [&] {
+            rows = readSnapshot(*connection, m_ports.selectedTable(), m_ports.selectedField(), key);
+        }))
         return endWithDefaultPointer();
     result.rows = static_cast<int>(rows.size());
 
@@ -178,45 +212,65 @@ ChangeRunResult ChangeRun::run()
         result.applied = parameters.has_value();
 
         if (parameters) {
-            for (int i = 0; i <= n; ++i) {
+            DirectWriter writer(*connection,
+                                connection->dialect().rowWrite(m_ports.selectedTable(),
+                                                               m_ports.selectedField(), key));
+            // A failure repeated on many rows is shown once, then counted.
+            steps.setBounded(true);
+            for (int i = 0; i <= n && !m_ports.stopRequested(); ++i) {
                 const Row& row = rows[static_cast<size_t>(i)];
                 steps.step(opSteps.loopHead, [] {});
                 QString newValue;
                 const bool computed = steps.step(opSteps.newValue, [&] {
-                    newValue = ComputeNewValue(*operation, *parameters, row.value);
+                    newValue = bindable(ComputeNewValue(*operation, *parameters, row.value));
                 });
                 if (!computed && steps.lastErrorNumber() == RuntimeError::Overflow) {
                     // The number answer does not convert: no row would fare better.
-                    ++result.rowsNotComputed;
+                    ++result.failed;
                     break;
                 }
                 steps.step(opSteps.progress,
                            [&] { m_ports.setProgress(double(i + 1) / double(n + 1) * 100.0); });
                 if (!computed) {
-                    ++result.rowsNotComputed;
-                } else if (newValue == row.value) {
-                    ++result.rowsUnchanged;
+                    ++result.failed;
+                } else if (row.isNull || newValue == row.value) {
+                    ++result.unchanged;
                 } else {
-                    const bool sent = steps.step(opSteps.statement, [&] {
-                        connection->execute(BuildRowUpdateStatement(
-                            m_ports.selectedTable(), m_ports.selectedField(), row.value, newValue,
-                            connection->rowLocatorColumn(), row.locator));
-                    });
-                    ++(sent ? result.statementsSent : result.statementsFailed);
+                    RowWriter::Outcome outcome = RowWriter::Outcome::Conflict;
+                    if (steps.step(opSteps.statement, [&] {
+                            outcome = writer.write({row.key, row.value, newValue});
+                        })) {
+                        ++(outcome == RowWriter::Outcome::Written ? result.changed
+                                                                  : result.conflicts);
+                    } else {
+                        ++result.failed;
+                        if (steps.lastErrorNumber() == RuntimeError::ConnectionLost) {
+                            result.connectionLost = true;
+                            break;
+                        }
+                    }
                 }
                 steps.step(opSteps.update, [] {});
                 steps.step(opSteps.nextRow, [] {});
                 steps.step(opSteps.loopEnd, [] {});
             }
+            steps.setBounded(false);
+            steps.reportRepeats();
+            if (result.conflicts > 0)
+                steps.report(opSteps.statement, conflictsLeftAlone(result.conflicts));
         }
     }
+    if (result.connectionLost) // nothing more can be read: no refill, no "Done."
+        return endWithDefaultPointer();
+    if (m_ports.stopRequested())
+        return stopWithDefaultPointer();
 
     // Refill the preview over the run's connection.
     steps.step(CloseRows, [&] { rows.clear(); });
     std::optional<QSqlQuery> refill;
     if (!steps.step(ReopenRows, [&] {
-            refill = connection->select(
-                Oracle::ColumnQuery(m_ports.selectedTable(), m_ports.selectedField()));
+            refill = connection->select(connection->dialect().columnQuery(m_ports.selectedTable(),
+                                                                          m_ports.selectedField()));
         })) {
         return endWithDefaultPointer(); // the preview keeps what it showed
     }
@@ -226,16 +280,22 @@ ChangeRunResult ChangeRun::run()
     steps.step(RefillCountStart, [] {});
     steps.step(RefillField, [] {});
     steps.step(RefillFirstEvents, [&] { m_ports.letEventsRun(); });
+    if (m_ports.stopRequested()) {
+        steps.step(CloseRefill, [&] { refill.reset(); });
+        return stopWithDefaultPointer();
+    }
     bool refilled = true;
     while (k < Oracle::PreviewLimit) {
         bool more = false;
-        if (!steps.step(RefillLoopTest, [&] { more = Oracle::NextRow(*refill); })) {
+        if (!steps.step(RefillLoopTest, [&] { more = connection->next(*refill); })) {
             refilled = false;
             break;
         }
         if (!more)
             break;
         steps.step(RefillEvents, [&] { m_ports.letEventsRun(); });
+        if (m_ports.stopRequested())
+            break;
         steps.step(RefillAddEntry, [&] {
             m_ports.addPreviewEntry(Main::ValueOrDefault(refill->value(0), QString()));
         });
@@ -245,6 +305,8 @@ ChangeRunResult ChangeRun::run()
     steps.step(CloseRefill, [&] { refill.reset(); });
     if (!refilled)
         return endWithDefaultPointer();
+    if (m_ports.stopRequested())
+        return stopWithDefaultPointer();
     steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
     steps.step(DoneMessage, [&] { m_ui.messageBox(QStringLiteral("Done."), title); });
     return finish(ChangeRunResult::End::Done);

@@ -23,23 +23,33 @@ public:
     virtual void letEventsRun() = 0;
     virtual void clearPreview() = 0;
     virtual void addPreviewEntry(const QString& text) = 0;
+
+    // True when the run is to end at the next row (the window is closing):
+    // rows written stay written, and no "Done." is shown.
+    virtual bool stopRequested() const { return false; }
 };
 
 struct ChangeRunResult {
     enum class End {
         Refused, // a run was already under way
         NoField, // "Please select a field."
-        Failed,  // the connection, the rows or the refill could not be read
+        Failed,  // the connection, the rows or the refill could not be read,
+                 // or the connection was lost
+        Stopped, // asked to stop before it ended
         Done,    // "Done." was shown
     };
     End end = End::Refused;
-    bool applied = false;   // an operation was found and its prompts answered
-    int reports = 0;        // error reports shown
-    int rows = 0;           // rows in the snapshot
-    int statementsSent = 0; // statements the database accepted
-    int statementsFailed = 0;
-    int rowsUnchanged = 0;   // rows whose new value equals their value: no statement
-    int rowsNotComputed = 0; // rows whose new value could not be computed: no statement
+    bool applied = false;        // an operation was found and its prompts answered
+    bool connectionLost = false; // the run ended because the connection was gone
+    int reports = 0;             // error reports shown
+    int rows = 0;                // rows in the snapshot
+    int changed = 0;             // rows written
+    int unchanged = 0; // rows whose new value equals their value, and Null rows: no statement
+    int failed = 0;    // rows whose new value could not be computed or whose write was refused
+    int conflicts = 0; // rows changed or gone since they were read: left alone
+
+    // Rows the run never reached (it ended early or was not applied).
+    int skipped() const { return rows - changed - unchanged - failed - conflicts; }
 };
 
 // The step numbers of one operation's part of the run.
@@ -60,15 +70,9 @@ struct OperationSteps {
 // The steps of the operation with the given catalogue number (1 to 27).
 OperationSteps StepsOfOperation(int number);
 
-// UPDATE "T" SET "F" = REPLACE("F", 'value', 'new value') WHERE locator = 'row',
-// identifiers double-quoted with inner quotes doubled, literals with their
-// apostrophes doubled.
-QString BuildRowUpdateStatement(const QString& table, const QString& field, const QString& rowValue,
-                                const QString& newValue, const QString& locatorColumn,
-                                const QString& locatorValue);
-
 // "Start Changing": applies the chosen operation to every row of the field,
-// one statement per row, then re-reads the preview and says "Done.".
+// one compare-and-set write per changing row, then re-reads the preview and
+// says "Done.".
 class ChangeRun
 {
 public:

@@ -26,7 +26,8 @@ const char Usage[] =
     "      Lists the operations: number, tab, caption.\n"
     "  quorvane-cli transform --operation N [--answer TEXT]...\n"
     "      N is 1 to 27 or an exact caption. Each --answer (or --answer=TEXT)\n"
-    "      answers the operation's next prompt; missing answers are empty.\n"
+    "      answers the operation's next prompt; a missing answer cancels the\n"
+    "      prompt, and --answer= answers it with the empty text.\n"
     "      Reads JSON Lines on stdin (a JSON string or null per line) and\n"
     "      writes {\"new\":...} or {\"error\":{...}} per line on stdout.\n"
     "  quorvane-cli tables [LOGON]\n"
@@ -35,8 +36,10 @@ const char Usage[] =
     "      Print the user's tables, a table's fields, a field's first 101 values,\n"
     "      one JSON string per line.\n"
     "  quorvane-cli run --table T --field F --operation N [--answer TEXT]... [LOGON]\n"
-    "      Changes every row of the field with the operation, one UPDATE per row;\n"
-    "      prints the refreshed preview on stdout, messages and reports on stderr.\n"
+    "      Changes every row of the field with the operation: one UPDATE per\n"
+    "      changing row, which writes the row only while it still holds the\n"
+    "      value read. Prints the refreshed preview on stdout; progress, messages,\n"
+    "      reports and last a line 'Summary: {...}' with the counts on stderr.\n"
     "\n"
     "LOGON: --sid SID --user USER; the password comes from the environment\n"
     "variable QUORVANE_PASSWORD. What is not given is read from the logon the\n"
@@ -118,9 +121,12 @@ class ScriptedAnswers : public Interaction
 public:
     explicit ScriptedAnswers(QStringList answers) : m_answers(std::move(answers)) {}
 
-    QString inputBox(const QString&, const QString&) override
+    // A missing answer is a Cancel; "--answer=" an empty OK.
+    std::optional<QString> inputBox(const QString&, const QString&) override
     {
-        return m_next < m_answers.size() ? m_answers.at(m_next++) : QString();
+        if (m_next < m_answers.size())
+            return m_answers.at(m_next++);
+        return std::nullopt;
     }
 
     void messageBox(const QString& text, const QString&) override { writeErr(text + u'\n'); }
@@ -367,6 +373,20 @@ private:
     int m_lastTenth = -1;
 };
 
+// The counts of a run, as one JSON object.
+QByteArray summaryJson(const ChangeRunResult& result)
+{
+    const std::pair<const char*, int> counts[] = {
+        {"rows", result.rows},     {"changed", result.changed},     {"unchanged", result.unchanged},
+        {"failed", result.failed}, {"conflicts", result.conflicts}, {"skipped", result.skipped()},
+    };
+    QByteArray json = "{";
+    for (const auto& [name, count] : counts)
+        json += '"' + QByteArray(name) + "\":" + QByteArray::number(count) + ',';
+    json += "\"connectionLost\":" + QByteArray(result.connectionLost ? "true" : "false") + '}';
+    return json;
+}
+
 int runChange(const QStringList& arguments)
 {
     const Options options = parseOptions(arguments, {TableOption, FieldOption, OperationOption,
@@ -398,6 +418,7 @@ int runChange(const QStringList& arguments)
     const ChangeRunResult result = changeRun.run();
     if (result.end == ChangeRunResult::End::Done)
         writeJsonLines(ports.preview());
+    writeErr(QStringLiteral("Summary: ") + QString::fromUtf8(summaryJson(result)) + u'\n');
     if (result.reports > 0 || result.end != ChangeRunResult::End::Done)
         return ErrorReported;
     if (result.rows > 0 && !result.applied)

@@ -5,6 +5,13 @@
 #include <QAtomicInteger>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlResult>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+#include <sql.h>
+#include <sqlext.h>
 
 namespace Oracle
 {
@@ -12,15 +19,80 @@ namespace Oracle
 namespace
 {
 
-[[noreturn]] void fail(const QSqlError& error)
-{
-    throw RuntimeError(RuntimeError::DriverError, DriverMessage(error));
-}
-
 QString uniqueConnectionName()
 {
     static QAtomicInteger<quint64> counter;
     return QStringLiteral("quorvane-%1").arg(++counter);
+}
+
+// The ODBC handle behind a driver or a result, or null.
+SQLHANDLE odbcHandle(const QVariant& handle)
+{
+    if (!handle.isValid() || handle.metaType().sizeOf() != sizeof(SQLHANDLE))
+        return nullptr;
+    return *static_cast<const SQLHANDLE*>(handle.constData());
+}
+
+QString fromSqlWChar(const SQLWCHAR* text, qsizetype length)
+{
+    static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "SQLWCHAR holds UTF-16");
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), length);
+}
+
+// The SQLSTATE and native code of the last failure on a statement.
+struct Diagnosis {
+    QString sqlState;
+    int nativeCode = 0;
+};
+
+Diagnosis diagnose(const QSqlQuery& query)
+{
+    Diagnosis diagnosis;
+    const SQLHANDLE statement = query.result() ? odbcHandle(query.result()->handle()) : nullptr;
+    if (!statement)
+        return diagnosis;
+    SQLWCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    if (SQL_SUCCEEDED(
+            SQLGetDiagRecW(SQL_HANDLE_STMT, statement, 1, state, &native, nullptr, 0, &length))) {
+        diagnosis.sqlState = fromSqlWChar(state, 5);
+        diagnosis.nativeCode = static_cast<int>(native);
+    }
+    return diagnosis;
+}
+
+// True when the driver knows that the connection is gone.
+bool connectionDead(const QSqlDatabase& database)
+{
+    const SQLHANDLE connection =
+        database.driver() ? odbcHandle(database.driver()->handle()) : nullptr;
+    if (!connection)
+        return false;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    const SQLRETURN result =
+        SQLGetConnectAttrW(connection, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+    return SQL_SUCCEEDED(result) && dead == SQL_CD_TRUE;
+}
+
+// The database's own name for itself, as the ODBC driver reports it.
+QString dbmsName(const QSqlDatabase& database)
+{
+    const SQLHANDLE connection =
+        database.driver() ? odbcHandle(database.driver()->handle()) : nullptr;
+    if (!connection)
+        return {};
+    SQLWCHAR name[128] = {};
+    SQLSMALLINT bytes = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DBMS_NAME, name, sizeof name, &bytes)))
+        return {};
+    return fromSqlWChar(name, qMin<qsizetype>(bytes / 2, 127));
+}
+
+void bind(QSqlQuery& query, const QVariantList& values)
+{
+    for (qsizetype i = 0; i < values.size(); ++i)
+        query.bindValue(static_cast<int>(i), values.at(i));
 }
 
 } // namespace
@@ -60,28 +132,6 @@ QString BuildConnectionString(const Logon& logon)
            QStringLiteral(";");
 }
 
-QString RowLocatorColumn(const QSqlDatabase& database)
-{
-    const QSqlDriver* driver = database.driver();
-    if (driver && driver->dbmsType() == QSqlDriver::PostgreSQL)
-        return QStringLiteral("ctid");
-    return QStringLiteral("ROWID");
-}
-
-QString QuoteIdentifier(const QString& name)
-{
-    QString quoted = name;
-    quoted.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + quoted + u'"';
-}
-
-QString QuoteSqlLiteral(const QString& text)
-{
-    QString quoted = text;
-    quoted.replace(u'\'', QStringLiteral("''"));
-    return quoted;
-}
-
 QString DriverMessage(const QSqlError& error)
 {
     QString message = error.databaseText().trimmed();
@@ -107,6 +157,7 @@ void Connection::open(const Logon& logon)
     m_database.setDatabaseName(BuildConnectionString(logon));
     if (!m_database.open())
         fail(m_database.lastError());
+    m_dialect = Dialect::For(m_database.driver()->dbmsType(), dbmsName(m_database));
 }
 
 Connection::~Connection()
@@ -116,28 +167,66 @@ Connection::~Connection()
     QSqlDatabase::removeDatabase(m_name);
 }
 
-void Connection::execute(const QString& statement)
+void Connection::fail(const QSqlError& error, const QSqlQuery* query)
 {
-    QSqlQuery query(m_database);
-    if (!query.exec(statement))
-        fail(query.lastError());
+    bool lost = false;
+    if (m_dialect) {
+        const Diagnosis diagnosis = query ? diagnose(*query) : Diagnosis();
+        const int nativeCode =
+            diagnosis.sqlState.isEmpty() ? error.nativeErrorCode().toInt() : diagnosis.nativeCode;
+        lost = m_dialect->isConnectionLost(diagnosis.sqlState, nativeCode) ||
+               connectionDead(m_database);
+    }
+    throw RuntimeError(lost ? RuntimeError::ConnectionLost : RuntimeError::DriverError,
+                       DriverMessage(error));
 }
 
-QSqlQuery Connection::select(const QString& statement)
+void Connection::execute(const QString& statement, const QVariantList& values)
+{
+    QSqlQuery query = prepare(statement);
+    run(query, values);
+}
+
+QSqlQuery Connection::select(const QString& statement, const QVariantList& values)
 {
     QSqlQuery query(m_database);
     query.setForwardOnly(true);
-    if (!query.exec(statement))
-        fail(query.lastError());
+    if (values.isEmpty()) {
+        if (!query.exec(statement))
+            fail(query.lastError(), &query);
+        return query;
+    }
+    if (!query.prepare(statement))
+        fail(query.lastError(), &query);
+    bind(query, values);
+    if (!query.exec())
+        fail(query.lastError(), &query);
     return query;
 }
 
-bool NextRow(QSqlQuery& rows)
+QSqlQuery Connection::prepare(const QString& statement)
+{
+    QSqlQuery query(m_database);
+    query.setForwardOnly(true);
+    if (!query.prepare(statement))
+        fail(query.lastError(), &query);
+    return query;
+}
+
+int Connection::run(QSqlQuery& prepared, const QVariantList& values)
+{
+    bind(prepared, values);
+    if (!prepared.exec())
+        fail(prepared.lastError(), &prepared);
+    return prepared.numRowsAffected();
+}
+
+bool Connection::next(QSqlQuery& rows)
 {
     if (rows.next())
         return true;
     if (rows.lastError().isValid())
-        fail(rows.lastError());
+        fail(rows.lastError(), &rows);
     return false;
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "db/Dialect.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 #include <memory>
-#include <vector>
 
 // The logon of one action: read from the connection dialog's boxes (or the
 // command line) when the action starts.
@@ -15,8 +16,8 @@ struct Logon {
     QString password;
 };
 
-// Database access: the connection string, connections that live for one
-// action, and the statements the program sends.
+// Database access: the connection string and connections that live for one
+// action. What the statements say is the dialect's (db/Dialect.h).
 namespace Oracle
 {
 
@@ -37,18 +38,9 @@ enum class ConnectionProperty {
     ReadWrite,    // field list, preview
 };
 
-// How a statement's rows are addressed one by one: ROWID in Oracle and
-// SQLite, ctid in PostgreSQL. Keyed by the database the driver reports.
-QString RowLocatorColumn(const QSqlDatabase& database);
-
-// A double-quoted identifier; a double quote inside the name is doubled.
-QString QuoteIdentifier(const QString& name);
-
-// The text with every apostrophe doubled; nothing else changes.
-QString QuoteSqlLiteral(const QString& text);
-
 // One connection under a name of its own; closed and removed when it goes.
-// Failures throw RuntimeError with the driver's own message.
+// Failures throw RuntimeError with the driver's own message: number
+// RuntimeError::ConnectionLost when the connection is gone, else DriverError.
 class Connection
 {
 public:
@@ -58,24 +50,38 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Opens it with the connection string built from the logon.
+    // Opens it with the connection string built from the logon, and chooses
+    // the dialect from what the driver reports.
     void open(const Logon& logon);
 
     QSqlDatabase& database() { return m_database; }
     ConnectionProperty property() const { return m_property; }
+    // The open connection's dialect.
+    const Dialect& dialect() const { return *m_dialect; }
 
-    // Runs a statement that returns no rows.
-    void execute(const QString& statement);
+    // Runs a statement that returns no rows, with its bound values.
+    void execute(const QString& statement, const QVariantList& values = {});
 
-    // Runs a statement and returns its rows, to be read forward once.
-    QSqlQuery select(const QString& statement);
+    // Runs a query with its bound values; its rows are read forward once
+    // with next().
+    QSqlQuery select(const QString& statement, const QVariantList& values = {});
 
-    QString rowLocatorColumn() const { return RowLocatorColumn(m_database); }
+    // Prepares a statement to run many times with run().
+    QSqlQuery prepare(const QString& statement);
+    // Runs a prepared statement with its bound values; the rows it affected.
+    int run(QSqlQuery& prepared, const QVariantList& values);
+
+    // Moves to the next row; false at the end of the rows. A failed fetch
+    // throws: it is an error, not the end of the rows.
+    bool next(QSqlQuery& rows);
 
 private:
+    [[noreturn]] void fail(const QSqlError& error, const QSqlQuery* query = nullptr);
+
     QString m_name;
     ConnectionProperty m_property;
     QSqlDatabase m_database;
+    std::unique_ptr<Dialect> m_dialect;
 };
 
 // Creates a connection, sets its property and opens it.
@@ -87,9 +93,5 @@ bool CanConnect(const Logon& logon);
 
 // The description of a failed database call: the driver's own text.
 QString DriverMessage(const QSqlError& error);
-
-// Moves to the next row; false at the end of the rows. A failed fetch
-// throws RuntimeError: it is an error, not the end of the rows.
-bool NextRow(QSqlQuery& rows);
 
 } // namespace Oracle

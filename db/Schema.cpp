@@ -18,27 +18,14 @@ void pump(const LetEventsRun& letEventsRun)
 
 } // namespace
 
-QString FullQuery(const QString& table)
-{
-    return QStringLiteral("SELECT * FROM ") + QuoteIdentifier(table);
-}
-
-QString ColumnQuery(const QString& table, const QString& field)
-{
-    return QStringLiteral("SELECT ") + QuoteIdentifier(field) + QStringLiteral(" FROM ") +
-           QuoteIdentifier(table);
-}
-
 QStringList ListTables(const Logon& logon, const LetEventsRun& letEventsRun)
 {
     const auto connection = OpenConnection(logon, ConnectionProperty::ClientCursor);
     QStringList tables;
-    {
-        QSqlQuery rows = connection->select(TableQuery);
-        while (NextRow(rows)) {
-            pump(letEventsRun);
-            tables << Main::ValueOrDefault(rows.value(0), QString());
-        }
+    QSqlQuery rows = connection->select(connection->dialect().tableQuery());
+    while (connection->next(rows)) {
+        pump(letEventsRun);
+        tables << Main::ValueOrDefault(rows.value(0), QString());
     }
     return tables;
 }
@@ -47,13 +34,11 @@ QStringList ListFields(const Logon& logon, const QString& table, const LetEvents
 {
     const auto connection = OpenConnection(logon, ConnectionProperty::ReadWrite);
     QStringList fields;
-    {
-        QSqlQuery rows = connection->select(FullQuery(table));
-        const QSqlRecord record = rows.record();
-        for (int i = 0; i < record.count(); ++i) {
-            pump(letEventsRun);
-            fields << record.fieldName(i);
-        }
+    const QSqlQuery rows = connection->select(connection->dialect().fullQuery(table));
+    const QSqlRecord record = rows.record();
+    for (int i = 0; i < record.count(); ++i) {
+        pump(letEventsRun);
+        fields << record.fieldName(i);
     }
     return fields;
 }
@@ -63,18 +48,9 @@ QStringList Preview(const Logon& logon, const QString& table, const QString& fie
 {
     const auto connection = OpenConnection(logon, ConnectionProperty::ReadWrite);
     QStringList values;
-    {
-        QSqlQuery rows = connection->select(ColumnQuery(table, field));
-        pump(letEventsRun);
-        values = ReadPreviewRows(rows, letEventsRun);
-    }
-    return values;
-}
-
-QStringList ReadPreviewRows(QSqlQuery& rows, const LetEventsRun& letEventsRun)
-{
-    QStringList values;
-    while (values.size() < PreviewLimit && NextRow(rows)) {
+    QSqlQuery rows = connection->select(connection->dialect().columnQuery(table, field));
+    pump(letEventsRun);
+    while (values.size() < PreviewLimit && connection->next(rows)) {
         pump(letEventsRun);
         values << Main::ValueOrDefault(rows.value(0), QString());
     }

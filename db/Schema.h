@@ -10,19 +10,12 @@
 namespace Oracle
 {
 
-// Called between entries so that the windows can repaint; may be empty.
+// Called between entries so that the windows can repaint; may be empty. It
+// may throw to abandon the fill (the connection is let go on the way out).
 using LetEventsRun = std::function<void()>;
 
 // The preview shows at most this many values (the first 101 rows).
 constexpr int PreviewLimit = 101;
-
-inline const QString TableQuery = QStringLiteral("select table_name from user_tables");
-
-// "SELECT * FROM " + the quoted table.
-QString FullQuery(const QString& table);
-
-// "SELECT " + the quoted field + " FROM " + the quoted table.
-QString ColumnQuery(const QString& table, const QString& field);
 
 // The names of the user's tables, in the order the database returns them.
 QStringList ListTables(const Logon& logon, const LetEventsRun& letEventsRun = {});
@@ -34,8 +27,5 @@ QStringList ListFields(const Logon& logon, const QString& table,
 // The field's first values (at most 101), a Null as the empty text.
 QStringList Preview(const Logon& logon, const QString& table, const QString& field,
                     const LetEventsRun& letEventsRun = {});
-
-// Reads at most 101 values of the first column from rows not yet read.
-QStringList ReadPreviewRows(QSqlQuery& rows, const LetEventsRun& letEventsRun = {});
 
 } // namespace Oracle

@@ -168,7 +168,7 @@ class TestChangeRun : public QObject
 private slots:
     void initTestCase()
     {
-        RequireEnvironment();
+        REQUIRE_TEST_DATABASES();
         Main::SetApplicationTitle();
     }
     void threeRowsInStatementOrder();
@@ -207,7 +207,7 @@ void TestChangeRun::threeRowsInStatementOrder()
     QVERIFY(result.end == End::Done);
     QVERIFY(result.applied);
     QCOMPARE(result.rows, 3);
-    QCOMPARE(result.statementsSent, 3);
+    QCOMPARE(result.changed, 3);
     QCOMPARE(result.reports, 0);
 }
 
@@ -245,7 +245,7 @@ void TestChangeRun::valuesReachTheRow()
     QCOMPARE(bench.ports.preview, bench.inDatabaseOrder());
     QVERIFY(bench.ports.preview.contains(beforeAfter[1]));
     QCOMPARE(bench.ui.messages, QStringList{"Done."});
-    QCOMPARE(result.rowsUnchanged, 1);
+    QCOMPARE(result.unchanged, 1);
 }
 
 void TestChangeRun::eachRowChangedOnce_data()
@@ -285,8 +285,8 @@ void TestChangeRun::eachRowChangedOnce()
     QCOMPARE(bench.ui.reports, QStringList());
     compareValues(bench.valuesById(), after);
     QCOMPARE(bench.audited(), changed);
-    QCOMPARE(result.statementsSent, changed.size());
-    QCOMPARE(result.rowsUnchanged, before.size() - changed.size());
+    QCOMPARE(result.changed, changed.size());
+    QCOMPARE(result.unchanged, before.size() - changed.size());
     QCOMPARE(bench.ports.progress.size(), before.size()); // every row counts
     QCOMPARE(bench.ports.preview, bench.inDatabaseOrder());
     QCOMPARE(bench.ui.messages, QStringList{"Done."});
@@ -300,7 +300,7 @@ void TestChangeRun::refillShowsFirst101Rows()
     Bench bench(values);
     const ChangeRunResult result = bench.run(caption(1));
 
-    QCOMPARE(result.statementsSent, 250);
+    QCOMPARE(result.changed, 250);
     QCOMPARE(bench.ports.progress.size(), 250);
     QCOMPARE(bench.ports.progress.last(), 100.0);
     QCOMPARE(bench.schema.column("SELECT count(*) FROM t WHERE v LIKE '% %'").value(0).toInt(), 0);
@@ -360,8 +360,8 @@ void TestChangeRun::rejectedStatementReportedRestGoesOn()
     QCOMPARE(bench.ui.reportTitles, QStringList{"Application Error"});
     QCOMPARE(bench.ui.shown.last(), OnlyDone.first());
     QCOMPARE(bench.ports.progress.size(), 3);
-    QCOMPARE(result.statementsSent, 2);
-    QCOMPARE(result.statementsFailed, 1);
+    QCOMPARE(result.changed, 2);
+    QCOMPARE(result.failed, 1);
     QCOMPARE(bench.ports.preview, bench.inDatabaseOrder());
 }
 
@@ -426,7 +426,10 @@ void TestChangeRun::notApplied_data()
         << caption(19) << QStringList{"", "x"}
         << QStringList{"prompt: Find What:", replaceWith, done};
     QTest::newRow("number not numeric") << caption(24) << QStringList{"abc"} << mustEnterNumber;
-    QTest::newRow("number prompt cancelled") << caption(24) << QStringList() << mustEnterNumber;
+    QTest::newRow("number prompt cancelled: no message")
+        << caption(24) << QStringList() << QStringList{"prompt: Enter Number:", done};
+    QTest::newRow("replacement cancelled after a find text")
+        << caption(19) << QStringList{"-"} << QStringList{"prompt: Find What:", replaceWith, done};
     QTest::newRow("caption in lower case") << caption(1).toLower() << QStringList() << OnlyDone;
     QTest::newRow("caption with a trailing blank") << caption(1) + ' ' << QStringList() << OnlyDone;
     QTest::newRow("no operation text") << QString() << QStringList() << OnlyDone;
@@ -462,7 +465,7 @@ void TestChangeRun::numberOverflowReportedOnce()
     QCOMPARE(bench.audited(), QList<int>());
     QCOMPARE(bench.ports.progress, QList<double>());
     QCOMPARE(bench.ports.preview, (QStringList{"abc", "defg", "hijkl"}));
-    QCOMPARE(result.statementsSent, 0);
+    QCOMPARE(result.changed, 0);
     QVERIFY(result.end == End::Done);
 }
 
@@ -478,7 +481,7 @@ void TestChangeRun::transformFailureSkipsOnlyItsRow()
     QCOMPARE(bench.audited(), (QList<int>{1, 3}));
     QCOMPARE(bench.ports.progress.size(), 3);
     QCOMPARE(bench.ports.progress.last(), 100.0);
-    QCOMPARE(result.rowsNotComputed, 1);
+    QCOMPARE(result.failed, 1);
     QCOMPARE(bench.ui.shown.last(), OnlyDone.first());
 }
 
@@ -551,8 +554,8 @@ void TestChangeRun::nonTextColumnSendsNoStatement()
     QCOMPARE(bench.ui.shown, OnlyDone);
     QCOMPARE(bench.audited(), QList<int>());
     QCOMPARE(result.rows, 4);
-    QCOMPARE(result.rowsUnchanged, 4);
-    QCOMPARE(result.statementsSent, 0);
+    QCOMPARE(result.unchanged, 4);
+    QCOMPARE(result.changed, 0);
     QCOMPARE(bench.ports.progress.size(), 4);
     QCOMPARE(bench.ports.preview, (QStringList{"1", "22", "", "-5"}));
 }

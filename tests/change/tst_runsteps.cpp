@@ -1,5 +1,4 @@
-// The change run's step numbers (what an error report names) and the text of
-// its row update statement; no database.
+// The change run's step numbers (what an error report names); no database.
 
 #include "change/ChangeRun.h"
 
@@ -15,8 +14,6 @@ private slots:
     void operationsFollowOneAnother();
     void stepsOfOneOperation_data();
     void stepsOfOneOperation();
-    void rowUpdateStatement_data();
-    void rowUpdateStatement();
 };
 
 void TestRunSteps::testNumbers_data()
@@ -67,42 +64,6 @@ void TestRunSteps::stepsOfOneOperation()
     const QList<int> actual{s.loopHead, s.newValue, s.progress, s.statement,
                             s.update,   s.nextRow,  s.loopEnd,  s.mustEnterNumber};
     QCOMPARE(actual, steps);
-}
-
-void TestRunSteps::rowUpdateStatement_data()
-{
-    QTest::addColumn<QStringList>("arguments"); // table, field, value, new value, locator, row
-    QTest::addColumn<QString>("statement");
-    QTest::newRow("plain")
-        << QStringList{"t", "f", "a b", "ab", "ctid", "(0,1)"}
-        << R"(UPDATE "t" SET "f" = REPLACE("f", 'a b', 'ab') WHERE ctid = '(0,1)')";
-    QTest::newRow("apostrophes doubled in value and new value")
-        << QStringList{"t", "f", "it's  ok", "it's ok", "ROWID", "7"}
-        << R"(UPDATE "t" SET "f" = REPLACE("f", 'it''s  ok', 'it''s ok') WHERE ROWID = '7')";
-    QTest::newRow("apostrophe doubled in the locator")
-        << QStringList{"t", "f", "a b", "ab", "ROWID", "x'y"}
-        << R"(UPDATE "t" SET "f" = REPLACE("f", 'a b', 'ab') WHERE ROWID = 'x''y')";
-    QTest::newRow("double quotes doubled in names")
-        << QStringList{"say \"hi\"", "a\"b", "a b", "ab", "ctid", "(0,2)"}
-        << R"(UPDATE "say ""hi""" SET "a""b" = REPLACE("a""b", 'a b', 'ab') WHERE ctid = '(0,2)')";
-    QTest::newRow("apostrophes and blanks in names kept")
-        << QStringList{"O'Brien's list", "first name", "a b", "ab", "ROWID", "1"}
-        << R"(UPDATE "O'Brien's list" SET "first name" = REPLACE("first name", 'a b', 'ab') WHERE ROWID = '1')";
-    QTest::newRow("empty new value")
-        << QStringList{"t", "f", "abc", "", "ROWID", "3"}
-        << R"(UPDATE "t" SET "f" = REPLACE("f", 'abc', '') WHERE ROWID = '3')";
-    QTest::newRow("line breaks, tabs, backslash and double quote in values kept")
-        << QStringList{"t", "f", "a\r\n\tb\\\"", "a b", "ROWID", "4"}
-        << "UPDATE \"t\" SET \"f\" = REPLACE(\"f\", 'a\r\n\tb\\\"', 'a b') WHERE ROWID = '4'";
-}
-
-void TestRunSteps::rowUpdateStatement()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, statement);
-    QCOMPARE(BuildRowUpdateStatement(arguments[0], arguments[1], arguments[2], arguments[3],
-                                     arguments[4], arguments[5]),
-             statement);
 }
 
 QTEST_GUILESS_MAIN(TestRunSteps)

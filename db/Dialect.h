@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QList>
+#include <QSqlDriver>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <memory>
+
+// Every statement text the program sends, per database. One dialect is chosen
+// for each connection from what the driver reports; Oracle's SQL is the
+// default. Values, answers and row keys never stand in these texts: each
+// stands as a "?" placeholder and travels as a bound parameter. Identifiers
+// are double-quoted with inner double quotes doubled.
+namespace Oracle
+{
+
+// What names exactly one row of a table: the expressions the snapshot reads
+// beside the field, and for each a condition with one placeholder that finds
+// the row again with the text read.
+struct RowKey {
+    QStringList columns;
+    QStringList conditions;
+};
+
+class Dialect
+{
+public:
+    virtual ~Dialect() = default;
+
+    // The dialect of a connection: by the database type Qt's driver
+    // recognised, else by the database name the ODBC driver reports.
+    static std::unique_ptr<Dialect> For(QSqlDriver::DbmsType type, const QString& dbmsName);
+
+    virtual QString name() const = 0;
+
+    // The dictionary: the names of the user's tables.
+    virtual QString tableQuery() const;
+    // All columns of a table (read for their names only).
+    virtual QString fullQuery(const QString& table) const;
+    // One column of a table, in the order the database returns the rows.
+    virtual QString columnQuery(const QString& table, const QString& field) const;
+
+    // A query whose rows tell how to name a table's rows, with its bound
+    // values (the table); empty when the dialect needs none.
+    virtual QString rowKeyQuery() const { return {}; }
+    virtual QVariantList rowKeyQueryValues(const QString& table) const;
+    // The row key, from the rows of rowKeyQuery. Throws RuntimeError when
+    // the table's rows cannot be told apart.
+    virtual RowKey rowKey(const QList<QVariantList>& keyRows) const = 0;
+
+    // The field and the row key of every row: SELECT "F", key... FROM "T".
+    QString snapshotQuery(const QString& table, const QString& field, const RowKey& key) const;
+
+    // The compare-and-set write of one row: the field takes the new value
+    // where the key names the row and the field still holds the value read.
+    // Bound values: the new value, the key's texts in order, the value read.
+    QString rowWrite(const QString& table, const QString& field, const RowKey& key) const;
+
+    // True when a failure with this SQLSTATE and native error code means the
+    // connection is gone (SQLSTATE class 08 everywhere).
+    virtual bool isConnectionLost(const QString& sqlState, int nativeCode) const;
+};
+
+// A double-quoted identifier; a double quote inside the name is doubled.
+QString QuoteIdentifier(const QString& name);
+
+} // namespace Oracle

@@ -1,0 +1,167 @@
+// The statement texts of each database and the choices a dialect makes, with
+// no database: Oracle's SQL can only be checked here, no Oracle server being
+// at hand; PostgreSQL's and SQLite's also run in the database suites.
+
+#include "app/RuntimeError.h"
+#include "db/Dialect.h"
+
+#include <QTest>
+
+using Oracle::Dialect;
+
+namespace
+{
+
+std::unique_ptr<Dialect> dialect(const QString& name)
+{
+    return Dialect::For(QSqlDriver::UnknownDbms, name);
+}
+
+} // namespace
+
+class TestDialect : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void chosenFromTheDriver_data();
+    void chosenFromTheDriver();
+    void statements_data();
+    void statements();
+    void rowKey_data();
+    void rowKey();
+    void sqliteRowsThatCannotBeToldApart();
+    void connectionLost_data();
+    void connectionLost();
+};
+
+void TestDialect::chosenFromTheDriver_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("dbmsName");
+    QTest::addColumn<QString>("dialect");
+    QTest::newRow("Qt knows PostgreSQL") << int(QSqlDriver::PostgreSQL) << ""
+                                         << "PostgreSQL";
+    QTest::newRow("Qt knows Oracle") << int(QSqlDriver::Oracle) << "Oracle"
+                                     << "Oracle";
+    QTest::newRow("SQLite by the driver's name") << int(QSqlDriver::UnknownDbms) << "SQLite"
+                                                 << "SQLite";
+    QTest::newRow("anything else is Oracle") << int(QSqlDriver::UnknownDbms) << ""
+                                             << "Oracle";
+}
+
+void TestDialect::chosenFromTheDriver()
+{
+    QFETCH(int, type);
+    QFETCH(QString, dbmsName);
+    QFETCH(QString, dialect);
+    QCOMPARE(Dialect::For(QSqlDriver::DbmsType(type), dbmsName)->name(), dialect);
+}
+
+void TestDialect::statements_data()
+{
+    QTest::addColumn<QString>("dialect");
+    QTest::addColumn<QStringList>("names"); // table, field
+    QTest::addColumn<QStringList>("texts"); // snapshot, row write
+    QTest::newRow("Oracle: ROWID as text, found again by CHARTOROWID")
+        << "Oracle" << QStringList{"t", "f"}
+        << QStringList{R"(SELECT "f", ROWIDTOCHAR(ROWID) FROM "t")",
+                       R"(UPDATE "t" SET "f" = ? WHERE ROWID = CHARTOROWID(?) AND "f" = ?)"};
+    QTest::newRow("Oracle: double quotes doubled, apostrophes and blanks kept")
+        << "Oracle" << QStringList{"say \"hi\" O'Brien", "a\"b c"}
+        << QStringList{
+               R"(SELECT "a""b c", ROWIDTOCHAR(ROWID) FROM "say ""hi"" O'Brien")",
+               R"(UPDATE "say ""hi"" O'Brien" SET "a""b c" = ? WHERE ROWID = CHARTOROWID(?) AND "a""b c" = ?)"};
+    QTest::newRow("PostgreSQL without a primary key: tableoid and ctid")
+        << "PostgreSQL" << QStringList{"t", "f"}
+        << QStringList{
+               R"(SELECT "f", CAST(tableoid AS text), CAST(ctid AS text) FROM "t")",
+               R"(UPDATE "t" SET "f" = ? WHERE tableoid = CAST(? AS oid) AND ctid = CAST(? AS tid) AND "f" = ?)"};
+}
+
+void TestDialect::statements()
+{
+    QFETCH(QString, dialect);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, texts);
+    const auto d = ::dialect(dialect);
+    const Oracle::RowKey key = d->rowKey({});
+    QCOMPARE(d->snapshotQuery(names[0], names[1], key), texts[0]);
+    QCOMPARE(d->rowWrite(names[0], names[1], key), texts[1]);
+    QCOMPARE(d->tableQuery(), QStringLiteral("select table_name from user_tables"));
+    QCOMPARE(d->columnQuery(names[0], names[1]),
+             texts[0].left(texts[0].indexOf(u',')) + texts[0].mid(texts[0].indexOf(" FROM ")));
+    QCOMPARE(d->fullQuery(names[0]), "SELECT *" + texts[0].mid(texts[0].indexOf(" FROM ")));
+}
+
+void TestDialect::rowKey_data()
+{
+    QTest::addColumn<QString>("dialect");
+    QTest::addColumn<QList<QVariantList>>("keyRows");
+    QTest::addColumn<QStringList>("conditions");
+    QTest::newRow("PostgreSQL primary key, in key order")
+        << "PostgreSQL" << QList<QVariantList>{{"b"}, {"a\"x"}}
+        << QStringList{R"("b" = ?)", R"("a""x" = ?)"};
+    QTest::newRow("SQLite: _rowid_ when no column hides it")
+        << "SQLite" << QList<QVariantList>{{"id", 1, 0}, {"v", 0, 0}} << QStringList{"_rowid_ = ?"};
+    QTest::newRow("SQLite: a column named _rowid_ (any case) leaves rowid")
+        << "SQLite" << QList<QVariantList>{{"_ROWID_", 0, 0}, {"v", 0, 0}}
+        << QStringList{"rowid = ?"};
+    QTest::newRow("SQLite: columns _rowid_ and rowid leave oid")
+        << "SQLite" << QList<QVariantList>{{"_rowid_", 0, 0}, {"RowId", 0, 0}}
+        << QStringList{"oid = ?"};
+    QTest::newRow("SQLite: all three hidden, the primary key")
+        << "SQLite" << QList<QVariantList>{{"_rowid_", 0, 0}, {"rowid", 2, 0}, {"oid", 1, 0}}
+        << QStringList{R"("oid" = ?)", R"("rowid" = ?)"};
+    QTest::newRow("SQLite: WITHOUT ROWID, the primary key")
+        << "SQLite" << QList<QVariantList>{{"k", 1, 1}, {"v", 0, 1}} << QStringList{R"("k" = ?)"};
+}
+
+void TestDialect::rowKey()
+{
+    QFETCH(QString, dialect);
+    QFETCH(QList<QVariantList>, keyRows);
+    QFETCH(QStringList, conditions);
+    const Oracle::RowKey key = ::dialect(dialect)->rowKey(keyRows);
+    QCOMPARE(key.conditions, conditions);
+    QCOMPARE(key.columns.size(), conditions.size());
+}
+
+void TestDialect::sqliteRowsThatCannotBeToldApart()
+{
+    QVERIFY_THROWS_EXCEPTION(
+        RuntimeError,
+        dialect("SQLite")->rowKey({{"_rowid_", 0, 0}, {"rowid", 0, 0}, {"oid", 0, 0}}));
+}
+
+void TestDialect::connectionLost_data()
+{
+    QTest::addColumn<QString>("dialect");
+    QTest::addColumn<QString>("sqlState");
+    QTest::addColumn<int>("nativeCode");
+    QTest::addColumn<bool>("lost");
+    QTest::newRow("class 08 anywhere") << "SQLite"
+                                       << "08S01" << 0 << true;
+    QTest::newRow("a refused value is no lost connection") << "SQLite"
+                                                           << "22001" << 0 << false;
+    QTest::newRow("PostgreSQL session terminated") << "PostgreSQL"
+                                                   << "57P01" << 1 << true;
+    QTest::newRow("Oracle ORA-03113") << "Oracle"
+                                      << "HY000" << 3113 << true;
+    QTest::newRow("Oracle session killed, ORA-00028") << "Oracle"
+                                                      << "" << 28 << true;
+    QTest::newRow("Oracle ORA-12899, value too large") << "Oracle"
+                                                       << "HY000" << 12899 << false;
+}
+
+void TestDialect::connectionLost()
+{
+    QFETCH(QString, dialect);
+    QFETCH(QString, sqlState);
+    QFETCH(int, nativeCode);
+    QFETCH(bool, lost);
+    QCOMPARE(::dialect(dialect)->isConnectionLost(sqlState, nativeCode), lost);
+}
+
+QTEST_GUILESS_MAIN(TestDialect)
+#include "tst_dialect.moc"
