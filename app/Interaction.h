@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 // What the core asks of the person in front of the program: prompts and
 // message boxes. The windows answer through dialogs, the command-line tool
@@ -10,9 +11,10 @@ class Interaction
 public:
     virtual ~Interaction() = default;
 
-    // A modal prompt with an empty default answer. Returns the typed text,
-    // or the empty text when the user cancels.
-    virtual QString inputBox(const QString& prompt, const QString& title) = 0;
+    // A modal prompt with an empty default answer. Returns the typed text
+    // (empty when the user pressed OK on an empty box), or none when the user
+    // cancelled.
+    virtual std::optional<QString> inputBox(const QString& prompt, const QString& title) = 0;
 
     // A modal message with one OK button and no icon.
     virtual void messageBox(const QString& text, const QString& title) = 0;

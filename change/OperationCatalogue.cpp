@@ -113,23 +113,34 @@ const Operation* FindOperation(const QString& caption)
 std::optional<OperationParameters> AskParameters(const Operation& operation, Interaction& ui)
 {
     const QString title = Main::ApplicationTitle();
+    // Cancel on any prompt: not applied, nothing more asked or said.
+    auto ask = [&](const QString& prompt, QString& answer) {
+        const std::optional<QString> typed = ui.inputBox(prompt, title);
+        answer = typed.value_or(QString());
+        return typed.has_value();
+    };
     OperationParameters parameters;
     switch (operation.promptKind) {
     case PromptKind::NoPrompt:
         return parameters;
     case PromptKind::ReplacementPrompt:
-        parameters.firstText = ui.inputBox(Prompts::ReplaceWith, title);
+        if (!ask(Prompts::ReplaceWith, parameters.firstText))
+            return std::nullopt;
         break;
     case PromptKind::UserTextPrompt:
-        parameters.firstText = ui.inputBox(Prompts::UserDefined, title);
+        if (!ask(Prompts::UserDefined, parameters.firstText))
+            return std::nullopt;
         break;
     case PromptKind::FindReplacePrompts:
-        // The second prompt is shown even when the first answer was empty.
-        parameters.firstText = ui.inputBox(Prompts::FindWhat, title);
-        parameters.secondText = ui.inputBox(Prompts::ReplaceWith, title);
+        // The second prompt is shown even when the first answer was empty;
+        // an empty second answer replaces with nothing.
+        if (!ask(Prompts::FindWhat, parameters.firstText) ||
+            !ask(Prompts::ReplaceWith, parameters.secondText))
+            return std::nullopt;
         break;
     case PromptKind::NumberPrompt:
-        parameters.numberAnswer = ui.inputBox(Prompts::EnterNumber, title);
+        if (!ask(Prompts::EnterNumber, parameters.numberAnswer))
+            return std::nullopt;
         if (!Main::IsNumeric(parameters.numberAnswer)) {
             ui.messageBox(Prompts::MustEnterNumber, title);
             return std::nullopt;

@@ -58,8 +58,9 @@ const Operation* FindOperation(const QString& caption);
 
 // Shows the operation's prompts through `ui` (titled with the application
 // title) and checks the answers. None when the operation is not to be applied:
-// an empty first answer, or a number answer that is not numeric (after the
-// message "Must enter number").
+// a cancelled prompt (nothing more is asked or shown), an empty first answer,
+// or a number answer that is not numeric (after the message "Must enter
+// number").
 std::optional<OperationParameters> AskParameters(const Operation& operation, Interaction& ui);
 
 // The new value of one field value. For a number operation the answer is

@@ -29,16 +29,20 @@ void record(const QString& kind, const QString& text, const QString& title)
 
 WindowInteraction::WindowInteraction(QWidget* parent) : m_parent(parent) {}
 
-QString WindowInteraction::inputBox(const QString& prompt, const QString& title)
+std::optional<QString> WindowInteraction::inputBox(const QString& prompt, const QString& title)
 {
     if (script().scripted) {
         record(QStringLiteral("prompt: "), prompt, title);
-        return script().answers.isEmpty() ? QString() : script().answers.takeFirst();
+        const QString answer =
+            script().answers.isEmpty() ? QString() : script().answers.takeFirst();
+        return answer.isNull() ? std::nullopt : std::optional<QString>(answer);
     }
     bool accepted = false;
     const QString answer =
         QInputDialog::getText(m_parent, title, prompt, QLineEdit::Normal, QString(), &accepted);
-    return accepted ? answer : QString();
+    if (!accepted)
+        return std::nullopt;
+    return answer.isNull() ? QStringLiteral("") : answer;
 }
 
 void WindowInteraction::messageBox(const QString& text, const QString& title)

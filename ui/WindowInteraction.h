@@ -18,12 +18,12 @@ class WindowInteraction : public Interaction
 public:
     explicit WindowInteraction(QWidget* parent = nullptr);
 
-    QString inputBox(const QString& prompt, const QString& title) override;
+    std::optional<QString> inputBox(const QString& prompt, const QString& title) override;
     void messageBox(const QString& text, const QString& title) override;
     void warningBox(const QString& text, const QString& title) override;
 
     // Scripted mode (tests): no box is shown; prompts take these answers in
-    // order (none left: Cancel).
+    // order (a null QString, or none left: Cancel).
     static void setScripted(bool scripted);
     static void setNextAnswers(const QStringList& answers);
 

@@ -314,9 +314,6 @@ void TestCli::transform_data()
     QTest::newRow("op19-empty-replacement")
         << t({"--operation", "19", "--answer", "ab", "--answer", ""}) << QByteArray("\"xaby\"\n")
         << QStringList{newValue("xy")};
-    QTest::newRow("op19-replacement-missing-is-empty")
-        << t({"--operation", "19", "--answer", "ab"}) << QByteArray("\"xaby\"\n")
-        << QStringList{newValue("xy")};
     QTest::newRow("op18-apostrophe")
         << t({"--operation", "18", "--answer", "'"}) << QByteArray("\"it's 'x'\"\n")
         << QStringList{newValue("its x")};
@@ -406,7 +403,9 @@ void TestCli::notApplied_data()
         << QStringList{"--operation", "19", "--answer", "", "--answer", "x"} << false;
     QTest::newRow("op24-not-numeric")
         << QStringList{"--operation", "24", "--answer", "abc"} << true;
-    QTest::newRow("op24-no-answer") << QStringList{"--operation", "24"} << true;
+    QTest::newRow("op24-no-answer-cancels") << QStringList{"--operation", "24"} << false;
+    QTest::newRow("op19-replacement-missing-cancels")
+        << QStringList{"--operation", "19", "--answer", "ab"} << false;
     QTest::newRow("op27-empty-answer") << QStringList{"--operation=27", "--answer="} << true;
     QTest::newRow("op25-number-with-text")
         << QStringList{"--operation", "25", "--answer", "3x"} << true;

@@ -3,20 +3,24 @@
 #include "app/Interaction.h"
 
 #include <QStringList>
+#include <functional>
 
-// Answers prompts from a script (missing answers: cancelled) and records
-// everything that was shown, in order.
+// Answers prompts from a script and records everything that was shown, in
+// order. A null QString in the script, or a missing answer, is a Cancel.
 class ScriptedInteraction : public Interaction
 {
 public:
     explicit ScriptedInteraction(QStringList answers = {}) : answers(std::move(answers)) {}
 
-    QString inputBox(const QString& prompt, const QString& title) override
+    std::optional<QString> inputBox(const QString& prompt, const QString& title) override
     {
         prompts << prompt;
         titles << title;
         shown << QStringLiteral("prompt: ") + prompt;
-        return answers.isEmpty() ? QString() : answers.takeFirst();
+        if (onPrompt)
+            onPrompt();
+        const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+        return answer.isNull() ? std::nullopt : std::optional<QString>(answer);
     }
 
     void messageBox(const QString& text, const QString& title) override
@@ -40,4 +44,6 @@ public:
     QStringList reports;
     QStringList reportTitles;
     QStringList shown; // everything, in order
+    // Runs while a prompt is up, before it is answered.
+    std::function<void()> onPrompt;
 };
