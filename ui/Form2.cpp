@@ -51,6 +51,11 @@ QString currentText(const QTreeWidget* list)
     return item ? item->text(0) : QString();
 }
 
+// Thrown between a fill's entries when the program is ending; it is no
+// error, so no step runner reports it.
+struct FillStopped {
+};
+
 // Sets a flag for as long as it lives.
 class Busy
 {
@@ -179,6 +184,8 @@ void Form2::Show()
         m_loaded = true;
         Form_Load();
     }
+    if (m_ending)
+        return;
     show();
     raise();
     activateWindow();
@@ -187,10 +194,19 @@ void Form2::Show()
 void Form2::Form_Load()
 {
     m_loaded = true;
-    if (m_busy)
+    if (m_busy || m_ending)
         return;
     const Busy busy(m_busy);
     const InputBlocker::Guard blocked(m_blocker);
+    try {
+        prepare();
+    } catch (const FillStopped&) {
+        // The program is ending; the lists are left as they are.
+    }
+}
+
+void Form2::prepare()
+{
     StepRunner steps(m_ui, QStringLiteral("Form2"), QStringLiteral("Form_Load"));
     steps.step(100, [&] { Look::ApplyFormColors(this); });
     steps.step(102, [&] { setWindowIcon(Look::ProgramIcon()); });
@@ -198,7 +214,12 @@ void Form2::Form_Load()
         steps.step(108, [&] { m_pointer->setCustomCursor(Look::LoadHandCursor()); });
     }
     steps.step(110, [&] { setWindowTitle(QStringLiteral("Quorvane")); });
-    steps.step(112, [&] { fillTables(); });
+    steps.step(112, [&] {
+        // Nothing of an earlier logon stays, also when the new list fails.
+        for (QTreeWidget* list : {ListView1, ListView2, ListView3})
+            list->clear();
+        fillTables();
+    });
     int step = 114;
     for (const Operation& operation : OperationCatalogue()) {
         steps.step(step, [&] {
@@ -226,7 +247,7 @@ void Form2::Form_Load()
 void Form2::fillTables()
 {
     const Hourglass hourglass(*m_pointer);
-    replaceEntries(ListView1, Oracle::ListTables(logon(), [this] { letEventsRun(); }));
+    replaceEntries(ListView1, Oracle::ListTables(logon(), [this] { letFillEventsRun(); }));
 }
 
 void Form2::fillFields()
@@ -234,7 +255,7 @@ void Form2::fillFields()
     {
         const Hourglass hourglass(*m_pointer);
         const QStringList fields =
-            Oracle::ListFields(logon(), selectedTable(), [this] { letEventsRun(); });
+            Oracle::ListFields(logon(), selectedTable(), [this] { letFillEventsRun(); });
         replaceEntries(ListView2, fields);
         ListView3->clear();
     }
@@ -246,17 +267,19 @@ void Form2::fillPreview()
 {
     const Hourglass hourglass(*m_pointer);
     replaceEntries(ListView3, Oracle::Preview(logon(), selectedTable(), selectedField(),
-                                              [this] { letEventsRun(); }));
+                                              [this] { letFillEventsRun(); }));
 }
 
 void Form2::runClickedFill(void (Form2::*fill)())
 {
-    if (m_busy)
+    if (m_busy || m_ending)
         return;
     const Busy busy(m_busy);
     const InputBlocker::Guard blocked(m_blocker);
     try {
         (this->*fill)();
+    } catch (const FillStopped&) {
+        // The program is ending.
     } catch (const std::exception& error) {
         setMousePointer(MousePointer::Default);
         m_ui.warningBox(ErrorReport::DescriptionOf(error), ErrorReport::Title);
@@ -275,7 +298,7 @@ void Form2::ListView2_Click()
 
 void Form2::PushButton1_Click()
 {
-    if (m_busy)
+    if (m_busy || m_ending)
         return;
     const Busy busy(m_busy);
     const InputBlocker::Guard blocked(m_blocker);
@@ -292,8 +315,11 @@ void Form2::PushButton5_Click()
     steps.step(104, [&] { Form_Load(); });
 }
 
+// Closing ends the program, also while a fill or a run is under way: that
+// stops at its next row.
 void Form2::closeEvent(QCloseEvent* event)
 {
+    endWork();
     event->accept();
     emit unloaded();
 }
@@ -336,6 +362,13 @@ void Form2::setProgress(double percent)
 void Form2::letEventsRun()
 {
     QCoreApplication::processEvents();
+}
+
+void Form2::letFillEventsRun()
+{
+    letEventsRun();
+    if (m_ending)
+        throw FillStopped();
 }
 
 void Form2::clearPreview()

@@ -30,6 +30,10 @@ public:
     // True while a fill or a change run is under way; clicks are refused then.
     bool isBusy() const { return m_busy; }
 
+    // The program is ending: a fill or run under way stops at its next row,
+    // and nothing new starts.
+    void endWork() { m_ending = true; }
+
     // Shows the window; the first showing prepares it.
     void Show();
 
@@ -65,7 +69,14 @@ private:
     void letEventsRun() override;
     void clearPreview() override;
     void addPreviewEntry(const QString& text) override;
+    bool stopRequested() const override { return m_ending; }
 
+    // Between the entries of a fill: lets events run, and abandons the fill
+    // (throws FillStopped) when the program is ending.
+    void letFillEventsRun();
+
+    // The preparation's steps (Form_Load without its guards).
+    void prepare();
     // The fills; a failure throws and leaves the lists as they were.
     void fillTables();
     void fillFields();
@@ -81,6 +92,7 @@ private:
     InputBlocker m_blocker;
     ChangeRun m_changeRun;
     bool m_busy = false;
+    bool m_ending = false;
     bool m_loaded = false;
     bool m_tableChangedOnPress = false;
     bool m_fieldChangedOnPress = false;

@@ -242,8 +242,7 @@ bool InputBlocker::eventFilter(QObject* watched, QEvent* event)
     case QEvent::KeyRelease:
     case QEvent::Wheel:
     case QEvent::Shortcut:
-    case QEvent::ShortcutOverride:
-    case QEvent::Close: {
+    case QEvent::ShortcutOverride: {
         const auto* widget = qobject_cast<const QWidget*>(watched);
         if (!widget)
             return false;

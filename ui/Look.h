@@ -100,7 +100,7 @@ private:
 
 // While active, refuses the user's input (clicks, keys, wheel) to the given
 // windows, so that no handler runs inside a fill or a change run that lets
-// events run. Painting and everything else go on.
+// events run. Painting, closing and everything else go on.
 class InputBlocker : public QObject
 {
     Q_OBJECT

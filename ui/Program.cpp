@@ -25,6 +25,7 @@ void Program::start()
 // Either window closed: the other goes with it, nothing is asked or saved.
 void Program::end()
 {
+    m_form2->endWork();
     m_form1->hide();
     m_form2->hide();
     emit ended();
