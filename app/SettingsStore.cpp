@@ -2,6 +2,9 @@
 
 #include "app/RuntimeError.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 namespace SettingsStore
@@ -25,6 +28,33 @@ void check(const QSettings& settings)
     }
 }
 
+// The store holds a password: on Unix its folder (0700) and its file (0600)
+// are the user's alone, made so before the first value is written and
+// tightened on every write.
+void keepPrivate(const QString& fileName)
+{
+#ifdef Q_OS_UNIX
+    const QFileInfo file(fileName);
+    const QString folder = file.absolutePath();
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
+    if (!QFileInfo::exists(folder)) {
+        const QFileInfo parent(QFileInfo(folder).absolutePath());
+        if (!parent.exists())
+            QDir().mkpath(parent.absoluteFilePath());
+        QDir().mkdir(folder, ownerOnly | QFile::ExeOwner);
+    }
+    QFile::setPermissions(folder, ownerOnly | QFile::ExeOwner);
+    if (!file.exists()) {
+        QFile created(fileName);
+        if (created.open(QIODevice::WriteOnly, ownerOnly))
+            created.close();
+    }
+    QFile::setPermissions(fileName, ownerOnly);
+#else
+    Q_UNUSED(fileName);
+#endif
+}
+
 } // namespace
 
 QString ReadSetting(const QString& key, const QString& defaultValue)
@@ -40,8 +70,10 @@ void WriteSetting(const QString& key, const QString& text)
 {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brenlow"),
                        QStringLiteral("Quorvane"));
+    keepPrivate(settings.fileName());
     settings.setValue(key, text);
     settings.sync();
+    keepPrivate(settings.fileName());
     check(settings);
 }
 
