@@ -207,7 +207,7 @@ private:
 void TestCliDb::initTestCase()
 {
     try {
-        RequireEnvironment();
+        REQUIRE_TEST_DATABASES();
     } catch (const std::exception& error) {
         QFAIL(error.what());
     }

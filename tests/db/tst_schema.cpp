@@ -72,7 +72,7 @@ class TestSchema : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { RequireEnvironment(); }
+    void initTestCase() { REQUIRE_TEST_DATABASES(); }
     void listsOwnTablesOnly();
     void userWithoutTables();
     void fieldsInColumnOrder();

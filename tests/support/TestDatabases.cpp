@@ -151,7 +151,7 @@ QString BackendName()
                                                : QStringLiteral("postgresql");
 }
 
-void RequireEnvironment()
+QString MissingEnvironment()
 {
     QStringList missing;
     for (const char* name : {"ODBCSYSINI", "QUORVANE_TEST_DIR"})
@@ -161,10 +161,17 @@ void RequireEnvironment()
         missing << QStringLiteral("QUORVANE_TEST_PG_PORT");
     if (CurrentBackend() == Backend::SQLite && env("QUORVANE_TEST_SQLITE_DRIVER").isEmpty())
         missing << QStringLiteral("QUORVANE_TEST_SQLITE_DRIVER");
+    if (missing.isEmpty())
+        return {};
+    return QStringLiteral("no test databases (%1 unset): run the tests through scripts/test")
+        .arg(missing.join(QStringLiteral(", ")));
+}
+
+void RequireEnvironment()
+{
+    const QString missing = MissingEnvironment();
     if (!missing.isEmpty())
-        throw failure(QStringLiteral("no test databases (%1 unset): run the tests through "
-                                     "scripts/test")
-                          .arg(missing.join(QStringLiteral(", "))));
+        throw failure(missing);
 }
 
 Schema::Schema(const QString& tag) : m_user(uniqueUserName(tag))

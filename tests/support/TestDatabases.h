@@ -21,8 +21,11 @@ enum class Backend { PostgreSQL, SQLite };
 Backend CurrentBackend();
 QString BackendName();
 
-// Throws std::runtime_error (with what is missing) when the test environment
-// was not prepared: run the tests through scripts/test.
+// What the test environment lacks ("no test databases (...)": run the tests
+// through scripts/test), or the empty text when it is ready.
+QString MissingEnvironment();
+
+// Throws std::runtime_error with MissingEnvironment() when it is not empty.
 void RequireEnvironment();
 
 // One user's own schema, made fresh and dropped when it goes.
@@ -64,3 +67,12 @@ void StartServer();
 QString Quoted(const QString& name);
 
 } // namespace TestDatabases
+
+// In initTestCase: skips the whole suite, saying why, when the test databases
+// are not there (the suite was started outside scripts/test).
+#define REQUIRE_TEST_DATABASES()                                                                   \
+    do {                                                                                           \
+        const QString missing = TestDatabases::MissingEnvironment();                               \
+        if (!missing.isEmpty())                                                                    \
+            QSKIP(qPrintable(missing));                                                            \
+    } while (false)

@@ -306,6 +306,7 @@ class TestWindows : public QObject
 private slots:
     void initTestCase()
     {
+        REQUIRE_TEST_DATABASES();
         m_base = std::make_unique<Schema>("base");
         m_refused = m_base->refusedLogon();
         m_refused.user = QStringLiteral("someone");
