@@ -28,7 +28,12 @@ public:
     int fieldCount() const override { return fields; }
     QString operationText() const override { return operation; }
     void setMousePointer(MousePointer pointer) override { pointers << int(pointer); }
-    void setProgress(double percent) override { progress << percent; }
+    void setProgress(double percent) override
+    {
+        progress << percent;
+        if (onProgress)
+            onProgress();
+    }
     void letEventsRun() override
     {
         ++eventsRun;
@@ -48,6 +53,7 @@ public:
     QStringList preview{QStringLiteral("(shown before the run)")};
     int eventsRun = 0;
     std::function<void()> onEvents;
+    std::function<void()> onProgress;
 };
 
 const QList<int> DonePointers{11, 11, 0};
@@ -59,13 +65,6 @@ const QString ReportEnd =
 QString caption(int operation)
 {
     return OperationCatalogue().at(static_cast<size_t>(operation - 1)).caption;
-}
-
-QString literal(const QVariant& value)
-{
-    if (value.isNull())
-        return QStringLiteral("NULL");
-    return u'\'' + value.toString().replace(u'\'', QStringLiteral("''")) + u'\'';
 }
 
 void compareValues(const QVariantList& actual, const QVariantList& expected)
@@ -80,31 +79,40 @@ void compareValues(const QVariantList& actual, const QVariantList& expected)
 // A user's table (id, field) holding the values with ids from 1, its update
 // trigger, and the main window's side of a run on it.
 struct Bench {
+    // `create`, when given, makes the table (id integer, field) instead, with
+    // no trigger.
     explicit Bench(const QVariantList& values, const QString& table = "t",
-                   const QString& field = "v", const QString& type = "varchar(200)")
+                   const QString& field = "v", const QString& type = "varchar(200)",
+                   const QStringList& create = {})
     {
         const bool sqlite = CurrentBackend() == Backend::SQLite;
         const QString t = Quoted(table);
-        schema.exec(
-            QStringLiteral("CREATE TABLE %1 (id integer, %2 %3)").arg(t, Quoted(field), type));
         schema.exec(sqlite ? "CREATE TABLE audit (seq INTEGER PRIMARY KEY, id integer)"
                            : "CREATE TABLE audit (seq serial, id integer)");
-        if (sqlite) {
-            schema.exec(QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 BEGIN "
-                                       "INSERT INTO audit (id) VALUES (NEW.id); END")
-                            .arg(t));
-        } else {
-            schema.exec("CREATE FUNCTION note() RETURNS trigger LANGUAGE plpgsql AS "
-                        "'BEGIN INSERT INTO audit (id) VALUES (NEW.id); RETURN NEW; END'");
-            schema.exec(QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 "
-                                       "FOR EACH ROW EXECUTE FUNCTION note()")
-                            .arg(t));
+        for (const QString& statement : create)
+            schema.exec(statement);
+        if (create.isEmpty()) {
+            schema.exec(
+                QStringLiteral("CREATE TABLE %1 (id integer, %2 %3)").arg(t, Quoted(field), type));
+            if (sqlite) {
+                schema.exec(QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 BEGIN "
+                                           "INSERT INTO audit (id) VALUES (NEW.id); END")
+                                .arg(t));
+            } else {
+                schema.exec("CREATE FUNCTION note() RETURNS trigger LANGUAGE plpgsql AS "
+                            "'BEGIN INSERT INTO audit (id) VALUES (NEW.id); RETURN NEW; END'");
+                schema.exec(QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 "
+                                           "FOR EACH ROW EXECUTE FUNCTION note()")
+                                .arg(t));
+            }
         }
         QStringList rows;
         for (int i = 0; i < values.size(); ++i)
-            rows << QStringLiteral("(%1, %2)").arg(i + 1).arg(literal(values[i]));
+            rows << QStringLiteral("(%1, ?)").arg(i + 1);
         if (!rows.isEmpty())
-            schema.exec(QStringLiteral("INSERT INTO %1 VALUES %2").arg(t, rows.join(u',')));
+            schema.exec(QStringLiteral("INSERT INTO %1 (id, %2) VALUES %3")
+                            .arg(t, Quoted(field), rows.join(u',')),
+                        values);
         ports.account = schema.logon();
         ports.table = table;
         ports.field = field;
@@ -190,6 +198,13 @@ private slots:
     void namesAsListed_data();
     void namesAsListed();
     void nonTextColumnSendsNoStatement();
+    void valuesNeverRunAsSql_data();
+    void valuesNeverRunAsSql();
+    void rowKeyNamesOneRow_data();
+    void rowKeyNamesOneRow();
+    void rowChangedSinceReadLeftAlone();
+    void lostConnectionEndsRun();
+    void repeatedFailureReportedOnce();
 };
 
 void TestChangeRun::threeRowsInStatementOrder()
@@ -558,6 +573,154 @@ void TestChangeRun::nonTextColumnSendsNoStatement()
     QCOMPARE(result.changed, 0);
     QCOMPARE(bench.ports.progress.size(), 4);
     QCOMPARE(bench.ports.preview, (QStringList{"1", "22", "", "-5"}));
+}
+
+void TestChangeRun::valuesNeverRunAsSql_data()
+{
+    QTest::addColumn<QString>("value");
+    // Read with standard_conforming_strings off, a backslash escapes the
+    // apostrophe that doubling added; the SQLite driver mangles characters
+    // outside the BMP in statement text.
+    QTest::newRow("backslash before an apostrophe")
+        << QStringLiteral("x\\' ); UPDATE other SET v = 'hacked'; --");
+    QTest::newRow("backslash before a blank") << QStringLiteral("a\\ b\\");
+    QTest::newRow("character outside the BMP before SQL") << QStringLiteral(
+        "\U0001F600 '); UPDATE t SET v = NULL; UPDATE other SET v = 'hacked'; --");
+}
+
+void TestChangeRun::valuesNeverRunAsSql()
+{
+    QFETCH(QString, value);
+    Bench bench({value, "a b"});
+    bench.schema.exec("CREATE TABLE other (v varchar(20))");
+    bench.schema.exec("INSERT INTO other VALUES ('kept')");
+    if (CurrentBackend() == Backend::PostgreSQL)
+        bench.schema.exec("ALTER ROLE CURRENT_USER SET standard_conforming_strings = off");
+    const ChangeRunResult result = bench.run(caption(1));
+
+    QCOMPARE(bench.ui.reports, QStringList());
+    compareValues(bench.valuesById(), {QString(value).remove(u' '), "ab"});
+    QCOMPARE(bench.schema.column("SELECT v FROM other"), QVariantList{"kept"});
+    QCOMPARE(result.changed, 2);
+}
+
+void TestChangeRun::rowKeyNamesOneRow_data()
+{
+    QTest::addColumn<QStringList>("create"); // the table t (id, v)
+    QTest::addColumn<bool>("postgresql");    // the backend the row is for
+    const QString v = QStringLiteral("v varchar(20)");
+    QTest::newRow("PostgreSQL: two partitions, whose rows share their ctids")
+        << QStringList{"CREATE TABLE t (id integer, " + v + ") PARTITION BY RANGE (id)",
+                       "CREATE TABLE t_low PARTITION OF t FOR VALUES FROM (1) TO (3)",
+                       "CREATE TABLE t_high PARTITION OF t FOR VALUES FROM (3) TO (100)"}
+        << true;
+    QTest::newRow("PostgreSQL: an inheriting table, whose rows share ctids and ids")
+        << QStringList{"CREATE TABLE t (id integer PRIMARY KEY, " + v + ")",
+                       "CREATE TABLE t_child () INHERITS (t)",
+                       "INSERT INTO t_child VALUES (1, 'c1'), (2, 'c2')"}
+        << true;
+    QTest::newRow("PostgreSQL: a primary key")
+        << QStringList{"CREATE TABLE t (" + v + ", id integer PRIMARY KEY)"} << true;
+    QTest::newRow("SQLite: a column named rowid")
+        << QStringList{"CREATE TABLE t (rowid text, id integer, " + v + ")",
+                       "CREATE TRIGGER r AFTER INSERT ON t BEGIN "
+                       "UPDATE t SET rowid = 5 - NEW.id WHERE _rowid_ = NEW._rowid_; END"}
+        << false;
+    QTest::newRow("SQLite: columns named _rowid_ and rowid")
+        << QStringList{"CREATE TABLE t (_rowid_ integer, rowid integer, id integer, " + v + ")",
+                       "CREATE TRIGGER r AFTER INSERT ON t BEGIN UPDATE t SET _rowid_ = 1, "
+                       "rowid = 1 WHERE oid = NEW.oid; END"}
+        << false;
+    QTest::newRow("SQLite: WITHOUT ROWID")
+        << QStringList{"CREATE TABLE t (id integer PRIMARY KEY, " + v + ") WITHOUT ROWID"} << false;
+}
+
+void TestChangeRun::rowKeyNamesOneRow()
+{
+    QFETCH(QStringList, create);
+    QFETCH(bool, postgresql);
+    if (postgresql != (CurrentBackend() == Backend::PostgreSQL))
+        QSKIP("a table of the other database");
+    // Removing the first character twice would show; so would a row missed.
+    Bench bench({"a1", "b2", "c3", "d4"}, "t", "v", QString(), create);
+    const QStringList before = bench.inDatabaseOrder();
+    const ChangeRunResult result = bench.run(caption(24), {"1"});
+
+    QCOMPARE(bench.ui.reports, QStringList());
+    QStringList expected;
+    for (const QString& value : before)
+        expected << value.mid(1);
+    QCOMPARE(bench.inDatabaseOrder(), expected);
+    QCOMPARE(result.changed, before.size());
+}
+
+void TestChangeRun::rowChangedSinceReadLeftAlone()
+{
+    Bench bench({"row 1 x", "row 2 x", "row 3 x", "row 4 x"});
+    // While "Replace With:" is up, someone else edits row 2 and deletes row 3.
+    bench.ui.onPrompt = [&] {
+        bench.schema.exec("UPDATE t SET v = 'row 2 x edited' WHERE id = 2");
+        bench.schema.exec("DELETE FROM t WHERE id = 3");
+    };
+    const ChangeRunResult result = bench.run(caption(2), {"_"});
+
+    compareValues(bench.valuesById(), {"row_1_x", "row 2 x edited", "row_4_x"});
+    QCOMPARE(result.changed, 2);
+    QCOMPARE(result.conflicts, 2);
+    // Operation 2's statement step is 152.
+    QCOMPARE(bench.ui.reports,
+             QStringList{"2 rows were changed by someone else after they were read and were left "
+                         "alone." +
+                         ReportEnd.arg(152)});
+    QCOMPARE(bench.ui.shown.last(), OnlyDone.first());
+}
+
+void TestChangeRun::lostConnectionEndsRun()
+{
+    if (CurrentBackend() != Backend::PostgreSQL)
+        QSKIP("a SQLite file has no session to end");
+    Bench bench({"a b", "c d", "e f", "g h", "i j"});
+    // The DBA ends the run's session after the first row was written.
+    bench.ports.onProgress = [&] {
+        if (bench.ports.progress.size() == 2)
+            TerminateSessions(bench.schema.userName());
+    };
+    const ChangeRunResult result = bench.run(caption(1));
+
+    QCOMPARE(bench.ui.reports.size(), 1);
+    QVERIFY2(bench.ui.reports.first().endsWith(ReportEnd.arg(132)), // operation 1's statement
+             qPrintable(bench.ui.reports.first()));
+    QCOMPARE(bench.ui.messages, QStringList()); // no "Done."
+    QCOMPARE(bench.ports.preview, QStringList{"(shown before the run)"});
+    QCOMPARE(bench.ports.pointers.last(), 0);
+    QCOMPARE(bench.ports.progress.size(), 2);
+    compareValues(bench.valuesById(), {"ab", "c d", "e f", "g h", "i j"});
+    QVERIFY(result.end == End::Failed);
+    QVERIFY(result.connectionLost);
+    QCOMPARE(result.changed, 1);
+    QCOMPARE(result.failed, 1);
+    QCOMPARE(result.skipped(), 3);
+}
+
+void TestChangeRun::repeatedFailureReportedOnce()
+{
+    const bool sqlite = CurrentBackend() == Backend::SQLite;
+    QVariantList values(30, " a");
+    values[7] = "ab";
+    values[20] = "cd";
+    Bench bench(values, "t", "v", sqlite ? "varchar(4) CHECK (length(v) <= 4)" : "varchar(4)");
+    const ChangeRunResult result = bench.run(caption(2), {"____"});
+
+    QCOMPARE(bench.ui.reports.size(), 2);
+    const QString first = bench.ui.reports[0];
+    const QString description = first.left(first.indexOf(QStringLiteral("\r\nin ")));
+    QCOMPARE(first, description + ReportEnd.arg(152));
+    QCOMPARE(bench.ui.reports[1],
+             "27 more rows failed the same way: " + description + ReportEnd.arg(152));
+    QCOMPARE(bench.ui.shown.last(), OnlyDone.first());
+    QCOMPARE(result.failed, 28);
+    QCOMPARE(result.unchanged, 2);
+    QCOMPARE(result.reports, 2);
 }
 
 QTEST_GUILESS_MAIN(TestChangeRun)

@@ -123,7 +123,7 @@ QList<int> reportedSteps(const QString& err)
 
 QStringList stderrLines(const QString& err)
 {
-    return err.split(u'\n');
+    return err.split(u'\n', Qt::SkipEmptyParts);
 }
 
 QString literal(const QString& text)
@@ -390,6 +390,8 @@ void TestCliDb::run()
     }
     const bool changed = exitCode == ExitOk && !before.isEmpty();
     QCOMPARE(lines.contains(QStringLiteral("Progress: 100%")), changed);
+    QVERIFY2(lines.last().startsWith(QStringLiteral("Summary: {\"rows\":%1,").arg(before.size())),
+             qPrintable(run.err));
 
     // stdout: the refreshed preview, i.e. the field as it now is.
     QString why;
@@ -425,8 +427,11 @@ void TestCliDb::rejectedStatement()
     QCOMPARE(
         valuesById(schema, table, RunField),
         (QStringList{QStringLiteral("a__b"), QStringLiteral("a b c"), QStringLiteral("c__d")}));
-    // The run went on to its end: refill and "Done.".
+    // The run went on to its end: refill and "Done.", then the counts.
     QVERIFY2(stderrLines(run.err).contains(QStringLiteral("Done.")), qPrintable(run.err));
+    QCOMPARE(stderrLines(run.err).last(),
+             QStringLiteral("Summary: {\"rows\":3,\"changed\":2,\"unchanged\":0,\"failed\":1,"
+                            "\"conflicts\":0,\"skipped\":0,\"connectionLost\":false}"));
     QString why;
     const auto listed = jsonStrings(run.out, &why);
     QVERIFY2(listed, qPrintable(why));

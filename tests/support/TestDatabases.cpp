@@ -76,10 +76,19 @@ public:
         QSqlDatabase::removeDatabase(m_name);
     }
 
-    void exec(const QString& statement)
+    void exec(const QString& statement, const QVariantList& values = {})
     {
         QSqlQuery query(QSqlDatabase::database(m_name, false));
-        if (!query.exec(statement))
+        bool ok = false;
+        if (values.isEmpty()) {
+            ok = query.exec(statement);
+        } else {
+            ok = query.prepare(statement);
+            for (int i = 0; ok && i < values.size(); ++i)
+                query.bindValue(i, values[i]);
+            ok = ok && query.exec();
+        }
+        if (!ok)
             throw failure(
                 QStringLiteral("%1\n  failed: %2").arg(statement, query.lastError().text()));
     }
@@ -227,9 +236,9 @@ Logon Schema::refusedLogon() const
     return refused;
 }
 
-void Schema::exec(const QString& statement)
+void Schema::exec(const QString& statement, const QVariantList& values)
 {
-    Session(ownerConnectionString(logon())).exec(statement);
+    Session(ownerConnectionString(logon())).exec(statement, values);
 }
 
 QList<QVariantList> Schema::rows(const QString& query)
@@ -243,6 +252,14 @@ QVariantList Schema::column(const QString& query)
     for (const QVariantList& row : rows(query))
         values << row.value(0);
     return values;
+}
+
+void TerminateSessions(const QString& user)
+{
+    Session(adminConnectionString())
+        .rows(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                             "WHERE usename = '%1'")
+                  .arg(user));
 }
 
 void StopServer()

@@ -43,9 +43,9 @@ public:
     // cannot be opened).
     Logon refusedLogon() const;
 
-    // Runs statements as the schema's owner; throws std::runtime_error with
-    // the driver's message on failure.
-    void exec(const QString& statement);
+    // Runs a statement as the schema's owner, with its bound values; throws
+    // std::runtime_error with the driver's message on failure.
+    void exec(const QString& statement, const QVariantList& values = {});
     // The rows of a query, run as the owner.
     QList<QVariantList> rows(const QString& query);
     // The first column of a query's rows, Nulls as invalid QVariants.
@@ -58,6 +58,10 @@ private:
     QString m_password;
     QString m_file; // SQLite
 };
+
+// PostgreSQL only: ends every session of the user from the administrator's
+// connection, as a DBA killing them would.
+void TerminateSessions(const QString& user);
 
 // PostgreSQL only: stop and start the test server (for "server gone" tests).
 void StopServer();

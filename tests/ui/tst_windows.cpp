@@ -340,6 +340,9 @@ private slots:
     void tabOrder();
     void closingEitherWindowEndsTheProgram_data();
     void closingEitherWindowEndsTheProgram();
+    void closingWhileBusyEndsTheProgram_data();
+    void closingWhileBusyEndsTheProgram();
+    void failingTableListLeavesNothingOfTheLastLogon();
     void screenshots();
 
 private:
@@ -866,6 +869,81 @@ void TestWindows::closingEitherWindowEndsTheProgram()
     QVERIFY(!program.form1().isVisible());
     QVERIFY(!program.form2().isVisible());
     QCOMPARE(said(), QString());
+}
+
+void TestWindows::closingWhileBusyEndsTheProgram_data()
+{
+    QTest::addColumn<bool>("duringRun"); // else while the preview fills
+    QTest::newRow("closed while the preview fills") << false;
+    QTest::newRow("closed while the change run refills the preview") << true;
+}
+
+void TestWindows::closingWhileBusyEndsTheProgram()
+{
+    QFETCH(bool, duringRun);
+    Schema schema("closebusy");
+    QList<QVariantList> rows;
+    for (int i = 0; i < 40; ++i)
+        rows << QVariantList{QStringLiteral("a %1").arg(i), QStringLiteral("b %1").arg(i)};
+    createTable(schema, "many", {"first", "second"}, rows);
+    storeLogon(schema.logon());
+    Program program;
+    QSignalSpy ended(&program, &Program::ended);
+    program.start();
+    Window w(program.form2());
+    QVERIFY(w.complete());
+    bool closed = false;
+    QTimer probe;
+    probe.setInterval(0);
+    connect(&probe, &QTimer::timeout, this, [&] {
+        if (closed || !program.form2().isBusy())
+            return;
+        closed = true;
+        program.form2().close();
+    });
+    probe.start();
+    if (duringRun)
+        QTest::mouseClick(w.start, Qt::LeftButton); // operation 1, no prompt
+    else
+        clickEntry(w.fields, 1);
+    probe.stop();
+    QVERIFY(closed);
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(!program.form1().isVisible());
+    QVERIFY(!program.form2().isVisible());
+    QVERIFY(!program.form2().isBusy());
+    QCOMPARE(said(), QString()); // no "Done."
+    // Nothing more starts once the program is ending.
+    QTest::mouseClick(w.start, Qt::LeftButton);
+    QCOMPARE(said(), QString());
+    if (duringRun) // the rows written stay written
+        QCOMPARE(schema.column("SELECT count(*) FROM many WHERE first LIKE '% %'"),
+                 QVariantList{0});
+}
+
+void TestWindows::failingTableListLeavesNothingOfTheLastLogon()
+{
+    Schema first("first");
+    createTwoTables(first);
+    Schema bare("bare"); // opens, but has no dictionary to list tables from
+    bare.exec("DROP VIEW user_tables");
+    storeLogon(first.logon());
+    Program program;
+    program.start();
+    Dialog d(program.form1());
+    Window w(program.form2());
+    QVERIFY(d.complete() && w.complete());
+    QVERIFY(!entries(w.preview).isEmpty());
+    QTest::mouseClick(w.setup, Qt::LeftButton);
+    d.type(bare.logon());
+    QTest::mouseClick(d.next, Qt::LeftButton);
+    QVERIFY(program.form2().isVisible());
+    const QStringList shown = WindowInteraction::shown();
+    QVERIFY2(!shown.isEmpty() && shown[0].contains("Form2.Form_Load at line 112"),
+             qPrintable(said()));
+    QCOMPARE(entries(w.tables), QStringList());
+    QCOMPARE(entries(w.fields), QStringList());
+    QCOMPARE(entries(w.preview), QStringList());
 }
 
 void TestWindows::screenshots()
