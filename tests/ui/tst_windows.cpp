@@ -27,6 +27,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <functional>
 #include <memory>
 
 using namespace TestDatabases;
@@ -95,6 +96,34 @@ QMap<QString, QStringList> createTwoTables(Schema& schema)
                 {{"Ann  Lee", "Oslo"}, {" Bob", QVariant()}, {"Cy ", "Rome"}});
     createTable(schema, "beta", {"item", "note"}, {{"pen", "blue ink"}, {QVariant(), "red"}});
     return {{"alpha", {"name", "city"}}, {"beta", {"item", "note"}}};
+}
+
+// A table of two fields and 40 rows, so that filling its preview takes long
+// enough for the user to act while it fills.
+void createLongTable(Schema& schema, const QString& table, const QStringList& columns)
+{
+    QList<QVariantList> rows;
+    for (int i = 0; i < 40; ++i)
+        rows << QVariantList{QStringLiteral("a %1").arg(i), QStringLiteral("b %1").arg(i)};
+    createTable(schema, table, columns, rows);
+}
+
+// Runs `start`; the first time the main window lets events run while busy,
+// `act` runs there, as the user's doing. True when it ran.
+bool actWhileBusy(Form2& form, const std::function<void()>& start, const std::function<void()>& act)
+{
+    bool acted = false;
+    QTimer probe;
+    probe.setInterval(0);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (acted || !form.isBusy())
+            return;
+        acted = true;
+        act();
+    });
+    probe.start();
+    start();
+    return acted;
 }
 
 // The field's values as the preview shows them: database order, Null as "".
@@ -602,11 +631,8 @@ void TestWindows::failedFillGoesOn()
 void TestWindows::clicksDuringFillRefused()
 {
     Schema schema("busy");
-    const auto tables = createTwoTables(schema);
-    QList<QVariantList> rows;
-    for (int i = 0; i < 40; ++i)
-        rows << QVariantList{QStringLiteral("a %1").arg(i), QStringLiteral("b %1").arg(i)};
-    createTable(schema, "aaa", {"first", "second"}, rows);
+    createTwoTables(schema);
+    createLongTable(schema, "aaa", {"first", "second"});
     storeLogon(schema.logon());
     Program program;
     program.start();
@@ -617,20 +643,12 @@ void TestWindows::clicksDuringFillRefused()
     const int other = entries(w.tables).indexOf(table) == 0 ? 1 : 0;
     // While the preview of the second field fills, the user clicks another
     // table and "Start Changing".
-    bool clicked = false;
-    QTimer probe;
-    probe.setInterval(0);
-    connect(&probe, &QTimer::timeout, this, [&] {
-        if (clicked || !program.form2().isBusy())
-            return;
-        clicked = true;
-        clickEntry(w.tables, other);
-        QTest::mouseClick(w.start, Qt::LeftButton);
-    });
-    probe.start();
-    clickEntry(w.fields, 1);
-    probe.stop();
-    QVERIFY(clicked);
+    QVERIFY(actWhileBusy(
+        program.form2(), [&] { clickEntry(w.fields, 1); },
+        [&] {
+            clickEntry(w.tables, other);
+            QTest::mouseClick(w.start, Qt::LeftButton);
+        }));
     QCOMPARE(said(), QString());
     QCOMPARE(w.tables->currentItem()->text(0), table);
     QCOMPARE(entries(w.fields), fields);
@@ -882,32 +900,22 @@ void TestWindows::closingWhileBusyEndsTheProgram()
 {
     QFETCH(bool, duringRun);
     Schema schema("closebusy");
-    QList<QVariantList> rows;
-    for (int i = 0; i < 40; ++i)
-        rows << QVariantList{QStringLiteral("a %1").arg(i), QStringLiteral("b %1").arg(i)};
-    createTable(schema, "many", {"first", "second"}, rows);
+    createLongTable(schema, "many", {"first", "second"});
     storeLogon(schema.logon());
     Program program;
     QSignalSpy ended(&program, &Program::ended);
     program.start();
     Window w(program.form2());
     QVERIFY(w.complete());
-    bool closed = false;
-    QTimer probe;
-    probe.setInterval(0);
-    connect(&probe, &QTimer::timeout, this, [&] {
-        if (closed || !program.form2().isBusy())
-            return;
-        closed = true;
-        program.form2().close();
-    });
-    probe.start();
-    if (duringRun)
-        QTest::mouseClick(w.start, Qt::LeftButton); // operation 1, no prompt
-    else
-        clickEntry(w.fields, 1);
-    probe.stop();
-    QVERIFY(closed);
+    QVERIFY(actWhileBusy(
+        program.form2(),
+        [&] {
+            if (duringRun)
+                QTest::mouseClick(w.start, Qt::LeftButton); // operation 1, no prompt
+            else
+                clickEntry(w.fields, 1);
+        },
+        [&] { program.form2().close(); }));
     QCOMPARE(ended.count(), 1);
     QVERIFY(!program.form1().isVisible());
     QVERIFY(!program.form2().isVisible());
