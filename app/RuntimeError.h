@@ -16,6 +16,7 @@ public:
         FileAccessError = 75,
         DriverError = -1,    // the description carries the database driver's text
         ConnectionLost = -2, // the same, and the connection is gone
+        LockTimeout = -3,    // the same: a row lock held by another session outlasted the wait
     };
 
     RuntimeError(int number, QString description);

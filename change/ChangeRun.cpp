@@ -3,10 +3,12 @@
 #include "app/ErrorReport.h"
 #include "app/Main.h"
 #include "app/RuntimeError.h"
+#include "change/Journal.h"
 #include "change/OperationCatalogue.h"
 #include "change/RowWriter.h"
 #include "db/Schema.h"
 
+#include <QElapsedTimer>
 #include <QSqlRecord>
 #include <optional>
 #include <vector>
@@ -71,23 +73,12 @@ QString bindable(QString text)
     return text;
 }
 
-// The row key of the table and every row's value and key, read once.
+// Every row's value and key, read once.
 std::vector<Row> readSnapshot(Oracle::Connection& connection, const QString& table,
                               const QString& field, Oracle::RowKey& key)
 {
     const Oracle::Dialect& dialect = connection.dialect();
-    QList<QVariantList> keyRows;
-    if (!dialect.rowKeyQuery().isEmpty()) {
-        QSqlQuery query =
-            connection.select(dialect.rowKeyQuery(), dialect.rowKeyQueryValues(table));
-        while (connection.next(query)) {
-            QVariantList row;
-            for (int i = 0; i < query.record().count(); ++i)
-                row << query.value(i);
-            keyRows << row;
-        }
-    }
-    key = dialect.rowKey(keyRows);
+    key = Oracle::ReadRowKey(connection, table);
     std::vector<Row> rows;
     QSqlQuery query = connection.select(dialect.snapshotQuery(table, field, key));
     const int keyColumns = static_cast<int>(key.columns.size());
@@ -101,6 +92,9 @@ std::vector<Row> readSnapshot(Oracle::Connection& connection, const QString& tab
     }
     return rows;
 }
+
+// How often the row loop lets the window repaint and take a click on Stop.
+constexpr int ResponsiveEveryMs = 50;
 
 class RunningFlag
 {
@@ -142,14 +136,46 @@ OperationSteps StepsOfOperation(int number)
 
 ChangeRun::ChangeRun(ChangeRunPorts& ports, Interaction& ui) : m_ports(ports), m_ui(ui) {}
 
-ChangeRunResult ChangeRun::run()
+std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options,
+                                                 Oracle::Connection& connection,
+                                                 const Operation& operation,
+                                                 const OperationParameters& parameters,
+                                                 const Oracle::RowKey& key, ChangeRunResult& result)
+{
+    if (options.dryRun)
+        return std::make_unique<DryRunWriter>(options.seen);
+    auto direct = std::make_unique<DirectWriter>(
+        connection,
+        connection.dialect().rowWrite(m_ports.selectedTable(), m_ports.selectedField(), key),
+        [this] {
+            m_ports.keepResponsive();
+            return !m_ports.stopRequested();
+        });
+    if (!options.journal)
+        return direct;
+    Journal::Run entry;
+    entry.started = QDateTime::currentDateTimeUtc();
+    const Logon logon = m_ports.logon();
+    entry.sid = logon.sid;
+    entry.user = logon.user;
+    entry.table = m_ports.selectedTable();
+    entry.field = m_ports.selectedField();
+    entry.operation = operation.caption;
+    entry.answers = AnswersOf(operation, parameters);
+    entry.rows = result.rows;
+    result.journalRun = options.journal->beginRun(entry);
+    return std::make_unique<JournalingWriter>(*options.journal, result.journalRun,
+                                              std::move(direct));
+}
+
+ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
 {
     ChangeRunResult result;
     if (m_running)
         return result; // a click that arrived while a run lets events run
     const RunningFlag running(m_running);
     const QString title = Main::ApplicationTitle();
-    StepRunner steps(m_ui, QStringLiteral("Form2"), QStringLiteral("PushButton1_Click"));
+    StepRunner steps(m_ui, QStringLiteral("Form2"), options.handler);
     auto finish = [&](ChangeRunResult::End end) {
         result.end = end;
         result.reports = steps.reportCount();
@@ -206,18 +232,36 @@ ChangeRunResult ChangeRun::run()
             }
         }
         std::optional<OperationParameters> parameters;
+        std::unique_ptr<RowWriter> writer;
         if (operation) {
-            steps.step(opSteps.firstPrompt, [&] { parameters = AskParameters(*operation, m_ui); });
+            steps.step(opSteps.firstPrompt, [&] {
+                parameters = options.answers ? options.answers : AskParameters(*operation, m_ui);
+            });
+        }
+        if (parameters) {
+            // A run that cannot be journaled writes nothing.
+            const bool writerReady = steps.step(opSteps.firstPrompt, [&] {
+                writer = makeWriter(options, *connection, *operation, *parameters, key, result);
+            });
+            if (!writerReady)
+                parameters.reset();
         }
         result.applied = parameters.has_value();
+        result.answers = parameters;
 
         if (parameters) {
-            DirectWriter writer(*connection,
-                                connection->dialect().rowWrite(m_ports.selectedTable(),
-                                                               m_ports.selectedField(), key));
             // A failure repeated on many rows is shown once, then counted.
             steps.setBounded(true);
-            for (int i = 0; i <= n && !m_ports.stopRequested(); ++i) {
+            QElapsedTimer sinceEvents;
+            sinceEvents.start();
+            bool stopped = false;
+            for (int i = 0; i <= n && !stopped; ++i) {
+                if (sinceEvents.elapsed() >= ResponsiveEveryMs) {
+                    m_ports.keepResponsive();
+                    sinceEvents.restart();
+                }
+                if ((stopped = m_ports.stopRequested()))
+                    break;
                 const Row& row = rows[static_cast<size_t>(i)];
                 steps.step(opSteps.loopHead, [] {});
                 QString newValue;
@@ -238,10 +282,13 @@ ChangeRunResult ChangeRun::run()
                 } else {
                     RowWriter::Outcome outcome = RowWriter::Outcome::Conflict;
                     if (steps.step(opSteps.statement, [&] {
-                            outcome = writer.write({row.key, row.value, newValue});
+                            outcome = writer->write({row.key, row.value, newValue}).outcome;
                         })) {
-                        ++(outcome == RowWriter::Outcome::Written ? result.changed
-                                                                  : result.conflicts);
+                        if (outcome == RowWriter::Outcome::Stopped)
+                            stopped = true;
+                        else
+                            ++(outcome == RowWriter::Outcome::Written ? result.changed
+                                                                      : result.conflicts);
                     } else {
                         ++result.failed;
                         if (steps.lastErrorNumber() == RuntimeError::ConnectionLost) {
@@ -258,12 +305,28 @@ ChangeRunResult ChangeRun::run()
             steps.reportRepeats();
             if (result.conflicts > 0)
                 steps.report(opSteps.statement, conflictsLeftAlone(result.conflicts));
+            if (options.journal && result.journalRun) {
+                const QString state = result.connectionLost ? QStringLiteral("failed")
+                                      : m_ports.stopRequested() || stopped
+                                          ? QStringLiteral("stopped")
+                                          : QStringLiteral("done");
+                steps.step(opSteps.loopEnd, [&] {
+                    options.journal->endRun(result.journalRun, result.rows, result.changed,
+                                            result.failed, result.conflicts, state);
+                });
+            }
+            if (stopped)
+                return stopWithDefaultPointer();
         }
     }
     if (result.connectionLost) // nothing more can be read: no refill, no "Done."
         return endWithDefaultPointer();
     if (m_ports.stopRequested())
         return stopWithDefaultPointer();
+    if (options.dryRun) { // nothing changed: no refill, no "Done."
+        steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+        return finish(ChangeRunResult::End::Done);
+    }
 
     // Refill the preview over the run's connection.
     steps.step(CloseRows, [&] { rows.clear(); });

@@ -1,32 +1,62 @@
 #pragma once
 
 #include "app/Interaction.h"
+#include "change/OperationCatalogue.h"
+#include "change/RowWriter.h"
 #include "db/Oracle.h"
 
 #include <QString>
+#include <functional>
+#include <optional>
+
+class Journal;
+
+// What a long run over rows needs of the window it runs in.
+class RunPorts
+{
+public:
+    virtual ~RunPorts() = default;
+
+    virtual void setMousePointer(MousePointer pointer) = 0;
+    virtual void setProgress(double percent) = 0; // above 0, at most 100
+
+    // Between rows and while a write waits for a lock: the window repaints
+    // and takes a click on Stop, and no other input.
+    virtual void keepResponsive() {}
+
+    // True when the run is to end at the next row (Stop, or the window is
+    // closing): rows written stay written, and no "Done." is shown.
+    virtual bool stopRequested() const { return false; }
+};
 
 // What the change run reads from and writes to the main window. The table
 // and field are read anew at every step that needs them.
-class ChangeRunPorts
+class ChangeRunPorts : public RunPorts
 {
 public:
-    virtual ~ChangeRunPorts() = default;
-
     virtual Logon logon() const = 0;
     virtual QString selectedTable() const = 0;
     virtual QString selectedField() const = 0;
     virtual int fieldCount() const = 0;        // entries of the field list
     virtual QString operationText() const = 0; // current text of the operation list
 
-    virtual void setMousePointer(MousePointer pointer) = 0;
-    virtual void setProgress(double percent) = 0; // above 0, at most 100
     virtual void letEventsRun() = 0;
     virtual void clearPreview() = 0;
     virtual void addPreviewEntry(const QString& text) = 0;
+};
 
-    // True when the run is to end at the next row (the window is closing):
-    // rows written stay written, and no "Done." is shown.
-    virtual bool stopRequested() const { return false; }
+// How a run goes beyond its default (every changing row written).
+struct ChangeRunOptions {
+    // Nothing is written: every changing row goes to `seen` in the order
+    // read, and neither the preview is refilled nor "Done." shown.
+    bool dryRun = false;
+    std::function<void(const Change&)> seen;
+    // Real runs: each row goes in the journal before it is written.
+    Journal* journal = nullptr;
+    // Given, the operation's prompts are not shown again.
+    std::optional<OperationParameters> answers;
+    // The handler whose name the error reports carry.
+    QString handler = QStringLiteral("PushButton1_Click");
 };
 
 struct ChangeRunResult {
@@ -36,14 +66,16 @@ struct ChangeRunResult {
         Failed,  // the connection, the rows or the refill could not be read,
                  // or the connection was lost
         Stopped, // asked to stop before it ended
-        Done,    // "Done." was shown
+        Done,    // it ended ("Done." was shown, but for a dry run)
     };
     End end = End::Refused;
-    bool applied = false;        // an operation was found and its prompts answered
-    bool connectionLost = false; // the run ended because the connection was gone
-    int reports = 0;             // error reports shown
-    int rows = 0;                // rows in the snapshot
-    int changed = 0;             // rows written
+    bool applied = false;                       // an operation was found and its prompts answered
+    std::optional<OperationParameters> answers; // the answers it was applied with
+    qint64 journalRun = 0;                      // its entry in the journal, or 0
+    bool connectionLost = false;                // the run ended because the connection was gone
+    int reports = 0;                            // error reports shown
+    int rows = 0;                               // rows in the snapshot
+    int changed = 0;                            // rows written
     int unchanged = 0; // rows whose new value equals their value, and Null rows: no statement
     int failed = 0;    // rows whose new value could not be computed or whose write was refused
     int conflicts = 0; // rows changed or gone since they were read: left alone
@@ -78,12 +110,21 @@ class ChangeRun
 public:
     ChangeRun(ChangeRunPorts& ports, Interaction& ui);
 
-    ChangeRunResult run();
+    ChangeRunResult run(const ChangeRunOptions& options = {});
 
     // True from the start of a run to its end, the refill included.
     bool isRunning() const { return m_running; }
 
 private:
+    // The writer of a run: nothing for a dry run; else one compare-and-set
+    // statement per row, journaled first when there is a journal (whose run
+    // entry it begins).
+    std::unique_ptr<RowWriter> makeWriter(const ChangeRunOptions& options,
+                                          Oracle::Connection& connection,
+                                          const Operation& operation,
+                                          const OperationParameters& parameters,
+                                          const Oracle::RowKey& key, ChangeRunResult& result);
+
     ChangeRunPorts& m_ports;
     Interaction& m_ui;
     bool m_running = false;

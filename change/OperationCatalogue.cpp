@@ -152,6 +152,22 @@ std::optional<OperationParameters> AskParameters(const Operation& operation, Int
     return parameters;
 }
 
+QStringList AnswersOf(const Operation& operation, const OperationParameters& parameters)
+{
+    switch (operation.promptKind) {
+    case PromptKind::NoPrompt:
+        return {};
+    case PromptKind::FindReplacePrompts:
+        return {parameters.firstText, parameters.secondText};
+    case PromptKind::NumberPrompt:
+        return {parameters.numberAnswer};
+    case PromptKind::ReplacementPrompt:
+    case PromptKind::UserTextPrompt:
+        break;
+    }
+    return {parameters.firstText};
+}
+
 QString ComputeNewValue(const Operation& operation, const OperationParameters& parameters,
                         const QString& value)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -62,6 +63,9 @@ const Operation* FindOperation(const QString& caption);
 // or a number answer that is not numeric (after the message "Must enter
 // number").
 std::optional<OperationParameters> AskParameters(const Operation& operation, Interaction& ui);
+
+// The answers in the order their prompts are shown (none for NoPrompt).
+QStringList AnswersOf(const Operation& operation, const OperationParameters& parameters);
 
 // The new value of one field value. For a number operation the answer is
 // converted to x here, on every call. Throws RuntimeError (5 or 6) as the

@@ -1,20 +1,73 @@
 #include "change/RowWriter.h"
 
+#include "app/RuntimeError.h"
 #include "db/Oracle.h"
 
-DirectWriter::DirectWriter(Oracle::Connection& connection, QString statement)
-    : m_connection(connection), m_statement(std::move(statement))
+DirectWriter::DirectWriter(Oracle::Connection& connection, QString statement,
+                           std::function<bool()> keepWaiting)
+    : m_connection(connection), m_statement(std::move(statement)),
+      m_keepWaiting(std::move(keepWaiting))
 {
 }
 
-RowWriter::Outcome DirectWriter::write(const Change& change)
+RowWriter::Result DirectWriter::write(const Change& change)
 {
-    if (!m_prepared)
+    if (!m_prepared) {
+        for (const QString& setting : m_connection.dialect().writerSettings())
+            m_connection.execute(setting);
         m_prepared = m_connection.prepare(m_statement);
+    }
     QVariantList values;
     values.reserve(change.key.size() + 2);
     values.append(change.newValue);
     values.append(change.key);
     values.append(change.oldValue);
-    return m_connection.run(*m_prepared, values) > 0 ? Outcome::Written : Outcome::Conflict;
+    for (;;) {
+        try {
+            const int affected = m_connection.run(*m_prepared, values);
+            Result result;
+            if (m_prepared->isSelect()) { // the key after the write is returned
+                if (m_connection.next(*m_prepared)) {
+                    result.outcome = Outcome::Written;
+                    for (int i = 0; i < change.key.size(); ++i)
+                        result.keyAfter << m_prepared->value(i).toString();
+                }
+            } else if (affected > 0) {
+                result.outcome = Outcome::Written;
+            }
+            return result;
+        } catch (const RuntimeError& error) {
+            if (error.number() != RuntimeError::LockTimeout)
+                throw;
+            if (m_keepWaiting && !m_keepWaiting())
+                return {Outcome::Stopped, {}};
+        }
+    }
+}
+
+RowWriter::Result JournalingWriter::write(const Change& change)
+{
+    const qint64 row = m_journal.addRow(m_run, change);
+    Result result;
+    try {
+        result = m_inner->write(change);
+    } catch (const RuntimeError& error) {
+        // With the connection lost, whether the write took effect is not
+        // known: the row stays pending, and an undo looks for its new value.
+        if (error.number() != RuntimeError::ConnectionLost)
+            m_journal.markRow(row, Journal::RowState::Failed);
+        throw;
+    }
+    switch (result.outcome) {
+    case Outcome::Written:
+        m_journal.markRow(row, Journal::RowState::Written, result.keyAfter);
+        break;
+    case Outcome::Conflict:
+        m_journal.markRow(row, Journal::RowState::Conflict);
+        break;
+    case Outcome::Stopped:
+        m_journal.markRow(row, Journal::RowState::Failed);
+        break;
+    }
+    return result;
 }

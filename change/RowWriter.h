@@ -1,8 +1,12 @@
 #pragma once
 
+#include "change/Journal.h"
+
 #include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace Oracle
@@ -26,26 +30,69 @@ public:
     enum class Outcome {
         Written,
         Conflict, // the row changed or went since it was read: left alone
+        Stopped,  // a stop was asked for while the write waited: not written
+    };
+    struct Result {
+        Outcome outcome = Outcome::Conflict;
+        QVariantList keyAfter; // the key the row has after the write, when it moved
     };
 
     virtual ~RowWriter() = default;
 
     // Throws RuntimeError when the database refuses the write.
-    virtual Outcome write(const Change& change) = 0;
+    virtual Result write(const Change& change) = 0;
 };
 
 // One compare-and-set statement per row, prepared once, each taking effect
-// on its own.
+// on its own. While another session holds the row, the write waits in short
+// slices; between them `keepWaiting` is asked whether to go on.
 class DirectWriter : public RowWriter
 {
 public:
     // `statement` is the dialect's row write for the table, field and key.
-    DirectWriter(Oracle::Connection& connection, QString statement);
+    DirectWriter(Oracle::Connection& connection, QString statement,
+                 std::function<bool()> keepWaiting = {});
 
-    Outcome write(const Change& change) override;
+    Result write(const Change& change) override;
 
 private:
     Oracle::Connection& m_connection;
     QString m_statement;
+    std::function<bool()> m_keepWaiting;
     std::optional<QSqlQuery> m_prepared;
+};
+
+// Writes nothing: hands every change to `seen`, as if it were written.
+class DryRunWriter : public RowWriter
+{
+public:
+    explicit DryRunWriter(std::function<void(const Change&)> seen) : m_seen(std::move(seen)) {}
+
+    Result write(const Change& change) override
+    {
+        if (m_seen)
+            m_seen(change);
+        return {Outcome::Written, {}};
+    }
+
+private:
+    std::function<void(const Change&)> m_seen;
+};
+
+// Puts each change in the journal, committed, before the writer it wraps
+// sends it; then records what became of it and the key the row has now.
+class JournalingWriter : public RowWriter
+{
+public:
+    JournalingWriter(Journal& journal, qint64 run, std::unique_ptr<RowWriter> inner)
+        : m_journal(journal), m_run(run), m_inner(std::move(inner))
+    {
+    }
+
+    Result write(const Change& change) override;
+
+private:
+    Journal& m_journal;
+    qint64 m_run;
+    std::unique_ptr<RowWriter> m_inner;
 };

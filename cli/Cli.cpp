@@ -5,13 +5,21 @@
 #include "app/RuntimeError.h"
 #include "app/SettingsStore.h"
 #include "change/ChangeRun.h"
+#include "change/Journal.h"
 #include "change/OperationCatalogue.h"
+#include "change/Undo.h"
 #include "cli/JsonLines.h"
 #include "db/Schema.h"
 
 #include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 
 namespace Cli
@@ -35,11 +43,23 @@ const char Usage[] =
     "  quorvane-cli preview --table T --field F [LOGON]\n"
     "      Print the user's tables, a table's fields, a field's first 101 values,\n"
     "      one JSON string per line.\n"
-    "  quorvane-cli run --table T --field F --operation N [--answer TEXT]... [LOGON]\n"
+    "  quorvane-cli run --table T --field F --operation N [--answer TEXT]...\n"
+    "                   [--dry-run] [LOGON]\n"
     "      Changes every row of the field with the operation: one UPDATE per\n"
     "      changing row, which writes the row only while it still holds the\n"
-    "      value read. Prints the refreshed preview on stdout; progress, messages,\n"
-    "      reports and last a line 'Summary: {...}' with the counts on stderr.\n"
+    "      value read, each row put in the journal first. Prints the refreshed\n"
+    "      preview on stdout; progress, messages, reports and last a line\n"
+    "      'Summary: {...}' with the counts on stderr. The first SIGINT or\n"
+    "      SIGTERM stops the run at its next row, a second ends it at once.\n"
+    "      --dry-run writes nothing: it prints {\"old\":...,\"new\":...} for\n"
+    "      every row that would change, and the same Summary line.\n"
+    "  quorvane-cli history\n"
+    "      The journaled runs, newest first, one JSON object per line.\n"
+    "  quorvane-cli undo [--run ID] [LOGON]\n"
+    "      Gives every row the run wrote its old value back, where it still holds\n"
+    "      what the run wrote; by default the newest run of the logon not yet\n"
+    "      undone. Ends stderr with 'Summary: {...}'. Exit 0: all restored;\n"
+    "      1: conflicts, errors or stopped; 2: no such run, or undone before.\n"
     "\n"
     "LOGON: --sid SID --user USER; the password comes from the environment\n"
     "variable QUORVANE_PASSWORD. What is not given is read from the logon the\n"
@@ -73,8 +93,10 @@ struct Options {
     QString error;
 };
 
-// Parses "--name VALUE" and "--name=VALUE" for the names allowed.
-Options parseOptions(const QStringList& arguments, const QStringList& allowed)
+// Parses "--name VALUE" and "--name=VALUE" for the names allowed, and
+// "--flag" alone for the flags allowed (kept with an empty value).
+Options parseOptions(const QStringList& arguments, const QStringList& allowed,
+                     const QStringList& flags = {})
 {
     Options options;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -85,6 +107,10 @@ Options parseOptions(const QStringList& arguments, const QStringList& allowed)
         }
         const qsizetype equals = argument.indexOf(u'=');
         const QString name = argument.mid(2, equals < 0 ? -1 : equals - 2);
+        if (flags.contains(name) && equals < 0) {
+            options.values[name].append(QString());
+            continue;
+        }
         if (!allowed.contains(name)) {
             options.error = QStringLiteral("unknown option '%1'").arg(argument);
             return options;
@@ -200,6 +226,39 @@ const QString TableOption = QStringLiteral("table");
 const QString FieldOption = QStringLiteral("field");
 const QString SidOption = QStringLiteral("sid");
 const QString UserOption = QStringLiteral("user");
+const QString DryRunFlag = QStringLiteral("dry-run");
+const QString RunOption = QStringLiteral("run");
+
+// SIGINT and SIGTERM: the first asks the run to stop at its next row, the
+// second ends the program at once.
+volatile std::sig_atomic_t stopSignals = 0;
+
+extern "C" void onStopSignal(int)
+{
+    if (++stopSignals > 1)
+        std::_Exit(ErrorReported);
+}
+
+void stopOnSignals()
+{
+    stopSignals = 0;
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+}
+
+// The journal, its oldest runs pruned; none (after saying why) when it
+// cannot be opened.
+std::unique_ptr<Journal> openJournal()
+{
+    try {
+        auto journal = std::make_unique<Journal>();
+        journal->prune();
+        return journal;
+    } catch (const std::exception& error) {
+        writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+        return nullptr;
+    }
+}
 
 // The one value of a required option, or none (after a usage error).
 std::optional<QString> requiredOption(const Options& options, const QString& name, int& exitCode)
@@ -359,6 +418,7 @@ public:
         }
     }
     void letEventsRun() override {}
+    bool stopRequested() const override { return stopSignals > 0; }
     void clearPreview() override { m_preview.clear(); }
     void addPreviewEntry(const QString& text) override { m_preview << text; }
 
@@ -383,14 +443,17 @@ QByteArray summaryJson(const ChangeRunResult& result)
     QByteArray json = "{";
     for (const auto& [name, count] : counts)
         json += '"' + QByteArray(name) + "\":" + QByteArray::number(count) + ',';
-    json += "\"connectionLost\":" + QByteArray(result.connectionLost ? "true" : "false") + '}';
+    json +=
+        "\"stopped\":" + QByteArray(result.end == ChangeRunResult::End::Stopped ? "true" : "false");
+    json += ",\"connectionLost\":" + QByteArray(result.connectionLost ? "true" : "false") + '}';
     return json;
 }
 
 int runChange(const QStringList& arguments)
 {
-    const Options options = parseOptions(arguments, {TableOption, FieldOption, OperationOption,
-                                                     AnswerOption, SidOption, UserOption});
+    const Options options = parseOptions(
+        arguments, {TableOption, FieldOption, OperationOption, AnswerOption, SidOption, UserOption},
+        {DryRunFlag});
     if (!options.error.isEmpty())
         return usageError(options.error);
     int exitCode = Success;
@@ -404,6 +467,7 @@ int runChange(const QStringList& arguments)
     const Operation* operation = chosenOperation(options, answers, exitCode);
     if (!operation)
         return exitCode;
+    const bool dryRun = options.values.contains(DryRunFlag);
 
     Logon logon;
     try {
@@ -412,18 +476,149 @@ int runChange(const QStringList& arguments)
         writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
         return ErrorReported;
     }
+    ChangeRunOptions runOptions;
+    std::unique_ptr<Journal> journal;
+    if (dryRun) {
+        runOptions.dryRun = true;
+        runOptions.seen = [](const Change& change) {
+            writeOut("{\"old\":" + JsonLines::quote(change.oldValue) +
+                     ",\"new\":" + JsonLines::quote(change.newValue) + "}\n");
+        };
+    } else {
+        // No journal, no change: a run that cannot be undone is not started.
+        if (!(journal = openJournal()))
+            return ErrorReported;
+        runOptions.journal = journal.get();
+    }
+    stopOnSignals();
     CommandLinePorts ports(logon, *table, *field, operation->caption);
     ScriptedAnswers ui(answers);
     ChangeRun changeRun(ports, ui);
-    const ChangeRunResult result = changeRun.run();
+    const ChangeRunResult result = changeRun.run(runOptions);
     if (result.end == ChangeRunResult::End::Done)
         writeJsonLines(ports.preview());
+    std::fflush(stdout);
     writeErr(QStringLiteral("Summary: ") + QString::fromUtf8(summaryJson(result)) + u'\n');
     if (result.reports > 0 || result.end != ChangeRunResult::End::Done)
         return ErrorReported;
     if (result.rows > 0 && !result.applied)
         return NotApplied;
     return Success;
+}
+
+// The journal's runs, newest first, one JSON object per line.
+int history(const QStringList& arguments)
+{
+    if (!arguments.isEmpty())
+        return usageError(QStringLiteral("'history' takes no arguments"));
+    const std::unique_ptr<Journal> journal = openJournal();
+    if (!journal)
+        return ErrorReported;
+    try {
+        for (const Journal::Run& run : journal->runs()) {
+            QJsonObject object{
+                {"run", run.id},
+                {"started", run.started.toString(Qt::ISODateWithMs)},
+                {"sid", run.sid},
+                {"user", run.user},
+                {"table", run.table},
+                {"field", run.field},
+                {"operation", run.operation},
+                {"answers", QJsonArray::fromStringList(run.answers)},
+                {"rows", run.rows},
+                {"changed", run.changed},
+                {"failed", run.failed},
+                {"conflicts", run.conflicts},
+                {"state", run.state},
+                {"undone", run.undone},
+            };
+            writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+        }
+    } catch (const std::exception& error) {
+        writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+        return ErrorReported;
+    }
+    std::fflush(stdout);
+    return Success;
+}
+
+// Progress of an undo on stderr.
+class UndoPorts : public RunPorts
+{
+public:
+    void setMousePointer(MousePointer) override {}
+    void setProgress(double percent) override
+    {
+        const int tenth = static_cast<int>(percent / 10.0);
+        if (tenth > m_lastTenth) {
+            m_lastTenth = tenth;
+            writeErr(QStringLiteral("Progress: %1%\n").arg(qRound(percent)));
+        }
+    }
+    bool stopRequested() const override { return stopSignals > 0; }
+
+private:
+    int m_lastTenth = -1;
+};
+
+int undo(const QStringList& arguments)
+{
+    const Options options = parseOptions(arguments, {RunOption, SidOption, UserOption});
+    if (!options.error.isEmpty())
+        return usageError(options.error);
+    const QStringList runs = options.values.value(RunOption);
+    bool numeric = true;
+    const qint64 given = runs.isEmpty() ? 0 : runs.last().toLongLong(&numeric);
+    if (runs.size() > 1 || !numeric || (!runs.isEmpty() && given <= 0))
+        return usageError(QStringLiteral("--run takes one run number"));
+    const std::unique_ptr<Journal> journal = openJournal();
+    if (!journal)
+        return ErrorReported;
+    Logon logon;
+    qint64 runId = given;
+    try {
+        logon = logonFrom(options);
+        if (!runId) {
+            const std::optional<Journal::Run> last = Undo::LastUndoable(*journal, logon);
+            if (!last) {
+                writeErr(QStringLiteral("quorvane-cli: no run of %1 on %2 is left to undo\n")
+                             .arg(logon.user, logon.sid));
+                return BadUsage;
+            }
+            runId = last->id;
+        }
+    } catch (const std::exception& error) {
+        writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+        return ErrorReported;
+    }
+    stopOnSignals();
+    UndoPorts ports;
+    ScriptedAnswers ui({});
+    const UndoResult result = Undo(ports, ui, *journal).undo(runId, logon);
+    switch (result.end) {
+    case UndoResult::End::UnknownRun:
+        writeErr(QStringLiteral("quorvane-cli: there is no run %1\n").arg(runId));
+        return BadUsage;
+    case UndoResult::End::AlreadyUndone:
+        writeErr(QStringLiteral("quorvane-cli: run %1 was undone before\n").arg(runId));
+        return BadUsage;
+    case UndoResult::End::OtherLogon:
+        writeErr(QStringLiteral("quorvane-cli: run %1 was made under another logon\n").arg(runId));
+        return BadUsage;
+    default:
+        break;
+    }
+    writeErr(QStringLiteral("Summary: {\"run\":%1,\"rows\":%2,\"restored\":%3,\"conflicts\":%4,"
+                            "\"failed\":%5,\"stopped\":%6}\n")
+                 .arg(runId)
+                 .arg(result.rows)
+                 .arg(result.restored)
+                 .arg(result.conflicts)
+                 .arg(result.failed)
+                 .arg(result.end == UndoResult::End::Stopped ? "true" : "false"));
+    const bool complete = result.end == UndoResult::End::Done && result.conflicts == 0 &&
+                          result.failed == 0 && result.reports == 0;
+    return complete ? Success : ErrorReported;
 }
 
 } // namespace
@@ -442,6 +637,10 @@ int run(const QStringList& arguments)
         return browse(command, rest);
     if (command == u"run")
         return runChange(rest);
+    if (command == u"history")
+        return history(rest);
+    if (command == u"undo")
+        return undo(rest);
     if (command == u"--help" || command == u"-h" || command == u"help") {
         writeOut(QByteArray(Usage));
         return Success;

@@ -19,7 +19,8 @@ public:
 
     RowKey rowKey(const QList<QVariantList>&) const override
     {
-        return {{QStringLiteral("ROWIDTOCHAR(ROWID)")}, {QStringLiteral("ROWID = CHARTOROWID(?)")}};
+        return {
+            {QStringLiteral("ROWIDTOCHAR(ROWID)")}, {QStringLiteral("ROWID = CHARTOROWID(?)")}, {}};
     }
 
     bool isConnectionLost(const QString& sqlState, int nativeCode) const override
@@ -63,8 +64,19 @@ public:
                                       QStringLiteral("CAST(ctid AS text)")};
             key.conditions = QStringList{QStringLiteral("tableoid = CAST(? AS oid)"),
                                          QStringLiteral("ctid = CAST(? AS tid)")};
+            key.returning = key.columns; // every write moves the ctid
         }
         return key;
+    }
+
+    QStringList writerSettings() const override
+    {
+        return {QStringLiteral("SET lock_timeout = '500ms'")};
+    }
+
+    bool isLockTimeout(const QString& sqlState, int) const override
+    {
+        return sqlState == u"55P03"; // lock_not_available
     }
 
     bool isConnectionLost(const QString& sqlState, int nativeCode) const override
@@ -90,6 +102,16 @@ public:
 
     QVariantList rowKeyQueryValues(const QString& table) const override { return {table, table}; }
 
+    QStringList writerSettings() const override
+    {
+        return {QStringLiteral("PRAGMA busy_timeout = 500")};
+    }
+
+    bool isLockTimeout(const QString&, int nativeCode) const override
+    {
+        return nativeCode == 5 || nativeCode == 6; // SQLITE_BUSY, SQLITE_LOCKED
+    }
+
     RowKey rowKey(const QList<QVariantList>& keyRows) const override
     {
         QSet<QString> names;
@@ -105,7 +127,7 @@ public:
             for (const QString& alias :
                  {QStringLiteral("_rowid_"), QStringLiteral("rowid"), QStringLiteral("oid")}) {
                 if (!names.contains(alias))
-                    return {{alias}, {alias + QStringLiteral(" = ?")}};
+                    return {{alias}, {alias + QStringLiteral(" = ?")}, {}};
             }
         }
         if (primaryKey.isEmpty())
@@ -165,9 +187,18 @@ QString Dialect::snapshotQuery(const QString& table, const QString& field, const
 QString Dialect::rowWrite(const QString& table, const QString& field, const RowKey& key) const
 {
     const QString column = QuoteIdentifier(field);
-    return QStringLiteral("UPDATE ") + QuoteIdentifier(table) + QStringLiteral(" SET ") + column +
-           QStringLiteral(" = ? WHERE ") + key.conditions.join(QStringLiteral(" AND ")) +
-           QStringLiteral(" AND ") + column + QStringLiteral(" = ?");
+    QString statement = QStringLiteral("UPDATE ") + QuoteIdentifier(table) +
+                        QStringLiteral(" SET ") + column + QStringLiteral(" = ? WHERE ") +
+                        key.conditions.join(QStringLiteral(" AND ")) + QStringLiteral(" AND ") +
+                        column + QStringLiteral(" = ?");
+    if (!key.returning.isEmpty())
+        statement += QStringLiteral(" RETURNING ") + key.returning.join(QStringLiteral(", "));
+    return statement;
+}
+
+bool Dialect::isLockTimeout(const QString&, int) const
+{
+    return false;
 }
 
 bool Dialect::isConnectionLost(const QString& sqlState, int) const

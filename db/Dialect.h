@@ -21,6 +21,9 @@ namespace Oracle
 struct RowKey {
     QStringList columns;
     QStringList conditions;
+    // Where the key moves when the row is written: the expressions that give
+    // the key it has after the write (returned by the write itself).
+    QStringList returning;
 };
 
 class Dialect
@@ -55,7 +58,15 @@ public:
     // The compare-and-set write of one row: the field takes the new value
     // where the key names the row and the field still holds the value read.
     // Bound values: the new value, the key's texts in order, the value read.
+    // Where the key moves, the write returns the row's new key.
     QString rowWrite(const QString& table, const QString& field, const RowKey& key) const;
+
+    // Statements the writing session runs once before its first write: a
+    // short lock wait, so that a write blocked by another session's lock
+    // comes back in time to be stopped (and is then tried again).
+    virtual QStringList writerSettings() const { return {}; }
+    // True when a failure means the lock wait ran out.
+    virtual bool isLockTimeout(const QString& sqlState, int nativeCode) const;
 
     // True when a failure with this SQLSTATE and native error code means the
     // connection is gone (SQLSTATE class 08 everywhere).

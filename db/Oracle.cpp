@@ -169,16 +169,18 @@ Connection::~Connection()
 
 void Connection::fail(const QSqlError& error, const QSqlQuery* query)
 {
-    bool lost = false;
+    int number = RuntimeError::DriverError;
     if (m_dialect) {
         const Diagnosis diagnosis = query ? diagnose(*query) : Diagnosis();
         const int nativeCode =
             diagnosis.sqlState.isEmpty() ? error.nativeErrorCode().toInt() : diagnosis.nativeCode;
-        lost = m_dialect->isConnectionLost(diagnosis.sqlState, nativeCode) ||
-               connectionDead(m_database);
+        if (m_dialect->isConnectionLost(diagnosis.sqlState, nativeCode) ||
+            connectionDead(m_database))
+            number = RuntimeError::ConnectionLost;
+        else if (m_dialect->isLockTimeout(diagnosis.sqlState, nativeCode))
+            number = RuntimeError::LockTimeout;
     }
-    throw RuntimeError(lost ? RuntimeError::ConnectionLost : RuntimeError::DriverError,
-                       DriverMessage(error));
+    throw RuntimeError(number, DriverMessage(error));
 }
 
 void Connection::execute(const QString& statement, const QVariantList& values)

@@ -57,4 +57,21 @@ QStringList Preview(const Logon& logon, const QString& table, const QString& fie
     return values;
 }
 
+RowKey ReadRowKey(Connection& connection, const QString& table)
+{
+    const Dialect& dialect = connection.dialect();
+    QList<QVariantList> keyRows;
+    if (!dialect.rowKeyQuery().isEmpty()) {
+        QSqlQuery query =
+            connection.select(dialect.rowKeyQuery(), dialect.rowKeyQueryValues(table));
+        while (connection.next(query)) {
+            QVariantList row;
+            for (int i = 0; i < query.record().count(); ++i)
+                row << query.value(i);
+            keyRows << row;
+        }
+    }
+    return dialect.rowKey(keyRows);
+}
+
 } // namespace Oracle

@@ -45,6 +45,7 @@ QProcessEnvironment cliEnvironment(const QString& configHome, const QString& pas
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), configHome + QStringLiteral("/data"));
     if (withPassword)
         env.insert(QStringLiteral("QUORVANE_PASSWORD"), password);
     else
@@ -431,7 +432,7 @@ void TestCliDb::rejectedStatement()
     QVERIFY2(stderrLines(run.err).contains(QStringLiteral("Done.")), qPrintable(run.err));
     QCOMPARE(stderrLines(run.err).last(),
              QStringLiteral("Summary: {\"rows\":3,\"changed\":2,\"unchanged\":0,\"failed\":1,"
-                            "\"conflicts\":0,\"skipped\":0,\"connectionLost\":false}"));
+                            "\"conflicts\":0,\"skipped\":0,\"stopped\":false,\"connectionLost\":false}"));
     QString why;
     const auto listed = jsonStrings(run.out, &why);
     QVERIFY2(listed, qPrintable(why));

@@ -1,0 +1,207 @@
+#include "change/Journal.h"
+
+#include "app/RuntimeError.h"
+#include "change/RowWriter.h"
+
+#include <QAtomicInteger>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSqlError>
+#include <QStandardPaths>
+
+namespace
+{
+
+QString uniqueConnectionName()
+{
+    static QAtomicInteger<quint64> counter;
+    return QStringLiteral("quorvane-journal-%1").arg(++counter);
+}
+
+QString toJson(const QVariantList& values)
+{
+    return QString::fromUtf8(
+        QJsonDocument(QJsonArray::fromVariantList(values)).toJson(QJsonDocument::Compact));
+}
+
+QVariantList fromJson(const QString& json)
+{
+    return QJsonDocument::fromJson(json.toUtf8()).array().toVariantList();
+}
+
+const char* const StateNames[] = {"pending", "written", "failed", "conflict", "restored"};
+
+QString stateName(Journal::RowState state)
+{
+    return QString::fromLatin1(StateNames[static_cast<int>(state)]);
+}
+
+Journal::RowState rowState(const QString& name)
+{
+    for (int i = 0; i < 5; ++i)
+        if (name == QLatin1String(StateNames[i]))
+            return static_cast<Journal::RowState>(i);
+    return Journal::RowState::Pending;
+}
+
+[[noreturn]] void fail(const QString& what, const QSqlError& error)
+{
+    throw RuntimeError(RuntimeError::FileAccessError,
+                       QStringLiteral("The change journal %1: %2").arg(what, error.text()));
+}
+
+} // namespace
+
+QString Journal::DefaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Brenlow/Quorvane/journal.sqlite");
+}
+
+Journal::Journal(const QString& path) : m_name(uniqueConnectionName())
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    m_database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+    m_database.setDatabaseName(path);
+    if (!m_database.open())
+        fail(QStringLiteral("cannot be opened (%1)").arg(path), m_database.lastError());
+    // Write-ahead: each commit survives the program's crash without waiting
+    // for the disk.
+    exec(QStringLiteral("PRAGMA journal_mode = WAL"));
+    exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
+    exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+    exec(QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, started TEXT NOT NULL, "
+        "sid TEXT NOT NULL, user TEXT NOT NULL, tbl TEXT NOT NULL, field TEXT NOT NULL, "
+        "operation TEXT NOT NULL, answers TEXT NOT NULL, rows INTEGER NOT NULL DEFAULT 0, "
+        "changed INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0, "
+        "conflicts INTEGER NOT NULL DEFAULT 0, state TEXT NOT NULL, "
+        "undone INTEGER NOT NULL DEFAULT 0)"));
+    exec(QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS rows (id INTEGER PRIMARY KEY, "
+        "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, key TEXT NOT NULL, "
+        "old TEXT NOT NULL, new TEXT NOT NULL, state TEXT NOT NULL)"));
+    exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_of_run ON rows (run, id)"));
+}
+
+Journal::~Journal()
+{
+    m_database.close();
+    m_database = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+QSqlQuery Journal::exec(const QString& statement, const QVariantList& values)
+{
+    QSqlQuery query(m_database);
+    query.setForwardOnly(true);
+    bool ok = query.prepare(statement);
+    for (int i = 0; ok && i < values.size(); ++i)
+        query.bindValue(i, values.at(i));
+    if (!ok || !query.exec())
+        fail(QStringLiteral("cannot be written"), query.lastError());
+    return query;
+}
+
+qint64 Journal::beginRun(const Run& run)
+{
+    const QSqlQuery query =
+        exec(QStringLiteral("INSERT INTO runs (started, sid, user, tbl, field, operation, answers, "
+                            "rows, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'running')"),
+             {run.started.toUTC().toString(Qt::ISODateWithMs), run.sid, run.user, run.table,
+              run.field, run.operation, toJson(QVariant(run.answers).toList()), run.rows});
+    return query.lastInsertId().toLongLong();
+}
+
+qint64 Journal::addRow(qint64 run, const Change& change)
+{
+    const QSqlQuery query =
+        exec(QStringLiteral("INSERT INTO rows (run, key, old, new, state) VALUES (?, ?, ?, ?, "
+                            "'pending')"),
+             {run, toJson(change.key), change.oldValue, change.newValue});
+    return query.lastInsertId().toLongLong();
+}
+
+void Journal::markRow(qint64 row, RowState state, const QVariantList& key)
+{
+    if (key.isEmpty())
+        exec(QStringLiteral("UPDATE rows SET state = ? WHERE id = ?"), {stateName(state), row});
+    else
+        exec(QStringLiteral("UPDATE rows SET state = ?, key = ? WHERE id = ?"),
+             {stateName(state), toJson(key), row});
+}
+
+void Journal::endRun(qint64 run, int rows, int changed, int failed, int conflicts,
+                     const QString& state)
+{
+    exec(QStringLiteral("UPDATE runs SET rows = ?, changed = ?, failed = ?, conflicts = ?, "
+                        "state = ? WHERE id = ?"),
+         {rows, changed, failed, conflicts, state, run});
+}
+
+void Journal::markUndone(qint64 run)
+{
+    exec(QStringLiteral("UPDATE runs SET undone = 1 WHERE id = ?"), {run});
+}
+
+QList<Journal::Run> Journal::runs()
+{
+    QSqlQuery query = exec(QStringLiteral(
+        "SELECT id, started, sid, user, tbl, field, operation, answers, rows, changed, failed, "
+        "conflicts, state, undone FROM runs ORDER BY id DESC"));
+    QList<Run> runs;
+    while (query.next()) {
+        Run run;
+        run.id = query.value(0).toLongLong();
+        run.started = QDateTime::fromString(query.value(1).toString(), Qt::ISODateWithMs);
+        run.sid = query.value(2).toString();
+        run.user = query.value(3).toString();
+        run.table = query.value(4).toString();
+        run.field = query.value(5).toString();
+        run.operation = query.value(6).toString();
+        run.answers = QVariant(fromJson(query.value(7).toString())).toStringList();
+        run.rows = query.value(8).toInt();
+        run.changed = query.value(9).toInt();
+        run.failed = query.value(10).toInt();
+        run.conflicts = query.value(11).toInt();
+        run.state = query.value(12).toString();
+        run.undone = query.value(13).toBool();
+        runs << run;
+    }
+    return runs;
+}
+
+std::optional<Journal::Run> Journal::run(qint64 id)
+{
+    for (const Run& run : runs())
+        if (run.id == id)
+            return run;
+    return std::nullopt;
+}
+
+QList<Journal::Row> Journal::rowsToUndo(qint64 run)
+{
+    QSqlQuery query = exec(QStringLiteral("SELECT id, key, old, new, state FROM rows WHERE run = ? "
+                                          "AND state IN ('pending', 'written') ORDER BY id DESC"),
+                           {run});
+    QList<Row> rows;
+    while (query.next()) {
+        Row row;
+        row.id = query.value(0).toLongLong();
+        row.key = fromJson(query.value(1).toString());
+        row.oldValue = query.value(2).toString();
+        row.newValue = query.value(3).toString();
+        row.state = rowState(query.value(4).toString());
+        rows << row;
+    }
+    return rows;
+}
+
+void Journal::prune()
+{
+    exec(QStringLiteral("DELETE FROM runs WHERE id NOT IN (SELECT id FROM runs ORDER BY id DESC "
+                        "LIMIT ?)"),
+         {KeptRuns});
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "change/ChangeRun.h"
+#include "change/Journal.h"
+
+// Undoing a journaled run: each row the run wrote gets its old value back
+// where it still holds what the run wrote (compare-and-set, as the run
+// wrote it); rows changed since are left alone and counted. Rows journaled
+// but never written (a run killed mid-way) still hold their old value: they
+// are neither changed nor counted.
+struct UndoResult {
+    enum class End {
+        UnknownRun,    // no such run in the journal
+        AlreadyUndone, // it was undone before
+        OtherLogon,    // the run was made under another SID or user
+        Failed,        // the connection or the table could not be used, or was lost
+        Stopped,       // asked to stop before it ended; it can be undone again
+        Done,
+    };
+    End end = End::UnknownRun;
+    int rows = 0;      // rows the run wrote: restored + conflicts + failed
+    int restored = 0;  // rows that hold their old value again
+    int conflicts = 0; // rows changed since the run: left alone
+    int failed = 0;    // rows whose write back was refused
+    int reports = 0;
+    bool connectionLost = false;
+};
+
+class Undo
+{
+public:
+    Undo(RunPorts& ports, Interaction& ui, Journal& journal);
+
+    // The newest run of the logon that is not yet undone, if any.
+    static std::optional<Journal::Run> LastUndoable(Journal& journal, const Logon& logon);
+
+    // Undoes the run over a connection with the logon, which must be the
+    // run's. Reports carry the location "Form2." followed by `handler`.
+    UndoResult undo(qint64 run, const Logon& logon,
+                    const QString& handler = QStringLiteral("PushButton8_Click"));
+
+private:
+    RunPorts& m_ports;
+    Interaction& m_ui;
+    Journal& m_journal;
+};
