@@ -72,11 +72,11 @@ void TestDialect::statements_data()
         << QStringList{
                R"(SELECT "a""b c", ROWIDTOCHAR(ROWID) FROM "say ""hi"" O'Brien")",
                R"(UPDATE "say ""hi"" O'Brien" SET "a""b c" = ? WHERE ROWID = CHARTOROWID(?) AND "a""b c" = ?)"};
-    QTest::newRow("PostgreSQL without a primary key: tableoid and ctid")
+    QTest::newRow("PostgreSQL without a primary key: tableoid and ctid, the moved ctid returned")
         << "PostgreSQL" << QStringList{"t", "f"}
         << QStringList{
                R"(SELECT "f", CAST(tableoid AS text), CAST(ctid AS text) FROM "t")",
-               R"(UPDATE "t" SET "f" = ? WHERE tableoid = CAST(? AS oid) AND ctid = CAST(? AS tid) AND "f" = ?)"};
+               R"(UPDATE "t" SET "f" = ? WHERE tableoid = CAST(? AS oid) AND ctid = CAST(? AS tid) AND "f" = ? RETURNING CAST(tableoid AS text), CAST(ctid AS text))"};
 }
 
 void TestDialect::statements()
