@@ -19,6 +19,16 @@ public:
     // A modal message with one OK button and no icon.
     virtual void messageBox(const QString& text, const QString& title) = 0;
 
+    // The same, with details the user can open (a driver's message).
+    virtual void messageBox(const QString& text, const QString& title, const QString& details)
+    {
+        Q_UNUSED(details);
+        messageBox(text, title);
+    }
+
+    // A modal question with Yes and No; true for Yes.
+    virtual bool questionBox(const QString& text, const QString& title) = 0;
+
     // A modal message with one OK button and the warning icon (the error report).
     virtual void warningBox(const QString& text, const QString& title) = 0;
 };

@@ -32,6 +32,7 @@ class SilentInteraction : public Interaction
 public:
     std::optional<QString> inputBox(const QString&, const QString&) override { return {}; }
     void messageBox(const QString&, const QString&) override {}
+    bool questionBox(const QString&, const QString&) override { return true; }
     void warningBox(const QString& text, const QString&) override
     {
         if (++reports <= 3)

@@ -156,6 +156,10 @@ public:
     }
 
     void messageBox(const QString& text, const QString&) override { writeErr(text + u'\n'); }
+    using Interaction::messageBox;
+
+    // The command line asks nothing more than its options said.
+    bool questionBox(const QString&, const QString&) override { return true; }
 
     // The report's full text, its line breaks (CR LF, CR) as the terminal's,
     // then a blank line.

@@ -189,7 +189,8 @@ void Form1::PushButton5_Click()
     steps.step(100, [&] {
         connection = std::make_unique<Oracle::Connection>(Oracle::ConnectionProperty::None);
     });
-    // From here a failure is the logon's: one message, no report.
+    // From here a failure is the logon's: one message, no report; the
+    // driver's own words go in its details.
     bool connected = false;
     try {
         m_pointer->setPointer(MousePointer::Hourglass); // 102
@@ -199,11 +200,11 @@ void Form1::PushButton5_Click()
         connected = true;
         m_ui.messageBox(QStringLiteral("Connection successful."), Main::ApplicationTitle()); // 106
         m_pointer->setPointer(MousePointer::Default);                                        // 108
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         if (!connected) { // 110
             m_ui.messageBox(
                 QStringLiteral("Could not connect. Please check with your administrator."),
-                Main::ApplicationTitle()); // 112
+                Main::ApplicationTitle(), ErrorReport::DescriptionOf(error)); // 112
         }
         m_pointer->setPointer(MousePointer::Default); // 114
     }

@@ -3,7 +3,9 @@
 #include "app/ErrorReport.h"
 #include "app/Main.h"
 #include "change/OperationCatalogue.h"
+#include "change/Undo.h"
 #include "db/Schema.h"
+#include "ui/ChangesDialog.h"
 #include "ui/Form1.h"
 
 #include <QCloseEvent>
@@ -11,6 +13,8 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -27,6 +31,7 @@ QTreeWidget* makeList(QWidget* parent, const char* name, QRect geometry)
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setColumnCount(1);
     list->setHeaderLabels({QString()});
+    list->header()->setStretchLastSection(false); // the column keeps the width it is given
     return list;
 }
 
@@ -93,7 +98,9 @@ Form2::Form2(Interaction& ui, Form1& form1, QWidget* parent)
 {
     using Look::TwipsRect;
     setObjectName(QStringLiteral("Form2"));
-    setFixedSize(Look::Twips(8040, this), Look::Twips(7470, this));
+    // The controls of the first 7470 twips, then a row of buttons and a
+    // status line below them.
+    setFixedSize(Look::Twips(8040, this), Look::Twips(8460, this));
     setFont(Look::BoldArial(9));
     const QFont buttonFont = Look::BoldArial(11.25);
 
@@ -119,24 +126,46 @@ Form2::Form2(Interaction& ui, Form1& form1, QWidget* parent)
     ListView1 = makeList(this, "ListView1", TwipsRect(120, 120, 7800, 2670, this));
     ListView2 = makeList(this, "ListView2", TwipsRect(120, 2880, 3840, 2670, this));
     ListView3 = makeList(this, "ListView3", TwipsRect(4080, 2880, 3840, 2670, this));
+    PushButton6 =
+        Look::MakeControl<QPushButton>(this, "PushButton6", TwipsRect(120, 7530, 2520, 405, this));
+    PushButton6->setText(QStringLiteral("Preview Changes"));
+    PushButton7 =
+        Look::MakeControl<QPushButton>(this, "PushButton7", TwipsRect(2760, 7530, 2520, 405, this));
+    PushButton7->setText(QStringLiteral("Stop"));
+    PushButton8 =
+        Look::MakeControl<QPushButton>(this, "PushButton8", TwipsRect(5400, 7530, 2520, 405, this));
+    PushButton8->setText(QStringLiteral("Undo Last Change"));
+    for (QPushButton* button : {PushButton6, PushButton7, PushButton8}) {
+        button->setFont(buttonFont);
+        button->setAutoDefault(false);
+    }
+    PushButton7->setEnabled(false);
+    Label1 = Look::MakeControl<QLabel>(this, "Label1", TwipsRect(120, 8040, 7800, 300, this));
 
     setTabOrder(PushButton1, PushButton5);
     setTabOrder(PushButton5, Combo1);
     setTabOrder(Combo1, ListView1);
     setTabOrder(ListView1, ListView2);
     setTabOrder(ListView2, ListView3);
+    setTabOrder(ListView3, PushButton6);
+    setTabOrder(PushButton6, PushButton7);
+    setTabOrder(PushButton7, PushButton8);
     Frame1->setFocusPolicy(Qt::NoFocus);
     ProgressBar1->setFocusPolicy(Qt::NoFocus);
 
     connect(PushButton1, &QPushButton::clicked, this, &Form2::PushButton1_Click);
     connect(PushButton5, &QPushButton::clicked, this, &Form2::PushButton5_Click);
+    connect(PushButton6, &QPushButton::clicked, this, &Form2::PushButton6_Click);
+    connect(PushButton7, &QPushButton::clicked, this, &Form2::PushButton7_Click);
+    connect(PushButton8, &QPushButton::clicked, this, &Form2::PushButton8_Click);
     connectClicks(ListView1, &Form2::ListView1_Click, m_tableChangedOnPress);
     connectClicks(ListView2, &Form2::ListView2_Click, m_fieldChangedOnPress);
 
     m_blocker.addWindow(this);
     m_blocker.addWindow(&m_form1);
+    m_blocker.allow(PushButton7);
 
-    for (QPushButton* button : {PushButton1, PushButton5})
+    for (QPushButton* button : {PushButton1, PushButton5, PushButton6, PushButton7, PushButton8})
         m_pointer->watchButton(button);
     for (QWidget* element : std::initializer_list<QWidget*>{
              this, Frame1, ListView1->viewport(), ListView2->viewport(), ListView3->viewport()})
@@ -300,9 +329,174 @@ void Form2::PushButton1_Click()
 {
     if (m_busy || m_ending)
         return;
+    startRun({});
+}
+
+void Form2::startRun(ChangeRunOptions options)
+{
     const Busy busy(m_busy);
     const InputBlocker::Guard blocked(m_blocker);
-    m_changeRun.run();
+    options.journal = journal(options.handler);
+    if (!options.journal)
+        return;
+    setRunning(true);
+    const ChangeRunResult result = m_changeRun.run(options);
+    setRunning(false);
+    if (!result.applied)
+        return;
+    QString status = QStringLiteral("%1 of %2 rows changed")
+                         .arg(Look::Count(result.changed), Look::Count(result.rows));
+    if (result.failed > 0)
+        status += QStringLiteral(" \u00b7 %1 failed").arg(Look::Count(result.failed));
+    if (result.conflicts > 0)
+        status += QStringLiteral(" \u00b7 %1 changed by others, left alone")
+                      .arg(Look::Count(result.conflicts));
+    if (result.end == ChangeRunResult::End::Stopped)
+        status += QStringLiteral(" \u00b7 Stopped");
+    if (result.connectionLost)
+        status += QStringLiteral(" \u00b7 Connection lost");
+    if (result.journalRun && result.changed > 0)
+        status += QStringLiteral(" \u00b7 Undo available");
+    showStatus(status);
+}
+
+void Form2::PushButton6_Click()
+{
+    if (m_busy || m_ending)
+        return;
+    QList<Change> first;
+    ChangeRunOptions preview;
+    preview.dryRun = true;
+    preview.handler = QStringLiteral("PushButton6_Click");
+    preview.seen = [&first](const Change& change) {
+        if (first.size() < ChangesDialog::ListedChanges)
+            first << change;
+    };
+    ChangeRunResult result;
+    {
+        const Busy busy(m_busy);
+        const InputBlocker::Guard blocked(m_blocker);
+        setRunning(true);
+        result = m_changeRun.run(preview);
+        setRunning(false);
+    }
+    if (result.end != ChangeRunResult::End::Done || !result.applied || m_ending)
+        return;
+    showStatus(QStringLiteral("Preview: %1 of %2 rows will change")
+                   .arg(Look::Count(result.changed), Look::Count(result.rows)));
+    ChangesDialog dialog(result.rows, result.changed, result.failed, first, this);
+    if (dialog.exec() != QDialog::Accepted || m_busy || m_ending)
+        return;
+    ChangeRunOptions run;
+    run.answers = result.answers; // the same answers, no prompts again
+    startRun(run);
+}
+
+void Form2::PushButton7_Click()
+{
+    m_stopAsked = true;
+    PushButton7->setEnabled(false);
+}
+
+void Form2::PushButton8_Click()
+{
+    if (m_busy || m_ending)
+        return;
+    const QString handler = QStringLiteral("PushButton8_Click");
+    const QString title = Main::ApplicationTitle();
+    Journal* journal = this->journal(handler);
+    if (!journal)
+        return;
+    const Logon logon = this->logon();
+    std::optional<Journal::Run> run;
+    try {
+        run = Undo::LastUndoable(*journal, logon);
+    } catch (const std::exception& error) {
+        ErrorReport::Show(m_ui, ErrorReport::DescriptionOf(error),
+                          ErrorReport::Location(QStringLiteral("Form2"), handler), 100);
+        return;
+    }
+    if (!run) {
+        m_ui.messageBox(QStringLiteral("There is no change of this logon left to undo."), title);
+        return;
+    }
+    const QString question =
+        QStringLiteral("Undo this change?\n\nTable: %1\nField: %2\nOperation: %3\nTime: %4\n"
+                       "Rows changed: %5")
+            .arg(run->table, run->field, run->operation,
+                 QLocale().toString(run->started.toLocalTime(), QLocale::ShortFormat),
+                 Look::Count(run->changed));
+    if (!m_ui.questionBox(question, title))
+        return;
+    UndoResult result;
+    {
+        const Busy busy(m_busy);
+        const InputBlocker::Guard blocked(m_blocker);
+        setRunning(true);
+        result = Undo(*this, m_ui, *journal).undo(run->id, logon, handler);
+        setRunning(false);
+    }
+    QString summary = QStringLiteral("%1 of %2 rows restored")
+                          .arg(Look::Count(result.restored), Look::Count(result.rows));
+    if (result.conflicts > 0)
+        summary += QStringLiteral(" \u00b7 %1 changed since, left alone")
+                       .arg(Look::Count(result.conflicts));
+    if (result.failed > 0)
+        summary += QStringLiteral(" \u00b7 %1 failed").arg(Look::Count(result.failed));
+    if (result.end == UndoResult::End::Stopped)
+        summary += QStringLiteral(" \u00b7 Stopped");
+    if (result.end == UndoResult::End::Done || result.end == UndoResult::End::Stopped ||
+        result.end == UndoResult::End::Failed) {
+        showStatus(QStringLiteral("Undo: ") + summary);
+        if (!m_ending)
+            m_ui.messageBox(QStringLiteral("Undo: ") + summary + u'.', title);
+    }
+    // The preview shows the field as it now is.
+    if (!m_ending && selectedTable() == run->table && selectedField() == run->field)
+        runClickedFill(&Form2::fillPreview);
+}
+
+Journal* Form2::journal(const QString& handler)
+{
+    if (!m_journal) {
+        try {
+            m_journal = std::make_unique<Journal>();
+        } catch (const std::exception& error) {
+            ErrorReport::Show(m_ui, ErrorReport::DescriptionOf(error),
+                              ErrorReport::Location(QStringLiteral("Form2"), handler), 100);
+            return nullptr;
+        }
+    }
+    return m_journal.get();
+}
+
+void Form2::pruneJournal()
+{
+    try {
+        if (!m_journal)
+            m_journal = std::make_unique<Journal>();
+        m_journal->prune();
+    } catch (const std::exception&) {
+        // Said when a run needs the journal.
+    }
+}
+
+void Form2::setRunning(bool running)
+{
+    m_stopAsked = false;
+    PushButton7->setEnabled(running);
+    PushButton6->setEnabled(!running);
+    PushButton8->setEnabled(!running);
+}
+
+void Form2::showStatus(const QString& text)
+{
+    Label1->setText(text);
+}
+
+void Form2::keepResponsive()
+{
+    QCoreApplication::processEvents();
 }
 
 void Form2::PushButton5_Click()

@@ -1,14 +1,17 @@
 #pragma once
 
 #include "change/ChangeRun.h"
+#include "change/Journal.h"
 #include "ui/Look.h"
 
 #include <QWidget>
+#include <memory>
 
 class Form1;
 class Interaction;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QProgressBar;
 class QPushButton;
 class QTreeWidget;
@@ -16,8 +19,9 @@ class QTreeWidgetItem;
 
 // The main window: the user's tables, the fields of the selected table, the
 // first values of the selected field, the 27 operations, "Start Changing"
-// and its progress. Every fill and the change run open their own connection
-// with the logon that stands in the connection dialog.
+// and its progress; below them "Preview Changes", "Stop", "Undo Last Change"
+// and a line with the last run's counts. Every fill and every run open their
+// own connection with the logon that stands in the connection dialog.
 class Form2 : public QWidget, private ChangeRunPorts
 {
     Q_OBJECT
@@ -44,6 +48,17 @@ public:
     void PushButton1_Click();
     // "Setup Oracle Connection".
     void PushButton5_Click();
+    // "Preview Changes": the operation's prompts, then what it would change,
+    // from where the change can be started with the same answers.
+    void PushButton6_Click();
+    // "Stop": the run or undo under way ends at its next row.
+    void PushButton7_Click();
+    // "Undo Last Change": the newest run of the logon not yet undone.
+    void PushButton8_Click();
+
+    // Opens the journal and drops its oldest runs (at start-up); a journal
+    // that cannot be opened is told of when a run needs it.
+    void pruneJournal();
     // A click on the table list: its fields, then the first field's values.
     void ListView1_Click();
     // A click on the field list: the field's values.
@@ -69,7 +84,18 @@ private:
     void letEventsRun() override;
     void clearPreview() override;
     void addPreviewEntry(const QString& text) override;
-    bool stopRequested() const override { return m_ending; }
+    bool stopRequested() const override { return m_ending || m_stopAsked; }
+    void keepResponsive() override;
+
+    // The journal, opened on first use; null (after a report at the
+    // handler's first step) when it cannot be.
+    Journal* journal(const QString& handler);
+    // A change run that writes, journaled, with Stop enabled while it goes.
+    void startRun(ChangeRunOptions options);
+    // Stop enabled and the other new buttons disabled while a run or an
+    // undo goes, the other way round when it ended.
+    void setRunning(bool running);
+    void showStatus(const QString& text);
 
     // Between the entries of a fill: lets events run, and abandons the fill
     // (throws FillStopped) when the program is ending.
@@ -93,6 +119,8 @@ private:
     ChangeRun m_changeRun;
     bool m_busy = false;
     bool m_ending = false;
+    bool m_stopAsked = false;
+    std::unique_ptr<Journal> m_journal;
     bool m_loaded = false;
     bool m_tableChangedOnPress = false;
     bool m_fieldChangedOnPress = false;
@@ -105,4 +133,8 @@ private:
     QPushButton* PushButton1;
     QPushButton* PushButton5;
     QProgressBar* ProgressBar1;
+    QPushButton* PushButton6;
+    QPushButton* PushButton7;
+    QPushButton* PushButton8;
+    QLabel* Label1;
 };

@@ -7,9 +7,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
+#include <QFile>
 #include <QGroupBox>
 #include <QImageReader>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
@@ -64,6 +67,11 @@ QIcon ProgramIcon()
         icon.addPixmap(pixmap);
     }
     return icon;
+}
+
+QString Count(int count)
+{
+    return QLocale(QLocale::English, QLocale::UnitedStates).toString(count);
 }
 
 void StyleFrame(QWidget* frame)
@@ -133,6 +141,19 @@ QCursor LoadHandCursor()
     const QImage image = reader.read();
     if (image.isNull())
         throw RuntimeError(481, QStringLiteral("Invalid picture"));
+    // A cursor file (type 2) keeps the hot spot of its first image in that
+    // image's directory entry; the picture itself does not carry it.
+    QFile file(HandCursorFilePath());
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.read(22) : QByteArray();
+    auto word = [&](int at) {
+        return int(quint8(bytes.at(at))) | int(quint8(bytes.at(at + 1))) << 8;
+    };
+    if (bytes.size() >= 22 && word(0) == 0 && word(2) == 2 && word(4) >= 1) {
+        const int x = word(10);
+        const int y = word(12);
+        if (x < image.width() && y < image.height())
+            return QCursor(QPixmap::fromImage(image), x, y);
+    }
     return QCursor(QPixmap::fromImage(image));
 }
 
@@ -194,6 +215,10 @@ void MousePointerControl::apply()
 {
     if (!m_window)
         return;
+    // Text boxes show their own pointer (the text cursor), which would hide
+    // the hourglass.
+    for (QLineEdit* box : m_window->findChildren<QLineEdit*>())
+        box->setCursor(m_pointer == MousePointer::Hourglass ? Qt::WaitCursor : Qt::IBeamCursor);
     switch (m_pointer) {
     case MousePointer::Hourglass:
         m_window->setCursor(Qt::WaitCursor);
@@ -218,6 +243,11 @@ InputBlocker::~InputBlocker()
 void InputBlocker::addWindow(QWidget* window)
 {
     m_windows << window;
+}
+
+void InputBlocker::allow(QWidget* control)
+{
+    m_allowed << control;
 }
 
 void InputBlocker::enter()
@@ -246,6 +276,11 @@ bool InputBlocker::eventFilter(QObject* watched, QEvent* event)
         const auto* widget = qobject_cast<const QWidget*>(watched);
         if (!widget)
             return false;
+        for (const QPointer<QWidget>& control : m_allowed) {
+            if (control && control->isEnabled() &&
+                (widget == control || control->isAncestorOf(widget)))
+                return false;
+        }
         for (const QPointer<QWidget>& window : m_windows) {
             if (window && widget->window() == window)
                 return true;

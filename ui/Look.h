@@ -37,6 +37,9 @@ QFont BoldArial(qreal pointSize);
 
 QIcon ProgramIcon();
 
+// A count as the windows show it, with thousands grouped: "1,028".
+QString Count(int count);
+
 // A frame whose caption sits on its top border, as the controls inside it
 // are placed from the frame's own top.
 void StyleFrame(QWidget* frame);
@@ -56,8 +59,9 @@ void ApplyFormColors(QWidget* window);
 // skin component exists on this platform, so nothing more is drawn.
 void ApplySkin(QWidget* dialog);
 
-// The hand cursor read from its file beside the program. Throws
-// RuntimeError 481 (invalid picture) when the file cannot be read as one.
+// The hand cursor read from its file beside the program, with the hot spot
+// the file gives. Throws RuntimeError 481 (invalid picture) when the file
+// cannot be read as one.
 QCursor LoadHandCursor();
 
 } // namespace Look
@@ -110,6 +114,8 @@ public:
     ~InputBlocker() override;
 
     void addWindow(QWidget* window);
+    // A control that takes input all the same while it is enabled (Stop).
+    void allow(QWidget* control);
     bool isActive() const { return m_depth > 0; }
 
     // Blocks input until the returned guard goes.
@@ -133,5 +139,6 @@ private:
     void leave();
 
     QList<QPointer<QWidget>> m_windows;
+    QList<QPointer<QWidget>> m_allowed;
     int m_depth = 0;
 };

@@ -17,6 +17,7 @@ Program::~Program()
 
 void Program::start()
 {
+    m_form2->pruneJournal();
     m_form1->Form_Load();
     if (!m_form2->isVisible())
         m_form1->show();

@@ -8,6 +8,7 @@ namespace
 
 struct Script {
     bool scripted = false;
+    bool yes = true;
     QStringList answers;
     QStringList shown;
     QStringList titles;
@@ -55,6 +56,31 @@ void WindowInteraction::messageBox(const QString& text, const QString& title)
     box.exec();
 }
 
+void WindowInteraction::messageBox(const QString& text, const QString& title,
+                                   const QString& details)
+{
+    if (script().scripted) {
+        record(QStringLiteral("message: "), text + QStringLiteral(" [details: ") + details + u']',
+               title);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, m_parent);
+    box.setDetailedText(details);
+    box.exec();
+}
+
+bool WindowInteraction::questionBox(const QString& text, const QString& title)
+{
+    if (script().scripted) {
+        record(QStringLiteral("question: "), text, title);
+        return script().yes;
+    }
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No,
+                    m_parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void WindowInteraction::warningBox(const QString& text, const QString& title)
 {
     if (script().scripted) {
@@ -73,6 +99,11 @@ void WindowInteraction::setScripted(bool scripted)
 void WindowInteraction::setNextAnswers(const QStringList& answers)
 {
     script().answers = answers;
+}
+
+void WindowInteraction::setQuestionAnswer(bool yes)
+{
+    script().yes = yes;
 }
 
 QStringList WindowInteraction::shown()

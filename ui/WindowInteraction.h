@@ -20,15 +20,20 @@ public:
 
     std::optional<QString> inputBox(const QString& prompt, const QString& title) override;
     void messageBox(const QString& text, const QString& title) override;
+    void messageBox(const QString& text, const QString& title, const QString& details) override;
+    bool questionBox(const QString& text, const QString& title) override;
     void warningBox(const QString& text, const QString& title) override;
 
     // Scripted mode (tests): no box is shown; prompts take these answers in
     // order (a null QString, or none left: Cancel).
     static void setScripted(bool scripted);
     static void setNextAnswers(const QStringList& answers);
+    // The answer to every question (Yes unless set).
+    static void setQuestionAnswer(bool yes);
 
-    // What was shown in scripted mode, in order: "prompt: ", "message: " or
-    // "warning: " followed by the text; and each box's title.
+    // What was shown in scripted mode, in order: "prompt: ", "message: ",
+    // "question: " or "warning: " followed by the text (and for a message with
+    // details, " [details: " the details "]"); and each box's title.
     static QStringList shown();
     static QStringList titles();
     static void clearShown();

@@ -30,6 +30,13 @@ public:
         shown << QStringLiteral("message: ") + text;
     }
 
+    bool questionBox(const QString& text, const QString& title) override
+    {
+        titles << title;
+        shown << QStringLiteral("question: ") + text;
+        return yes;
+    }
+
     void warningBox(const QString& text, const QString& title) override
     {
         reports << text;
@@ -44,6 +51,7 @@ public:
     QStringList reports;
     QStringList reportTitles;
     QStringList shown; // everything, in order
+    bool yes = true;   // the answer to every question
     // Runs while a prompt is up, before it is answered.
     std::function<void()> onPrompt;
 };
