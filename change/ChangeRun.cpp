@@ -147,7 +147,7 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
     auto direct = std::make_unique<DirectWriter>(
         connection,
         connection.dialect().rowWrite(m_ports.selectedTable(), m_ports.selectedField(), key),
-        [this] {
+        !key.returning.isEmpty(), [this] {
             m_ports.keepResponsive();
             return !m_ports.stopRequested();
         });

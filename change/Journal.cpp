@@ -82,6 +82,7 @@ Journal::Journal(const QString& path) : m_name(uniqueConnectionName())
     exec(QStringLiteral(
         "CREATE TABLE IF NOT EXISTS rows (id INTEGER PRIMARY KEY, "
         "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, key TEXT NOT NULL, "
+        "key_before TEXT NOT NULL, "
         "old TEXT NOT NULL, new TEXT NOT NULL, state TEXT NOT NULL)"));
     exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_of_run ON rows (run, id)"));
 }
@@ -117,10 +118,10 @@ qint64 Journal::beginRun(const Run& run)
 
 qint64 Journal::addRow(qint64 run, const Change& change)
 {
-    const QSqlQuery query =
-        exec(QStringLiteral("INSERT INTO rows (run, key, old, new, state) VALUES (?, ?, ?, ?, "
-                            "'pending')"),
-             {run, toJson(change.key), change.oldValue, change.newValue});
+    const QSqlQuery query = exec(
+        QStringLiteral("INSERT INTO rows (run, key, key_before, old, new, state) VALUES (?, ?, "
+                       "?, ?, ?, 'pending')"),
+        {run, toJson(change.key), toJson(change.key), change.oldValue, change.newValue});
     return query.lastInsertId().toLongLong();
 }
 
@@ -183,9 +184,10 @@ std::optional<Journal::Run> Journal::run(qint64 id)
 
 QList<Journal::Row> Journal::rowsToUndo(qint64 run)
 {
-    QSqlQuery query = exec(QStringLiteral("SELECT id, key, old, new, state FROM rows WHERE run = ? "
-                                          "AND state IN ('pending', 'written') ORDER BY id DESC"),
-                           {run});
+    QSqlQuery query =
+        exec(QStringLiteral("SELECT id, key, old, new, state, key_before FROM rows WHERE run = ? "
+                            "AND state IN ('pending', 'written') ORDER BY id DESC"),
+             {run});
     QList<Row> rows;
     while (query.next()) {
         Row row;
@@ -194,6 +196,7 @@ QList<Journal::Row> Journal::rowsToUndo(qint64 run)
         row.oldValue = query.value(2).toString();
         row.newValue = query.value(3).toString();
         row.state = rowState(query.value(4).toString());
+        row.keyBefore = fromJson(query.value(5).toString());
         rows << row;
     }
     return rows;

@@ -50,7 +50,8 @@ public:
 
     struct Row {
         qint64 id = 0;
-        QVariantList key; // the key the row has after its write (before it, while pending)
+        QVariantList key;       // the key the row has after its write (before it, while pending)
+        QVariantList keyBefore; // the key the row had when it was read
         QString oldValue;
         QString newValue;
         RowState state = RowState::Pending;

@@ -3,14 +3,14 @@
 #include "app/RuntimeError.h"
 #include "db/Oracle.h"
 
-DirectWriter::DirectWriter(Oracle::Connection& connection, QString statement,
+DirectWriter::DirectWriter(Oracle::Connection& connection, QString statement, bool keyMoves,
                            std::function<bool()> keepWaiting)
-    : m_connection(connection), m_statement(std::move(statement)),
+    : m_connection(connection), m_statement(std::move(statement)), m_keyMoves(keyMoves),
       m_keepWaiting(std::move(keepWaiting))
 {
 }
 
-RowWriter::Result DirectWriter::write(const Change& change)
+RowWriter::Result DirectWriter::doWrite(const Change& change, const Settle& settle)
 {
     if (!m_prepared) {
         for (const QString& setting : m_connection.dialect().writerSettings())
@@ -22,6 +22,29 @@ RowWriter::Result DirectWriter::write(const Change& change)
     values.append(change.newValue);
     values.append(change.key);
     values.append(change.oldValue);
+    const int keyColumns = static_cast<int>(change.key.size());
+    if (!settle) // nothing to settle: the write is final as it is sent
+        return send(values, keyColumns);
+    if (!m_keyMoves) { // the key stays: a settling after the write still finds the row
+        const Result result = send(values, keyColumns);
+        settle(result);
+        return result;
+    }
+    // The row's new key is settled before the write is made final.
+    m_connection.begin();
+    try {
+        const Result result = send(values, keyColumns);
+        settle(result);
+        m_connection.commit();
+        return result;
+    } catch (...) {
+        m_connection.rollback();
+        throw;
+    }
+}
+
+RowWriter::Result DirectWriter::send(const QVariantList& values, int keyColumns)
+{
     for (;;) {
         try {
             const int affected = m_connection.run(*m_prepared, values);
@@ -29,7 +52,7 @@ RowWriter::Result DirectWriter::write(const Change& change)
             if (m_prepared->isSelect()) { // the key after the write is returned
                 if (m_connection.next(*m_prepared)) {
                     result.outcome = Outcome::Written;
-                    for (int i = 0; i < change.key.size(); ++i)
+                    for (int i = 0; i < keyColumns; ++i)
                         result.keyAfter << m_prepared->value(i).toString();
                 }
             } else if (affected > 0) {
@@ -45,12 +68,25 @@ RowWriter::Result DirectWriter::write(const Change& change)
     }
 }
 
-RowWriter::Result JournalingWriter::write(const Change& change)
+RowWriter::Result JournalingWriter::doWrite(const Change& change, const Settle& settle)
 {
     const qint64 row = m_journal.addRow(m_run, change);
-    Result result;
     try {
-        result = m_inner->write(change);
+        return m_inner->write(change, [&](const Result& result) {
+            switch (result.outcome) {
+            case Outcome::Written:
+                m_journal.markRow(row, Journal::RowState::Written, result.keyAfter);
+                break;
+            case Outcome::Conflict:
+                m_journal.markRow(row, Journal::RowState::Conflict);
+                break;
+            case Outcome::Stopped:
+                m_journal.markRow(row, Journal::RowState::Failed);
+                break;
+            }
+            if (settle)
+                settle(result);
+        });
     } catch (const RuntimeError& error) {
         // With the connection lost, whether the write took effect is not
         // known: the row stays pending, and an undo looks for its new value.
@@ -58,16 +94,4 @@ RowWriter::Result JournalingWriter::write(const Change& change)
             m_journal.markRow(row, Journal::RowState::Failed);
         throw;
     }
-    switch (result.outcome) {
-    case Outcome::Written:
-        m_journal.markRow(row, Journal::RowState::Written, result.keyAfter);
-        break;
-    case Outcome::Conflict:
-        m_journal.markRow(row, Journal::RowState::Conflict);
-        break;
-    case Outcome::Stopped:
-        m_journal.markRow(row, Journal::RowState::Failed);
-        break;
-    }
-    return result;
 }

@@ -37,27 +37,46 @@ public:
         QVariantList keyAfter; // the key the row has after the write, when it moved
     };
 
+    // Told what became of a write before the write is made final: a
+    // journal records the outcome and the row's new key there, so that no
+    // write it does not know of outlives a crash.
+    using Settle = std::function<void(const Result&)>;
+
     virtual ~RowWriter() = default;
 
-    // Throws RuntimeError when the database refuses the write.
-    virtual Result write(const Change& change) = 0;
+    // Throws RuntimeError when the database refuses the write, or when
+    // `settle` throws (the write is then undone where the database can).
+    Result write(const Change& change, const Settle& settle = {})
+    {
+        return doWrite(change, settle);
+    }
+
+protected:
+    virtual Result doWrite(const Change& change, const Settle& settle) = 0;
 };
 
 // One compare-and-set statement per row, prepared once, each taking effect
 // on its own. While another session holds the row, the write waits in short
-// slices; between them `keepWaiting` is asked whether to go on.
+// slices; between them `keepWaiting` is asked whether to go on. Where the
+// write moves the row's key, a write with something to settle is its own
+// transaction, committed only after the settling.
 class DirectWriter : public RowWriter
 {
 public:
-    // `statement` is the dialect's row write for the table, field and key.
-    DirectWriter(Oracle::Connection& connection, QString statement,
+    // `statement` is the dialect's row write for the table, field and key;
+    // `keyMoves` whether it returns the key the row moved to.
+    DirectWriter(Oracle::Connection& connection, QString statement, bool keyMoves,
                  std::function<bool()> keepWaiting = {});
 
-    Result write(const Change& change) override;
+protected:
+    Result doWrite(const Change& change, const Settle& settle) override;
 
 private:
+    Result send(const QVariantList& values, int keyColumns);
+
     Oracle::Connection& m_connection;
     QString m_statement;
+    bool m_keyMoves;
     std::function<bool()> m_keepWaiting;
     std::optional<QSqlQuery> m_prepared;
 };
@@ -68,11 +87,15 @@ class DryRunWriter : public RowWriter
 public:
     explicit DryRunWriter(std::function<void(const Change&)> seen) : m_seen(std::move(seen)) {}
 
-    Result write(const Change& change) override
+protected:
+    Result doWrite(const Change& change, const Settle& settle) override
     {
         if (m_seen)
             m_seen(change);
-        return {Outcome::Written, {}};
+        const Result result{Outcome::Written, {}};
+        if (settle)
+            settle(result);
+        return result;
     }
 
 private:
@@ -89,7 +112,8 @@ public:
     {
     }
 
-    Result write(const Change& change) override;
+protected:
+    Result doWrite(const Change& change, const Settle& settle) override;
 
 private:
     Journal& m_journal;

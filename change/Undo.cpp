@@ -16,11 +16,25 @@ constexpr int FindRows = 104;
 constexpr int LoopHead = 106;
 constexpr int WriteBack = 108;
 constexpr int Progress = 110;
-constexpr int NoteRow = 112;
-constexpr int MarkUndone = 114;
-constexpr int DefaultPointer = 116;
+constexpr int MarkUndone = 112;
+constexpr int DefaultPointer = 114;
 
 constexpr int ResponsiveEveryMs = 50;
+
+// True when a row whose key moves on every write still stands where it was
+// read, with the value read: its write was never made final (the run was
+// killed after the journal learnt of it), so it is no conflict.
+bool stillAsRead(Oracle::Connection& connection, const Oracle::RowKey& key, const Journal::Run& run,
+                 const Journal::Row& row)
+{
+    if (key.returning.isEmpty() || row.key == row.keyBefore)
+        return false;
+    QVariantList values = row.keyBefore;
+    values << row.oldValue;
+    QSqlQuery query =
+        connection.select(connection.dialect().rowHolds(run.table, run.field, key), values);
+    return connection.next(query) && query.value(0).toInt() > 0;
+}
 
 } // namespace
 
@@ -70,15 +84,17 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
         }))
         return finish(UndoResult::End::Failed);
     std::unique_ptr<DirectWriter> writer;
+    Oracle::RowKey key;
     if (!steps.step(FindRows, [&] {
-            const Oracle::RowKey key = Oracle::ReadRowKey(*connection, run->table);
+            key = Oracle::ReadRowKey(*connection, run->table);
             for (const Journal::Row& row : rows)
                 if (row.key.size() != key.conditions.size())
                     throw RuntimeError(RuntimeError::DriverError,
                                        QStringLiteral("The table's row key changed since the run: "
                                                       "its rows cannot be found again."));
             writer = std::make_unique<DirectWriter>(
-                *connection, connection->dialect().rowWrite(run->table, run->field, key), [this] {
+                *connection, connection->dialect().rowWrite(run->table, run->field, key),
+                !key.returning.isEmpty(), [this] {
                     m_ports.keepResponsive();
                     return !m_ports.stopRequested();
                 });
@@ -99,13 +115,26 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
         const Journal::Row& row = rows.at(i);
         steps.step(LoopHead, [] {});
         // Back from the new value to the old one, only where the new one stands.
+        // The journal learns of each row restored (and where it moved)
+        // before the write back is final.
         RowWriter::Outcome outcome = RowWriter::Outcome::Conflict;
+        bool conflict = false;
         const bool written = steps.step(WriteBack, [&] {
-            outcome = writer->write({row.key, row.newValue, row.oldValue}).outcome;
+            outcome = writer
+                          ->write({row.key, row.newValue, row.oldValue},
+                                  [&](const RowWriter::Result& back) {
+                                      if (back.outcome == RowWriter::Outcome::Written)
+                                          m_journal.markRow(row.id, Journal::RowState::Restored,
+                                                            back.keyAfter);
+                                  })
+                          .outcome;
+            // A pending row not found was never written: no conflict.
+            conflict = outcome == RowWriter::Outcome::Conflict &&
+                       row.state == Journal::RowState::Written &&
+                       !stillAsRead(*connection, key, *run, row);
         });
         steps.step(Progress,
                    [&] { m_ports.setProgress(double(i + 1) / double(rows.size()) * 100.0); });
-        const bool wasWritten = row.state == Journal::RowState::Written;
         if (!written) {
             ++result.failed;
             if (steps.lastErrorNumber() == RuntimeError::ConnectionLost) {
@@ -117,8 +146,7 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
             break;
         } else if (outcome == RowWriter::Outcome::Written) {
             ++result.restored;
-            steps.step(NoteRow, [&] { m_journal.markRow(row.id, Journal::RowState::Restored); });
-        } else if (wasWritten) {
+        } else if (conflict) {
             ++result.conflicts;
         }
     }

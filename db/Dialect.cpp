@@ -196,6 +196,13 @@ QString Dialect::rowWrite(const QString& table, const QString& field, const RowK
     return statement;
 }
 
+QString Dialect::rowHolds(const QString& table, const QString& field, const RowKey& key) const
+{
+    return QStringLiteral("SELECT COUNT(*) FROM ") + QuoteIdentifier(table) +
+           QStringLiteral(" WHERE ") + key.conditions.join(QStringLiteral(" AND ")) +
+           QStringLiteral(" AND ") + QuoteIdentifier(field) + QStringLiteral(" = ?");
+}
+
 bool Dialect::isLockTimeout(const QString&, int) const
 {
     return false;

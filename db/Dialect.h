@@ -61,6 +61,10 @@ public:
     // Where the key moves, the write returns the row's new key.
     QString rowWrite(const QString& table, const QString& field, const RowKey& key) const;
 
+    // The number of rows the key names that hold a value. Bound values: the
+    // key's texts in order, the value.
+    QString rowHolds(const QString& table, const QString& field, const RowKey& key) const;
+
     // Statements the writing session runs once before its first write: a
     // short lock wait, so that a write blocked by another session's lock
     // comes back in time to be stopped (and is then tried again).

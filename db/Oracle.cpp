@@ -232,6 +232,23 @@ bool Connection::next(QSqlQuery& rows)
     return false;
 }
 
+void Connection::begin()
+{
+    if (!m_database.transaction())
+        fail(m_database.lastError());
+}
+
+void Connection::commit()
+{
+    if (!m_database.commit())
+        fail(m_database.lastError());
+}
+
+void Connection::rollback() noexcept
+{
+    m_database.rollback();
+}
+
 std::unique_ptr<Connection> OpenConnection(const Logon& logon, ConnectionProperty property)
 {
     auto connection = std::make_unique<Connection>(property);

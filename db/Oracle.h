@@ -75,6 +75,12 @@ public:
     // throws: it is an error, not the end of the rows.
     bool next(QSqlQuery& rows);
 
+    // A transaction around the statements that follow; the connection
+    // commits each statement on its own again after commit or rollback.
+    void begin();
+    void commit();
+    void rollback() noexcept;
+
 private:
     [[noreturn]] void fail(const QSqlError& error, const QSqlQuery* query = nullptr);
 

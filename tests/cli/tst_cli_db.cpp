@@ -5,6 +5,7 @@
 #include "tests/support/TestDatabases.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -199,6 +200,7 @@ private slots:
     void logonFromSettingsStore();
     void badUsage_data();
     void badUsage();
+    void killedRunUndoneExactly();
 
 private:
     std::unique_ptr<QTemporaryDir> m_configHome;
@@ -431,8 +433,9 @@ void TestCliDb::rejectedStatement()
     // The run went on to its end: refill and "Done.", then the counts.
     QVERIFY2(stderrLines(run.err).contains(QStringLiteral("Done.")), qPrintable(run.err));
     QCOMPARE(stderrLines(run.err).last(),
-             QStringLiteral("Summary: {\"rows\":3,\"changed\":2,\"unchanged\":0,\"failed\":1,"
-                            "\"conflicts\":0,\"skipped\":0,\"stopped\":false,\"connectionLost\":false}"));
+             QStringLiteral(
+                 "Summary: {\"rows\":3,\"changed\":2,\"unchanged\":0,\"failed\":1,"
+                 "\"conflicts\":0,\"skipped\":0,\"stopped\":false,\"connectionLost\":false}"));
     QString why;
     const auto listed = jsonStrings(run.out, &why);
     QVERIFY2(listed, qPrintable(why));
@@ -550,6 +553,51 @@ void TestCliDb::badUsage()
     QCOMPARE(run.out, QByteArray());
     QVERIFY2(run.err.contains(QStringLiteral("Usage:")), qPrintable(run.err));
     QCOMPARE(valuesById(schema, table, RunField), QStringList{QStringLiteral("a b")});
+}
+
+// A run killed with SIGKILL part way: undo restores exactly the rows it
+// wrote, and history shows the run as it was left.
+void TestCliDb::killedRunUndoneExactly()
+{
+    Schema schema(QStringLiteral("killed"));
+    const bool sqlite = CurrentBackend() == Backend::SQLite;
+    schema.exec("CREATE TABLE t (id integer, v varchar(40))");
+    schema.exec(sqlite ? "WITH RECURSIVE g(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM g "
+                         "WHERE i < 20000) INSERT INTO t SELECT i, 'w ' || i FROM g"
+                       : "INSERT INTO t SELECT i, 'w ' || i FROM generate_series(1, 20000) AS i");
+    const QString changed = QStringLiteral("SELECT count(*) FROM t WHERE v NOT LIKE '% %'");
+    const QProcessEnvironment env = cliEnvironment(configHome(), schema.logon().password);
+
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(QUORVANE_CLI_PATH),
+                  QStringList{"run", "--table", "t", "--field", "v", "--operation", "1"} +
+                      logonArgs(schema.logon()));
+    QVERIFY(process.waitForStarted(10000));
+    QElapsedTimer waited;
+    waited.start();
+    while (schema.column(changed).value(0).toInt() < 50 && waited.elapsed() < 60000)
+        QTest::qWait(20);
+    process.kill();
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    const int written = schema.column(changed).value(0).toInt();
+    QVERIFY2(written >= 50 && written < 20000, qPrintable(QString::number(written)));
+
+    const CliRun history = runCli({"history"}, env);
+    QCOMPARE(history.exitCode, ExitOk);
+    QVERIFY2(history.out.startsWith("{") && history.out.contains("\"state\":\"running\""),
+             history.out.constData());
+
+    const CliRun undo = runCli(QStringList{"undo"} + logonArgs(schema.logon()), env);
+    QVERIFY2(undo.exitCode == ExitOk, qPrintable(undo.err));
+    QCOMPARE(schema.column(changed).value(0).toInt(), 0);
+    QCOMPARE(schema.column("SELECT count(*) FROM t WHERE v = 'w ' || id").value(0).toInt(), 20000);
+    const QString summary = stderrLines(undo.err).last();
+    QVERIFY2(summary.contains(QStringLiteral("\"restored\":%1,\"conflicts\":0").arg(written)),
+             qPrintable(summary));
+    // Undone once, it cannot be undone again.
+    QCOMPARE(runCli(QStringList{"undo"} + logonArgs(schema.logon()), env).exitCode, ExitUsage);
 }
 
 QTEST_GUILESS_MAIN(TestCliDb)

@@ -236,6 +236,33 @@ Logon Schema::refusedLogon() const
     return refused;
 }
 
+QString Schema::connectionString() const
+{
+    return ownerConnectionString(logon());
+}
+
+OpenTransaction::OpenTransaction(const Schema& schema, const QString& statement)
+{
+    static int counter = 0;
+    m_name = QStringLiteral("test-transaction-%1").arg(++counter);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
+    db.setDatabaseName(schema.connectionString());
+    QSqlQuery query(db);
+    if (!db.open() || !db.transaction() || !query.exec(statement))
+        throw failure(QStringLiteral("%1\n  failed: %2 %3")
+                          .arg(statement, db.lastError().text(), query.lastError().text()));
+}
+
+OpenTransaction::~OpenTransaction()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        db.rollback();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_name);
+}
+
 void Schema::exec(const QString& statement, const QVariantList& values)
 {
     Session(ownerConnectionString(logon())).exec(statement, values);

@@ -52,11 +52,27 @@ public:
     QVariantList column(const QString& query);
 
     const QString& userName() const { return m_user; }
+    // The owner's connection string (for a connection of the test's own).
+    QString connectionString() const;
 
 private:
     QString m_user;
     QString m_password;
     QString m_file; // SQLite
+};
+
+// A transaction of the schema's owner on a connection of its own, left open
+// (with the locks its statements took) until it goes, then rolled back.
+class OpenTransaction
+{
+public:
+    OpenTransaction(const Schema& schema, const QString& statement);
+    ~OpenTransaction();
+    OpenTransaction(const OpenTransaction&) = delete;
+    OpenTransaction& operator=(const OpenTransaction&) = delete;
+
+private:
+    QString m_name;
 };
 
 // PostgreSQL only: ends every session of the user from the administrator's

@@ -1,0 +1,172 @@
+// A run seen before it is written (dry run), undone after it (journal and
+// undo), and stopped while it goes, against real databases.
+
+#include "app/Main.h"
+#include "change/Journal.h"
+#include "change/Undo.h"
+#include "tests/support/ChangeBench.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace ChangeBench;
+using End = ChangeRunResult::End;
+
+namespace
+{
+
+// A journal of the test's own.
+struct JournalFile {
+    QTemporaryDir dir;
+    Journal journal{dir.filePath("journal.sqlite")};
+};
+
+// The progress and stop of an undo, recorded.
+class UndoPorts : public RunPorts
+{
+public:
+    void setMousePointer(MousePointer pointer) override { pointers << int(pointer); }
+    void setProgress(double percent) override { progress << percent; }
+    QList<int> pointers;
+    QList<double> progress;
+};
+
+} // namespace
+
+class TestUndo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        REQUIRE_TEST_DATABASES();
+        Main::SetApplicationTitle();
+    }
+    void dryRunWritesNothing();
+    void undoRestoresExactly();
+    void undoLeavesRowsChangedSince();
+    void stopWhileWaitingForRowLock();
+};
+
+void TestUndo::dryRunWritesNothing()
+{
+    const QVariantList values{"a b", "cd", QVariant(), "e f", "g"};
+    Bench bench(values);
+    QList<QStringList> seen;
+    ChangeRunOptions options;
+    options.dryRun = true;
+    options.seen = [&](const Change& change) {
+        seen << QStringList{change.oldValue, change.newValue};
+    };
+    bench.ports.operation = caption(1);
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+
+    QCOMPARE(seen, (QList<QStringList>{{"a b", "ab"}, {"e f", "ef"}}));
+    QVERIFY(result.end == End::Done);
+    QCOMPARE(result.rows, 5);
+    QCOMPARE(result.changed, 2); // would change
+    QCOMPARE(result.unchanged, 3);
+    compareValues(bench.valuesById(), values);
+    QCOMPARE(bench.audited(), QList<int>());
+    QCOMPARE(bench.ui.shown, QStringList()); // no "Done.", no refill
+    QCOMPARE(bench.ports.preview, QStringList{"(shown before the run)"});
+}
+
+// Every write moves a row's ctid on PostgreSQL (the table has no primary
+// key); on SQLite the row id stays.
+void TestUndo::undoRestoresExactly()
+{
+    const QVariantList values{"a b", "c  d", QVariant(), "ef", " g "};
+    Bench bench(values);
+    JournalFile file;
+    ChangeRunOptions options;
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    QCOMPARE(result.changed, 3);
+    compareValues(bench.valuesById(), {"ab", "cd", QVariant(), "ef", "g"});
+    const Journal::Run entry = file.journal.runs().value(0);
+    QCOMPARE(entry.id, result.journalRun);
+    QCOMPARE(entry.state, QStringLiteral("done"));
+    QCOMPARE(entry.changed, 3);
+    QCOMPARE(entry.user, bench.schema.logon().user);
+    QVERIFY(!entry.undone);
+
+    UndoPorts ports;
+    ScriptedInteraction ui;
+    Undo undo(ports, ui, file.journal);
+    QCOMPARE(Undo::LastUndoable(file.journal, bench.schema.logon())->id, entry.id);
+    const UndoResult undone = undo.undo(entry.id, bench.schema.logon());
+
+    QVERIFY(undone.end == UndoResult::End::Done);
+    QCOMPARE(undone.restored, 3);
+    QCOMPARE(undone.conflicts, 0);
+    QCOMPARE(ui.shown, QStringList());
+    compareValues(bench.valuesById(), values);
+    QCOMPARE(ports.progress.last(), 100.0);
+    QCOMPARE(ports.pointers.last(), 0);
+    QVERIFY(file.journal.run(entry.id)->undone);
+    QVERIFY(!Undo::LastUndoable(file.journal, bench.schema.logon()));
+    QVERIFY(undo.undo(entry.id, bench.schema.logon()).end == UndoResult::End::AlreadyUndone);
+    Logon other = bench.schema.logon();
+    other.user += "x";
+    QVERIFY(undo.undo(entry.id, other).end == UndoResult::End::AlreadyUndone);
+}
+
+void TestUndo::undoLeavesRowsChangedSince()
+{
+    Bench bench({"a b", "c d", "e f"});
+    JournalFile file;
+    ChangeRunOptions options;
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    bench.schema.exec("UPDATE t SET v = 'edited' WHERE id = 2");
+
+    UndoPorts ports;
+    ScriptedInteraction ui;
+    const UndoResult undone =
+        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+
+    compareValues(bench.valuesById(), {"a b", "edited", "e f"});
+    QCOMPARE(undone.restored, 2);
+    QCOMPARE(undone.conflicts, 1);
+    QCOMPARE(undone.rows, 3);
+    QVERIFY(undone.end == UndoResult::End::Done);
+}
+
+void TestUndo::stopWhileWaitingForRowLock()
+{
+    if (CurrentBackend() != Backend::PostgreSQL)
+        QSKIP("SQLite locks the whole file, not a row");
+    Bench bench({"a b", "c d", "e f", "g h"});
+    // Another session holds row 2 and does not let go.
+    const OpenTransaction holder(bench.schema, "UPDATE t SET v = v WHERE id = 2");
+    QElapsedTimer sinceRow2;
+    bench.ports.onProgress = [&] {
+        if (bench.ports.progress.size() == 2)
+            sinceRow2.start();
+    };
+    // The user presses Stop a second after the run began to wait.
+    bench.ports.stopWhen = [&] { return sinceRow2.isValid() && sinceRow2.elapsed() > 1000; };
+    JournalFile file;
+    ChangeRunOptions options;
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    QElapsedTimer timer;
+    timer.start();
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(result.end == End::Stopped);
+    QCOMPARE(result.changed, 1);
+    QCOMPARE(bench.ui.shown, QStringList()); // no "Done."
+    QCOMPARE(bench.ports.pointers.last(), 0);
+    QCOMPARE(file.journal.runs().value(0).state, QStringLiteral("stopped"));
+    QCOMPARE(file.journal.runs().value(0).changed, 1);
+}
+
+QTEST_GUILESS_MAIN(TestUndo)
+#include "tst_undo.moc"

@@ -1,0 +1,162 @@
+#pragma once
+
+// The main window's side of a change run, played by a test: a user's table
+// on the test database, ports that record what the run shows, and scripted
+// prompts.
+
+#include "change/ChangeRun.h"
+#include "change/OperationCatalogue.h"
+#include "tests/support/ScriptedInteraction.h"
+#include "tests/support/TestDatabases.h"
+
+#include <QTest>
+#include <functional>
+
+namespace ChangeBench
+{
+
+using namespace TestDatabases;
+
+class FakePorts : public ChangeRunPorts
+{
+public:
+    Logon logon() const override { return account; }
+    QString selectedTable() const override { return table; }
+    QString selectedField() const override { return field; }
+    int fieldCount() const override { return fields; }
+    QString operationText() const override { return operation; }
+    void setMousePointer(MousePointer pointer) override { pointers << int(pointer); }
+    void setProgress(double percent) override
+    {
+        progress << percent;
+        if (onProgress)
+            onProgress();
+    }
+    void letEventsRun() override
+    {
+        ++eventsRun;
+        if (onEvents)
+            onEvents();
+    }
+    void clearPreview() override { preview.clear(); }
+    void addPreviewEntry(const QString& text) override { preview << text; }
+
+    Logon account;
+    QString table;
+    QString field;
+    int fields = 2;
+    QString operation;
+    QList<int> pointers; // 11 hourglass, 0 default
+    QList<double> progress;
+    QStringList preview{QStringLiteral("(shown before the run)")};
+    int eventsRun = 0;
+    std::function<void()> onEvents;
+    std::function<void()> onProgress;
+
+    void keepResponsive() override
+    {
+        if (onResponsive)
+            onResponsive();
+    }
+    bool stopRequested() const override { return stopWhen && stopWhen(); }
+    std::function<void()> onResponsive;
+    std::function<bool()> stopWhen;
+};
+
+inline const QList<int> DonePointers{11, 11, 0};
+inline const QStringList OnlyDone{QStringLiteral("message: Done.")};
+inline const QString ReportEnd =
+    QStringLiteral("\r\nin Quorvex2021/08/31.Form2.PushButton1_Click at line %1"
+                   "\r\rPlease email screenshot of this message to support@quorvane.example");
+
+inline QString caption(int operation)
+{
+    return OperationCatalogue().at(static_cast<size_t>(operation - 1)).caption;
+}
+
+inline void compareValues(const QVariantList& actual, const QVariantList& expected)
+{
+    QCOMPARE(actual.size(), expected.size());
+    for (int i = 0; i < actual.size(); ++i) {
+        QCOMPARE(actual[i].isNull(), expected[i].isNull());
+        QCOMPARE(actual[i].toString(), expected[i].toString());
+    }
+}
+
+// A user's table (id, field) holding the values with ids from 1, its update
+// trigger, and the main window's side of a run on it.
+struct Bench {
+    // `create`, when given, makes the table (id integer, field) instead, with
+    // no trigger.
+    explicit Bench(const QVariantList& values, const QString& table = "t",
+                   const QString& field = "v", const QString& type = "varchar(200)",
+                   const QStringList& create = {})
+    {
+        const bool sqlite = CurrentBackend() == Backend::SQLite;
+        const QString t = Quoted(table);
+        schema.exec(sqlite ? "CREATE TABLE audit (seq INTEGER PRIMARY KEY, id integer)"
+                           : "CREATE TABLE audit (seq serial, id integer)");
+        for (const QString& statement : create)
+            schema.exec(statement);
+        if (create.isEmpty()) {
+            schema.exec(
+                QStringLiteral("CREATE TABLE %1 (id integer, %2 %3)").arg(t, Quoted(field), type));
+            if (sqlite) {
+                schema.exec(QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 BEGIN "
+                                           "INSERT INTO audit (id) VALUES (NEW.id); END")
+                                .arg(t));
+            } else {
+                schema.exec("CREATE FUNCTION note() RETURNS trigger LANGUAGE plpgsql AS "
+                            "'BEGIN INSERT INTO audit (id) VALUES (NEW.id); RETURN NEW; END'");
+                schema.exec(QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 "
+                                           "FOR EACH ROW EXECUTE FUNCTION note()")
+                                .arg(t));
+            }
+        }
+        QStringList rows;
+        for (int i = 0; i < values.size(); ++i)
+            rows << QStringLiteral("(%1, ?)").arg(i + 1);
+        if (!rows.isEmpty())
+            schema.exec(QStringLiteral("INSERT INTO %1 (id, %2) VALUES %3")
+                            .arg(t, Quoted(field), rows.join(u',')),
+                        values);
+        ports.account = schema.logon();
+        ports.table = table;
+        ports.field = field;
+        select = QStringLiteral("SELECT %1 FROM %2").arg(Quoted(field), t);
+    }
+
+    ChangeRunResult run(const QString& operationText, const QStringList& answers = {})
+    {
+        ports.operation = operationText;
+        ui.answers = answers;
+        return ChangeRun(ports, ui).run();
+    }
+
+    // The ids of the rows that statements changed, in the order they were sent.
+    QList<int> audited()
+    {
+        QList<int> ids;
+        for (const QVariant& id : schema.column("SELECT id FROM audit ORDER BY seq"))
+            ids << id.toInt();
+        return ids;
+    }
+
+    QVariantList valuesById() { return schema.column(select + QStringLiteral(" ORDER BY id")); }
+
+    // The field in the order the database returns it, Null as the empty text.
+    QStringList inDatabaseOrder()
+    {
+        QStringList texts;
+        for (const QVariant& value : schema.column(select))
+            texts << (value.isNull() ? QString() : value.toString());
+        return texts;
+    }
+
+    Schema schema;
+    QString select; // the field of the table made, whatever the ports are set to
+    FakePorts ports;
+    ScriptedInteraction ui;
+};
+
+} // namespace ChangeBench
