@@ -295,6 +295,8 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
                             result.connectionLost = true;
                             break;
                         }
+                        if (steps.lastErrorNumber() == RuntimeError::FileAccessError)
+                            break; // no row is written that the journal cannot hold
                     }
                 }
                 steps.step(opSteps.update, [] {});

@@ -31,6 +31,9 @@ QVariantList fromJson(const QString& json)
     return QJsonDocument::fromJson(json.toUtf8()).array().toVariantList();
 }
 
+// The journal's layout; a journal of a later layout is not touched.
+constexpr int Version = 1;
+
 const char* const StateNames[] = {"pending", "written", "failed", "conflict", "restored"};
 
 QString stateName(Journal::RowState state)
@@ -72,6 +75,11 @@ Journal::Journal(const QString& path) : m_name(uniqueConnectionName())
     exec(QStringLiteral("PRAGMA journal_mode = WAL"));
     exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
     exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+    QSqlQuery version = exec(QStringLiteral("PRAGMA user_version"));
+    if (version.next() && version.value(0).toInt() > Version)
+        throw RuntimeError(RuntimeError::FileAccessError,
+                           QStringLiteral("The change journal %1 was made by a newer Quorvane.")
+                               .arg(path));
     exec(QStringLiteral(
         "CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, started TEXT NOT NULL, "
         "sid TEXT NOT NULL, user TEXT NOT NULL, tbl TEXT NOT NULL, field TEXT NOT NULL, "
@@ -85,6 +93,7 @@ Journal::Journal(const QString& path) : m_name(uniqueConnectionName())
         "key_before TEXT NOT NULL, "
         "old TEXT NOT NULL, new TEXT NOT NULL, state TEXT NOT NULL)"));
     exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_of_run ON rows (run, id)"));
+    exec(QStringLiteral("PRAGMA user_version = %1").arg(Version));
 }
 
 Journal::~Journal()

@@ -375,6 +375,7 @@ private slots:
     void closingWhileBusyEndsTheProgram_data();
     void closingWhileBusyEndsTheProgram();
     void failingTableListLeavesNothingOfTheLastLogon();
+    void previewStopAndUndo();
     void screenshots();
 
 private:
@@ -970,6 +971,71 @@ void TestWindows::failingTableListLeavesNothingOfTheLastLogon()
     QCOMPARE(entries(w.tables), QStringList());
     QCOMPARE(entries(w.fields), QStringList());
     QCOMPARE(entries(w.preview), QStringList());
+}
+
+// The new row's buttons through a run: Stop only while it goes, the others
+// only while it does not; a stopped run undone; a previewed run started from
+// its dialog.
+void TestWindows::previewStopAndUndo()
+{
+    Schema schema("stopundo");
+    createLongTable(schema, "many", {"first", "second"});
+    const QVariantList before = schema.column("SELECT first FROM many ORDER BY second");
+    storeLogon(schema.logon());
+    Program program;
+    program.start();
+    Form2& form = program.form2();
+    auto* preview = form.findChild<QPushButton*>("PushButton6");
+    auto* stop = form.findChild<QPushButton*>("PushButton7");
+    auto* undo = form.findChild<QPushButton*>("PushButton8");
+    auto* status = form.findChild<QLabel*>("Label1");
+    QVERIFY(preview && stop && undo && status);
+    Window w(form);
+    auto states = [&] {
+        return QList<bool>{preview->isEnabled(), stop->isEnabled(), undo->isEnabled()};
+    };
+    const QList<bool> idle{true, false, true};
+    QCOMPARE(states(), idle);
+
+    QList<bool> during;
+    QVERIFY(actWhileBusy(
+        form, [&] { QTest::mouseClick(w.start, Qt::LeftButton); },
+        [&] {
+            during = states();
+            QTest::mouseClick(stop, Qt::LeftButton);
+        }));
+    QCOMPARE(during, (QList<bool>{false, true, false}));
+    QCOMPARE(states(), idle);
+    QVERIFY2(status->text().contains(" \u00b7 Stopped \u00b7 Undo available"),
+             qPrintable(status->text() + " / " + said()));
+    QCOMPARE(said(), QString()); // no "Done."
+
+    QTest::mouseClick(undo, Qt::LeftButton);
+    QVERIFY2(said().startsWith("question: Undo this change?") && said().contains("message: Undo: "),
+             qPrintable(said()));
+    QCOMPARE(schema.column("SELECT first FROM many ORDER BY second"), before);
+    QCOMPARE(entries(w.preview), previewOf(schema, "many", "first"));
+
+    WindowInteraction::clearShown();
+    QString listed;
+    QTimer accept;
+    accept.setInterval(10);
+    connect(&accept, &QTimer::timeout, this, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog || dialog->objectName() != "ChangesDialog")
+            return;
+        accept.stop();
+        listed = dialog->findChild<QLabel*>("Label1")->text() +
+                 QStringLiteral(" | %1").arg(
+                     dialog->findChild<QTreeWidget*>("ListView1")->topLevelItemCount());
+        QTest::mouseClick(dialog->findChild<QPushButton*>("PushButton1"), Qt::LeftButton);
+    });
+    accept.start();
+    QTest::mouseClick(preview, Qt::LeftButton);
+    QCOMPARE(listed, QStringLiteral("40 of 40 rows will change; 0 cannot be changed | 40"));
+    QCOMPARE(said(), QStringLiteral("message: Done."));
+    QCOMPARE(schema.column("SELECT count(*) FROM many WHERE first LIKE '% %'"), QVariantList{0});
+    QCOMPARE(status->text(), QStringLiteral("40 of 40 rows changed \u00b7 Undo available"));
 }
 
 void TestWindows::screenshots()
