@@ -5,18 +5,21 @@
 //   bench-change-run [rows, default 100000] [preview rows, default 1000000]
 //
 // For each share of rows that need a change by operation 1 (1% and 100%),
-// two identical tables are made; the change run (one UPDATE per changed row)
-// runs on one, "UPDATE t SET f = REPLACE(f, ' ', '')" on the other, and the
-// two tables are then compared. The preview reads at most 101 rows lazily,
+// without and with the journal the program keeps, two identical tables are
+// made; the change run (one UPDATE per changed row) runs on one,
+// "UPDATE t SET f = REPLACE(f, ' ', '')" on the other, and the two tables are
+// then compared. The preview reads at most 101 rows lazily,
 // so the large table's preview should cost about what the small one's does.
 
 #include "change/ChangeRun.h"
+#include "change/Journal.h"
 #include "change/OperationCatalogue.h"
 #include "db/Schema.h"
 #include "tests/support/TestDatabases.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -92,10 +95,11 @@ qint64 count(Schema& schema, const QString& query)
 }
 
 // One share: returns false when the two ways disagree or the run failed.
-bool compareOnShare(Schema& schema, int rows, int every, const char* label)
+// With a journal the run first puts every row in one, as the program does.
+bool compareOnShare(Schema& schema, int rows, int every, const char* label, Journal* journal)
 {
-    const QString byRow = QStringLiteral("by_row_%1").arg(every);
-    const QString bySet = QStringLiteral("by_set_%1").arg(every);
+    const QString byRow = QStringLiteral("by_row_%1%2").arg(every).arg(journal ? "_j" : "");
+    const QString bySet = QStringLiteral("by_set_%1%2").arg(every).arg(journal ? "_j" : "");
     makeTable(schema, byRow, rows, every);
     makeTable(schema, bySet, rows, every);
 
@@ -104,7 +108,9 @@ bool compareOnShare(Schema& schema, int rows, int every, const char* label)
     ChangeRun changeRun(ports, ui);
     QElapsedTimer timer;
     timer.start();
-    const ChangeRunResult result = changeRun.run();
+    ChangeRunOptions options;
+    options.journal = journal;
+    const ChangeRunResult result = changeRun.run(options);
     const double runSeconds = seconds(timer);
 
     double setSeconds = 0;
@@ -123,10 +129,10 @@ bool compareOnShare(Schema& schema, int rows, int every, const char* label)
     const qint64 blanksLeft =
         count(schema, QStringLiteral("SELECT count(*) FROM %1 WHERE f LIKE '% %'").arg(byRow));
 
-    std::printf("%-4s of %d rows need a change: change run %8.3f s (%d rows written, %d rows "
+    std::printf("%-4s of %d rows need a change%s: change run %8.3f s (%d rows written, %d rows "
                 "unchanged), set-based UPDATE %8.3f s, ratio %7.1f\n",
-                label, rows, runSeconds, result.changed, result.unchanged, setSeconds,
-                runSeconds / setSeconds);
+                label, rows, journal ? ", journaled" : "", runSeconds, result.changed,
+                result.unchanged, setSeconds, runSeconds / setSeconds);
     std::fflush(stdout);
     const bool ok = result.end == ChangeRunResult::End::Done && ui.reports == 0 && differing == 0 &&
                     blanksLeft == 0;
@@ -166,8 +172,12 @@ int main(int argc, char* argv[])
         Schema schema(QStringLiteral("bench"));
         std::printf("operation 1 (\"%s\"), PostgreSQL through ODBC\n",
                     qPrintable(OperationCatalogue().front().caption));
-        bool ok = compareOnShare(schema, rows, 100, "1%");
-        ok = compareOnShare(schema, rows, 1, "100%") && ok;
+        QTemporaryDir journalDir;
+        Journal journal(journalDir.filePath(QStringLiteral("journal.sqlite")));
+        bool ok = compareOnShare(schema, rows, 100, "1%", nullptr);
+        ok = compareOnShare(schema, rows, 1, "100%", nullptr) && ok;
+        ok = compareOnShare(schema, rows, 100, "1%", &journal) && ok;
+        ok = compareOnShare(schema, rows, 1, "100%", &journal) && ok;
 
         makeTable(schema, QStringLiteral("preview_large"), previewRows, 100);
         makeTable(schema, QStringLiteral("preview_small"), 1000, 100);
