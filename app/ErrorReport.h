@@ -75,6 +75,13 @@ public:
 
     // Reports a description at a step, as a failure of that step would be.
     void report(int number, const QString& description);
+    // A failure of a step that was told of later (a write sent with its
+    // batch): reported as a failure of that step, bounded as one would be.
+    void failed(int number, const std::exception& error)
+    {
+        m_step = number;
+        report(error);
+    }
 
     int currentStep() const { return m_step; }
     int reportCount() const { return m_reports; }

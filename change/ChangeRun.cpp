@@ -78,7 +78,7 @@ std::vector<Row> readSnapshot(Oracle::Connection& connection, const QString& tab
                               const QString& field, Oracle::RowKey& key)
 {
     const Oracle::Dialect& dialect = connection.dialect();
-    key = Oracle::ReadRowKey(connection, table);
+    key = Oracle::ReadRowKey(connection, table, field);
     std::vector<Row> rows;
     QSqlQuery query = connection.select(dialect.snapshotQuery(table, field, key));
     const int keyColumns = static_cast<int>(key.columns.size());
@@ -144,13 +144,18 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
 {
     if (options.dryRun)
         return std::make_unique<DryRunWriter>(options.seen);
-    auto direct = std::make_unique<DirectWriter>(
-        connection,
-        connection.dialect().rowWrite(m_ports.selectedTable(), m_ports.selectedField(), key),
-        !key.returning.isEmpty(), [this] {
-            m_ports.keepResponsive();
-            return !m_ports.stopRequested();
-        });
+    auto keepWaiting = [this] {
+        m_ports.keepResponsive();
+        return !m_ports.stopRequested();
+    };
+    const QString table = m_ports.selectedTable();
+    const QString field = m_ports.selectedField();
+    std::unique_ptr<RowWriter> direct;
+    if (options.rowByRow)
+        direct = std::make_unique<DirectWriter>(connection, table, field, key, keepWaiting);
+    else
+        direct = std::make_unique<BatchWriter>(connection, table, field, key, keepWaiting,
+                                               options.batchRows);
     if (!options.journal)
         return direct;
     Journal::Run entry;
@@ -158,8 +163,8 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
     const Logon logon = m_ports.logon();
     entry.sid = logon.sid;
     entry.user = logon.user;
-    entry.table = m_ports.selectedTable();
-    entry.field = m_ports.selectedField();
+    entry.table = table;
+    entry.field = field;
     entry.operation = operation.caption;
     entry.answers = AnswersOf(operation, parameters);
     entry.rows = result.rows;
@@ -252,10 +257,39 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
         if (parameters) {
             // A failure repeated on many rows is shown once, then counted.
             steps.setBounded(true);
+            bool stopped = false;
+            bool ended = false; // the connection or the journal failed: no more writes
+            // What became of each write, told when its batch went.
+            writer->setReports({}, [&](const RowWriter::Results& results) {
+                for (const RowWriter::Result& written : results) {
+                    if (written.errorNumber != 0 && !ended) {
+                        // A lost connection or journal is told once: the rows
+                        // of its batch went with it.
+                        steps.failed(opSteps.statement,
+                                     RuntimeError(written.errorNumber, written.error));
+                        ended = written.errorNumber == RuntimeError::ConnectionLost ||
+                                written.errorNumber == RuntimeError::FileAccessError;
+                        result.connectionLost = written.errorNumber == RuntimeError::ConnectionLost;
+                    }
+                    switch (written.outcome) {
+                    case RowWriter::Outcome::Written:
+                        ++result.changed;
+                        break;
+                    case RowWriter::Outcome::Conflict:
+                        ++result.conflicts;
+                        break;
+                    case RowWriter::Outcome::Stopped:
+                        stopped = true;
+                        break;
+                    case RowWriter::Outcome::Failed:
+                        ++result.failed;
+                        break;
+                    }
+                }
+            });
             QElapsedTimer sinceEvents;
             sinceEvents.start();
-            bool stopped = false;
-            for (int i = 0; i <= n && !stopped; ++i) {
+            for (int i = 0; i <= n && !stopped && !ended; ++i) {
                 if (sinceEvents.elapsed() >= ResponsiveEveryMs) {
                     m_ports.keepResponsive();
                     sinceEvents.restart();
@@ -280,29 +314,17 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
                 } else if (row.isNull || newValue == row.value) {
                     ++result.unchanged;
                 } else {
-                    RowWriter::Outcome outcome = RowWriter::Outcome::Conflict;
-                    if (steps.step(opSteps.statement, [&] {
-                            outcome = writer->write({row.key, row.value, newValue}).outcome;
-                        })) {
-                        if (outcome == RowWriter::Outcome::Stopped)
-                            stopped = true;
-                        else
-                            ++(outcome == RowWriter::Outcome::Written ? result.changed
-                                                                      : result.conflicts);
-                    } else {
-                        ++result.failed;
-                        if (steps.lastErrorNumber() == RuntimeError::ConnectionLost) {
-                            result.connectionLost = true;
-                            break;
-                        }
-                        if (steps.lastErrorNumber() == RuntimeError::FileAccessError)
-                            break; // no row is written that the journal cannot hold
-                    }
+                    writer->write({row.key, row.value, newValue}, i);
                 }
                 steps.step(opSteps.update, [] {});
                 steps.step(opSteps.nextRow, [] {});
                 steps.step(opSteps.loopEnd, [] {});
             }
+            // What is held back goes now, unless the run was stopped or ended.
+            if (stopped || ended)
+                writer->drop();
+            else
+                writer->flush();
             steps.setBounded(false);
             steps.reportRepeats();
             if (result.conflicts > 0)

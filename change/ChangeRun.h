@@ -53,6 +53,9 @@ struct ChangeRunOptions {
     std::function<void(const Change&)> seen;
     // Real runs: each row goes in the journal before it is written.
     Journal* journal = nullptr;
+    // One statement per row instead of batches of `batchRows` rows.
+    bool rowByRow = false;
+    int batchRows = 1000;
     // Given, the operation's prompts are not shown again.
     std::optional<OperationParameters> answers;
     // The handler whose name the error reports carry.

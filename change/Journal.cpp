@@ -77,9 +77,9 @@ Journal::Journal(const QString& path) : m_name(uniqueConnectionName())
     exec(QStringLiteral("PRAGMA foreign_keys = ON"));
     QSqlQuery version = exec(QStringLiteral("PRAGMA user_version"));
     if (version.next() && version.value(0).toInt() > Version)
-        throw RuntimeError(RuntimeError::FileAccessError,
-                           QStringLiteral("The change journal %1 was made by a newer Quorvane.")
-                               .arg(path));
+        throw RuntimeError(
+            RuntimeError::FileAccessError,
+            QStringLiteral("The change journal %1 was made by a newer Quorvane.").arg(path));
     exec(QStringLiteral(
         "CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, started TEXT NOT NULL, "
         "sid TEXT NOT NULL, user TEXT NOT NULL, tbl TEXT NOT NULL, field TEXT NOT NULL, "
@@ -125,22 +125,69 @@ qint64 Journal::beginRun(const Run& run)
     return query.lastInsertId().toLongLong();
 }
 
-qint64 Journal::addRow(qint64 run, const Change& change)
+template <class Work> void Journal::inTransaction(Work&& work)
 {
-    const QSqlQuery query = exec(
-        QStringLiteral("INSERT INTO rows (run, key, key_before, old, new, state) VALUES (?, ?, "
-                       "?, ?, ?, 'pending')"),
-        {run, toJson(change.key), toJson(change.key), change.oldValue, change.newValue});
-    return query.lastInsertId().toLongLong();
+    if (!m_database.transaction())
+        fail(QStringLiteral("cannot be written"), m_database.lastError());
+    try {
+        work();
+    } catch (...) {
+        m_database.rollback();
+        throw;
+    }
+    if (!m_database.commit()) {
+        const QSqlError error = m_database.lastError();
+        m_database.rollback();
+        fail(QStringLiteral("cannot be written"), error);
+    }
 }
 
-void Journal::markRow(qint64 row, RowState state, const QVariantList& key)
+QList<qint64> Journal::addRows(qint64 run, const QList<Change>& changes)
 {
-    if (key.isEmpty())
-        exec(QStringLiteral("UPDATE rows SET state = ? WHERE id = ?"), {stateName(state), row});
-    else
-        exec(QStringLiteral("UPDATE rows SET state = ?, key = ? WHERE id = ?"),
-             {stateName(state), toJson(key), row});
+    QList<qint64> ids;
+    ids.reserve(changes.size());
+    inTransaction([&] {
+        QSqlQuery query(m_database);
+        if (!query.prepare(
+                QStringLiteral("INSERT INTO rows (run, key, key_before, old, new, state) "
+                               "VALUES (?, ?, ?, ?, ?, 'pending')")))
+            fail(QStringLiteral("cannot be written"), query.lastError());
+        for (const Change& change : changes) {
+            const QString key = toJson(change.key);
+            query.bindValue(0, run);
+            query.bindValue(1, key);
+            query.bindValue(2, key);
+            query.bindValue(3, change.oldValue);
+            query.bindValue(4, change.newValue);
+            if (!query.exec())
+                fail(QStringLiteral("cannot be written"), query.lastError());
+            ids << query.lastInsertId().toLongLong();
+        }
+    });
+    return ids;
+}
+
+void Journal::markRows(const QList<Mark>& marks)
+{
+    if (marks.isEmpty())
+        return;
+    inTransaction([&] {
+        QSqlQuery state(m_database);
+        QSqlQuery stateAndKey(m_database);
+        if (!state.prepare(QStringLiteral("UPDATE rows SET state = ? WHERE id = ?")) ||
+            !stateAndKey.prepare(QStringLiteral("UPDATE rows SET state = ?, key = ? WHERE id = ?")))
+            fail(QStringLiteral("cannot be written"), state.lastError());
+        for (const Mark& mark : marks) {
+            QSqlQuery& query = mark.key.isEmpty() ? state : stateAndKey;
+            int at = 0;
+            query.bindValue(at++, stateName(mark.state));
+            if (!mark.key.isEmpty())
+                query.bindValue(at++, toJson(mark.key));
+            query.bindValue(at, mark.row);
+            if (!query.exec())
+                fail(QStringLiteral("cannot be written"), query.lastError());
+        }
+    });
 }
 
 void Journal::endRun(qint64 run, int rows, int changed, int failed, int conflicts,

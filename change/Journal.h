@@ -59,10 +59,20 @@ public:
 
     // A new run, state "running"; its id.
     qint64 beginRun(const Run& run);
-    // A row about to be written, committed before the write is sent; its id.
-    qint64 addRow(qint64 run, const Change& change);
-    // What became of the row's write; `key` is the key it has now (empty: unchanged).
-    void markRow(qint64 row, RowState state, const QVariantList& key = {});
+    // Rows about to be written, committed together before their writes are
+    // sent; their ids, in order.
+    QList<qint64> addRows(qint64 run, const QList<Change>& changes);
+    // What became of a row's write; `key` is the key it has now (empty: unchanged).
+    struct Mark {
+        qint64 row;
+        RowState state;
+        QVariantList key;
+    };
+    void markRows(const QList<Mark>& marks);
+    void markRow(qint64 row, RowState state, const QVariantList& key = {})
+    {
+        markRows({{row, state, key}});
+    }
     // The run's end: its counts and state.
     void endRun(qint64 run, int rows, int changed, int failed, int conflicts, const QString& state);
     void markUndone(qint64 run);
@@ -77,6 +87,8 @@ public:
     void prune();
 
 private:
+    // Runs `work` in one transaction of the journal's.
+    template <class Work> void inTransaction(Work&& work);
     QSqlQuery exec(const QString& statement, const QVariantList& values = {});
 
     QString m_name;

@@ -3,56 +3,95 @@
 #include "app/RuntimeError.h"
 #include "db/Oracle.h"
 
-DirectWriter::DirectWriter(Oracle::Connection& connection, QString statement, bool keyMoves,
+#include <utility>
+
+namespace
+{
+
+using Result = RowWriter::Result;
+using Outcome = RowWriter::Outcome;
+
+Result failure(qint64 ticket, const RuntimeError& error)
+{
+    Result result;
+    result.ticket = ticket;
+    result.outcome = Outcome::Failed;
+    result.errorNumber = error.number();
+    result.error = error.description();
+    return result;
+}
+
+// The session settings once, before the first write.
+void prepareSession(Oracle::Connection& connection)
+{
+    for (const QString& setting : connection.dialect().writerSettings())
+        connection.execute(setting);
+}
+
+} // namespace
+
+DirectWriter::DirectWriter(Oracle::Connection& connection, const QString& table,
+                           const QString& field, const Oracle::RowKey& key,
                            std::function<bool()> keepWaiting)
-    : m_connection(connection), m_statement(std::move(statement)), m_keyMoves(keyMoves),
-      m_keepWaiting(std::move(keepWaiting))
+    : m_connection(connection), m_statement(connection.dialect().rowWrite(table, field, key)),
+      m_keyMoves(!key.returning.isEmpty()), m_keepWaiting(std::move(keepWaiting))
 {
 }
 
-RowWriter::Result DirectWriter::doWrite(const Change& change, const Settle& settle)
+void DirectWriter::write(const Change& change, qint64 ticket)
 {
-    if (!m_prepared) {
-        for (const QString& setting : m_connection.dialect().writerSettings())
-            m_connection.execute(setting);
-        m_prepared = m_connection.prepare(m_statement);
+    Result result;
+    const bool transaction = m_keyMoves && settles();
+    try {
+        if (!m_prepared) {
+            prepareSession(m_connection);
+            m_prepared = m_connection.prepare(m_statement);
+        }
+        if (transaction)
+            m_connection.begin();
+        result = send(change, ticket);
+        if (result.outcome != Outcome::Failed) {
+            try {
+                settle({result});
+            } catch (const RuntimeError& error) {
+                if (transaction)
+                    throw;
+                // Written all the same: the journal could not say so.
+                result.errorNumber = error.number();
+                result.error = error.description();
+            }
+        }
+        if (transaction) {
+            if (result.outcome == Outcome::Failed)
+                m_connection.rollback();
+            else
+                m_connection.commit();
+        }
+    } catch (const RuntimeError& error) {
+        if (transaction)
+            m_connection.rollback();
+        result = failure(ticket, error);
     }
+    done({result});
+}
+
+Result DirectWriter::send(const Change& change, qint64 ticket)
+{
     QVariantList values;
     values.reserve(change.key.size() + 2);
     values.append(change.newValue);
     values.append(change.key);
     values.append(change.oldValue);
-    const int keyColumns = static_cast<int>(change.key.size());
-    if (!settle) // nothing to settle: the write is final as it is sent
-        return send(values, keyColumns);
-    if (!m_keyMoves) { // the key stays: a settling after the write still finds the row
-        const Result result = send(values, keyColumns);
-        settle(result);
-        return result;
-    }
-    // The row's new key is settled before the write is made final.
-    m_connection.begin();
-    try {
-        const Result result = send(values, keyColumns);
-        settle(result);
-        m_connection.commit();
-        return result;
-    } catch (...) {
-        m_connection.rollback();
-        throw;
-    }
-}
-
-RowWriter::Result DirectWriter::send(const QVariantList& values, int keyColumns)
-{
+    Result result;
+    result.ticket = ticket;
     for (;;) {
         try {
             const int affected = m_connection.run(*m_prepared, values);
-            Result result;
+            result.outcome = Outcome::Conflict;
             if (m_prepared->isSelect()) { // the key after the write is returned
                 if (m_connection.next(*m_prepared)) {
                     result.outcome = Outcome::Written;
-                    for (int i = 0; i < keyColumns; ++i)
+                    for (int i = 0; i < change.key.size(); ++i)
                         result.keyAfter << m_prepared->value(i).toString();
                 }
             } else if (affected > 0) {
@@ -61,37 +100,208 @@ RowWriter::Result DirectWriter::send(const QVariantList& values, int keyColumns)
             return result;
         } catch (const RuntimeError& error) {
             if (error.number() != RuntimeError::LockTimeout)
-                throw;
-            if (m_keepWaiting && !m_keepWaiting())
-                return {Outcome::Stopped, {}};
+                return failure(ticket, error);
+            if (m_keepWaiting && !m_keepWaiting()) {
+                result.outcome = Outcome::Stopped;
+                return result;
+            }
         }
     }
 }
 
-RowWriter::Result JournalingWriter::doWrite(const Change& change, const Settle& settle)
+BatchWriter::BatchWriter(Oracle::Connection& connection, const QString& table, const QString& field,
+                         const Oracle::RowKey& key, std::function<bool()> keepWaiting, int rows)
+    : m_connection(connection), m_table(table), m_field(field), m_key(key),
+      m_keepWaiting(std::move(keepWaiting)),
+      m_rows(qMax(
+          1, qMin(rows, connection.dialect().batchParameters() / int(key.conditions.size() + 2)))),
+      m_single(connection, table, field, key, m_keepWaiting)
 {
-    const qint64 row = m_journal.addRow(m_run, change);
+}
+
+void BatchWriter::write(const Change& change, qint64 ticket)
+{
+    m_held.append({change, ticket});
+    if (m_held.size() >= m_rows)
+        send();
+}
+
+void BatchWriter::flush()
+{
+    if (!m_held.isEmpty())
+        send();
+}
+
+void BatchWriter::send()
+{
+    // The row-by-row writer tells its results as this one would.
+    m_single.setReports([this](const Results& results) { settle(results); },
+                        [this](const Results& results) { done(results); });
+    std::optional<Results> together;
     try {
-        return m_inner->write(change, [&](const Result& result) {
-            switch (result.outcome) {
-            case Outcome::Written:
-                m_journal.markRow(row, Journal::RowState::Written, result.keyAfter);
-                break;
-            case Outcome::Conflict:
-                m_journal.markRow(row, Journal::RowState::Conflict);
-                break;
-            case Outcome::Stopped:
-                m_journal.markRow(row, Journal::RowState::Failed);
-                break;
-            }
-            if (settle)
-                settle(result);
-        });
+        together = sendTogether();
     } catch (const RuntimeError& error) {
-        // With the connection lost, whether the write took effect is not
-        // known: the row stays pending, and an undo looks for its new value.
-        if (error.number() != RuntimeError::ConnectionLost)
-            m_journal.markRow(row, Journal::RowState::Failed);
-        throw;
+        Results failed;
+        for (const Held& held : m_held)
+            failed << failure(held.ticket, error);
+        m_held.clear();
+        done(failed);
+        return;
     }
+    const QList<Held> held = std::exchange(m_held, {});
+    if (together) {
+        done(*together);
+        return;
+    }
+    for (const Held& row : held)
+        m_single.write(row.change, row.ticket);
+}
+
+std::optional<RowWriter::Results> BatchWriter::sendTogether()
+{
+    const Oracle::Dialect& dialect = m_connection.dialect();
+    if (!m_full) {
+        prepareSession(m_connection);
+        m_full = m_connection.prepare(dialect.batchWrite(m_table, m_field, m_key, m_rows));
+    }
+    const int rows = int(m_held.size());
+    std::optional<QSqlQuery> partial;
+    if (rows < m_rows)
+        partial = m_connection.prepare(dialect.batchWrite(m_table, m_field, m_key, rows));
+    QSqlQuery& statement = partial ? *partial : *m_full;
+    QVariantList values;
+    values.reserve(rows * (m_key.conditions.size() + 2));
+    for (const Held& held : m_held) {
+        values.append(held.change.key);
+        values.append(held.change.oldValue);
+        values.append(held.change.newValue);
+    }
+    for (;;) {
+        m_connection.begin();
+        try {
+            const int affected = m_connection.run(statement, values);
+            Results results;
+            for (const Held& held : m_held) {
+                Result result;
+                result.ticket = held.ticket;
+                result.outcome = Outcome::Written;
+                results << result;
+            }
+            int written = affected;
+            if (statement.isSelect()) { // each written row's number in the batch and new key
+                written = 0;
+                while (m_connection.next(statement)) {
+                    const int at = statement.value(0).toInt() - 1;
+                    if (at < 0 || at >= rows)
+                        continue;
+                    ++written;
+                    for (int i = 1; i <= m_key.returning.size(); ++i)
+                        results[at].keyAfter << statement.value(i).toString();
+                }
+            }
+            if (written != rows) { // a row changed since it was read: row by row
+                m_connection.rollback();
+                return std::nullopt;
+            }
+            settle(results);
+            m_connection.commit();
+            return results;
+        } catch (const RuntimeError& error) {
+            m_connection.rollback();
+            if (error.number() == RuntimeError::ConnectionLost ||
+                error.number() == RuntimeError::FileAccessError)
+                throw;
+            if (error.number() != RuntimeError::LockTimeout)
+                return std::nullopt; // a row the database refuses: row by row
+            if (m_keepWaiting && !m_keepWaiting()) {
+                Results stopped;
+                for (const Held& held : m_held) {
+                    Result result;
+                    result.ticket = held.ticket;
+                    result.outcome = Outcome::Stopped;
+                    stopped << result;
+                }
+                return stopped;
+            }
+        }
+    }
+}
+
+JournalingWriter::JournalingWriter(Journal& journal, qint64 run, std::unique_ptr<RowWriter> inner)
+    : m_journal(journal), m_run(run), m_inner(std::move(inner))
+{
+    m_inner->setReports(
+        [this](const Results& results) {
+            QList<Journal::Mark> marks;
+            for (const Result& result : results) {
+                const Journal::RowState state =
+                    result.outcome == Outcome::Written    ? Journal::RowState::Written
+                    : result.outcome == Outcome::Conflict ? Journal::RowState::Conflict
+                                                          : Journal::RowState::Failed;
+                marks.append({m_rows.value(result.ticket), state, result.keyAfter});
+            }
+            m_journal.markRows(marks);
+            settle(results);
+        },
+        [this](const Results& results) {
+            // With the connection lost, whether a write took effect is not
+            // known: its row stays pending, and an undo looks for its new
+            // value. Other failures are marked so.
+            QList<Journal::Mark> failed;
+            for (const Result& result : results) {
+                if (result.outcome == Outcome::Failed &&
+                    result.errorNumber != RuntimeError::ConnectionLost &&
+                    result.errorNumber != RuntimeError::FileAccessError)
+                    failed.append({m_rows.value(result.ticket), Journal::RowState::Failed, {}});
+                if (result.outcome == Outcome::Stopped)
+                    failed.append({m_rows.value(result.ticket), Journal::RowState::Failed, {}});
+            }
+            try {
+                m_journal.markRows(failed);
+            } catch (const RuntimeError&) {
+                // The rows stay pending: an undo finds they were not written.
+            }
+            for (const Result& result : results)
+                m_rows.remove(result.ticket);
+            done(results);
+        });
+}
+
+void JournalingWriter::write(const Change& change, qint64 ticket)
+{
+    m_held.append({change, ticket});
+    if (m_held.size() >= m_inner->batchRows())
+        pass();
+}
+
+void JournalingWriter::flush()
+{
+    if (!m_held.isEmpty())
+        pass();
+    m_inner->flush();
+}
+
+// The held changes go in the journal, committed together, then on to the
+// writer wrapped.
+void JournalingWriter::pass()
+{
+    const auto held = std::exchange(m_held, {});
+    QList<Change> changes;
+    changes.reserve(held.size());
+    for (const auto& [change, ticket] : held)
+        changes << change;
+    QList<qint64> rows;
+    try {
+        rows = m_journal.addRows(m_run, changes);
+    } catch (const RuntimeError& error) {
+        Results failed;
+        for (const auto& [change, ticket] : held)
+            failed << failure(ticket, error);
+        done(failed); // nothing is written that the journal cannot hold
+        return;
+    }
+    for (qsizetype i = 0; i < held.size(); ++i)
+        m_rows.insert(held[i].second, rows[i]);
+    for (const auto& [change, ticket] : held)
+        m_inner->write(change, ticket);
 }

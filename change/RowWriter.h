@@ -1,7 +1,9 @@
 #pragma once
 
 #include "change/Journal.h"
+#include "db/Dialect.h"
 
+#include <QList>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
@@ -23,7 +25,8 @@ struct Change {
 };
 
 // Where the change run's changes go. A writer writes a row only while it
-// still holds the value read; what it cannot write it says.
+// still holds the value read; what became of each change it tells, now or
+// when the change's batch goes to the database.
 class RowWriter
 {
 public:
@@ -31,48 +34,72 @@ public:
         Written,
         Conflict, // the row changed or went since it was read: left alone
         Stopped,  // a stop was asked for while the write waited: not written
+        Failed,   // the database refused the write: see the error
     };
     struct Result {
-        Outcome outcome = Outcome::Conflict;
-        QVariantList keyAfter; // the key the row has after the write, when it moved
+        qint64 ticket = 0; // the caller's number for the change
+        Outcome outcome = Outcome::Failed;
+        QVariantList keyAfter; // the key the row has after the write, where it moved
+        int errorNumber = 0;   // a RuntimeError's number (also on a written row whose
+        QString error;         // journaling failed), and its description
     };
-
-    // Told what became of a write before the write is made final: a
-    // journal records the outcome and the row's new key there, so that no
-    // write it does not know of outlives a crash.
-    using Settle = std::function<void(const Result&)>;
+    using Results = QList<Result>;
+    using Report = std::function<void(const Results&)>;
 
     virtual ~RowWriter() = default;
 
-    // Throws RuntimeError when the database refuses the write, or when
-    // `settle` throws (the write is then undone where the database can).
-    Result write(const Change& change, const Settle& settle = {})
+    // `settle` is told of results before their writes are final (a journal
+    // records them there, so that no write it does not know of outlives a
+    // crash; if it throws, the writes are undone where the database can);
+    // `done` is told of them after.
+    void setReports(Report settle, Report done)
     {
-        return doWrite(change, settle);
+        m_settle = std::move(settle);
+        m_done = std::move(done);
     }
 
+    // How many changes go to the database together.
+    virtual int batchRows() const { return 1; }
+    // Takes a change; its result is told now or when its batch goes.
+    virtual void write(const Change& change, qint64 ticket) = 0;
+    // Sends what is held back and tells its results.
+    virtual void flush() {}
+    // Forgets what is held back, unsent (the run was stopped).
+    virtual void drop() {}
+
 protected:
-    virtual Result doWrite(const Change& change, const Settle& settle) = 0;
+    bool settles() const { return static_cast<bool>(m_settle); }
+    void settle(const Results& results) const
+    {
+        if (m_settle)
+            m_settle(results);
+    }
+    void done(const Results& results) const
+    {
+        if (m_done)
+            m_done(results);
+    }
+
+private:
+    Report m_settle;
+    Report m_done;
 };
 
 // One compare-and-set statement per row, prepared once, each taking effect
 // on its own. While another session holds the row, the write waits in short
 // slices; between them `keepWaiting` is asked whether to go on. Where the
-// write moves the row's key, a write with something to settle is its own
-// transaction, committed only after the settling.
+// write moves the row's key and there is something to settle, each write is
+// its own transaction, committed after the settling.
 class DirectWriter : public RowWriter
 {
 public:
-    // `statement` is the dialect's row write for the table, field and key;
-    // `keyMoves` whether it returns the key the row moved to.
-    DirectWriter(Oracle::Connection& connection, QString statement, bool keyMoves,
-                 std::function<bool()> keepWaiting = {});
+    DirectWriter(Oracle::Connection& connection, const QString& table, const QString& field,
+                 const Oracle::RowKey& key, std::function<bool()> keepWaiting = {});
 
-protected:
-    Result doWrite(const Change& change, const Settle& settle) override;
+    void write(const Change& change, qint64 ticket) override;
 
 private:
-    Result send(const QVariantList& values, int keyColumns);
+    Result send(const Change& change, qint64 ticket);
 
     Oracle::Connection& m_connection;
     QString m_statement;
@@ -81,42 +108,82 @@ private:
     std::optional<QSqlQuery> m_prepared;
 };
 
+// Changes in batches of up to `rows`, each batch one prepared statement in a
+// transaction of its own, committed only when every row of it was written;
+// otherwise the batch is rolled back and sent again row by row (the same
+// compare-and-set statement as DirectWriter's), so that exactly the refused
+// row fails and exactly the changed one is a conflict.
+class BatchWriter : public RowWriter
+{
+public:
+    BatchWriter(Oracle::Connection& connection, const QString& table, const QString& field,
+                const Oracle::RowKey& key, std::function<bool()> keepWaiting = {}, int rows = 1000);
+
+    int batchRows() const override { return m_rows; }
+    void write(const Change& change, qint64 ticket) override;
+    void flush() override;
+    void drop() override { m_held.clear(); }
+
+private:
+    struct Held {
+        Change change;
+        qint64 ticket;
+    };
+    void send();
+    // Results of the whole batch, or none when it must go row by row.
+    std::optional<Results> sendTogether();
+
+    Oracle::Connection& m_connection;
+    QString m_table;
+    QString m_field;
+    Oracle::RowKey m_key;
+    std::function<bool()> m_keepWaiting;
+    int m_rows;
+    QList<Held> m_held;
+    std::optional<QSqlQuery> m_full; // the statement of a full batch, prepared once
+    DirectWriter m_single;
+};
+
 // Writes nothing: hands every change to `seen`, as if it were written.
 class DryRunWriter : public RowWriter
 {
 public:
     explicit DryRunWriter(std::function<void(const Change&)> seen) : m_seen(std::move(seen)) {}
 
-protected:
-    Result doWrite(const Change& change, const Settle& settle) override
+    void write(const Change& change, qint64 ticket) override
     {
         if (m_seen)
             m_seen(change);
-        const Result result{Outcome::Written, {}};
-        if (settle)
-            settle(result);
-        return result;
+        Result result;
+        result.ticket = ticket;
+        result.outcome = Outcome::Written;
+        settle({result});
+        done({result});
     }
 
 private:
     std::function<void(const Change&)> m_seen;
 };
 
-// Puts each change in the journal, committed, before the writer it wraps
-// sends it; then records what became of it and the key the row has now.
+// Puts each batch of changes in the journal, committed, before the writer it
+// wraps sends it; records what became of each row (and the key it has now)
+// before that writer makes the write final.
 class JournalingWriter : public RowWriter
 {
 public:
-    JournalingWriter(Journal& journal, qint64 run, std::unique_ptr<RowWriter> inner)
-        : m_journal(journal), m_run(run), m_inner(std::move(inner))
-    {
-    }
+    JournalingWriter(Journal& journal, qint64 run, std::unique_ptr<RowWriter> inner);
 
-protected:
-    Result doWrite(const Change& change, const Settle& settle) override;
+    int batchRows() const override { return m_inner->batchRows(); }
+    void write(const Change& change, qint64 ticket) override;
+    void flush() override;
+    void drop() override { m_held.clear(); }
 
 private:
+    void pass();
+
     Journal& m_journal;
     qint64 m_run;
     std::unique_ptr<RowWriter> m_inner;
+    QList<std::pair<Change, qint64>> m_held; // not yet journaled
+    QHash<qint64, qint64> m_rows;            // ticket -> journal row, while in flight
 };

@@ -86,15 +86,14 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     std::unique_ptr<DirectWriter> writer;
     Oracle::RowKey key;
     if (!steps.step(FindRows, [&] {
-            key = Oracle::ReadRowKey(*connection, run->table);
+            key = Oracle::ReadRowKey(*connection, run->table, run->field);
             for (const Journal::Row& row : rows)
                 if (row.key.size() != key.conditions.size())
                     throw RuntimeError(RuntimeError::DriverError,
                                        QStringLiteral("The table's row key changed since the run: "
                                                       "its rows cannot be found again."));
-            writer = std::make_unique<DirectWriter>(
-                *connection, connection->dialect().rowWrite(run->table, run->field, key),
-                !key.returning.isEmpty(), [this] {
+            writer =
+                std::make_unique<DirectWriter>(*connection, run->table, run->field, key, [this] {
                     m_ports.keepResponsive();
                     return !m_ports.stopRequested();
                 });
@@ -117,19 +116,21 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
         // Back from the new value to the old one, only where the new one stands.
         // The journal learns of each row restored (and where it moved)
         // before the write back is final.
-        RowWriter::Outcome outcome = RowWriter::Outcome::Conflict;
+        RowWriter::Result back;
+        writer->setReports(
+            [&](const RowWriter::Results& results) {
+                if (results.front().outcome == RowWriter::Outcome::Written)
+                    m_journal.markRow(row.id, Journal::RowState::Restored,
+                                      results.front().keyAfter);
+            },
+            [&](const RowWriter::Results& results) { back = results.front(); });
         bool conflict = false;
         const bool written = steps.step(WriteBack, [&] {
-            outcome = writer
-                          ->write({row.key, row.newValue, row.oldValue},
-                                  [&](const RowWriter::Result& back) {
-                                      if (back.outcome == RowWriter::Outcome::Written)
-                                          m_journal.markRow(row.id, Journal::RowState::Restored,
-                                                            back.keyAfter);
-                                  })
-                          .outcome;
+            writer->write({row.key, row.newValue, row.oldValue}, i);
+            if (back.outcome == RowWriter::Outcome::Failed)
+                throw RuntimeError(back.errorNumber, back.error);
             // A pending row not found was never written: no conflict.
-            conflict = outcome == RowWriter::Outcome::Conflict &&
+            conflict = back.outcome == RowWriter::Outcome::Conflict &&
                        row.state == Journal::RowState::Written &&
                        !stillAsRead(*connection, key, *run, row);
         });
@@ -141,10 +142,10 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                 result.connectionLost = true;
                 break;
             }
-        } else if (outcome == RowWriter::Outcome::Stopped) {
+        } else if (back.outcome == RowWriter::Outcome::Stopped) {
             stopped = true;
             break;
-        } else if (outcome == RowWriter::Outcome::Written) {
+        } else if (back.outcome == RowWriter::Outcome::Written) {
             ++result.restored;
         } else if (conflict) {
             ++result.conflicts;

@@ -11,7 +11,13 @@ namespace Oracle
 namespace
 {
 
-// Oracle: ROWID names a row for as long as it lives.
+QString joined(const QStringList& parts, const char* separator)
+{
+    return parts.join(QLatin1String(separator));
+}
+
+// Oracle: ROWID names a row for as long as it lives. A batch is one MERGE
+// whose source is the batch's rows, selected from dual.
 class OracleDialect : public Dialect
 {
 public:
@@ -19,8 +25,11 @@ public:
 
     RowKey rowKey(const QList<QVariantList>&) const override
     {
-        return {
-            {QStringLiteral("ROWIDTOCHAR(ROWID)")}, {QStringLiteral("ROWID = CHARTOROWID(?)")}, {}};
+        RowKey key;
+        key.columns = QStringList{QStringLiteral("ROWIDTOCHAR(ROWID)")};
+        key.conditions = QStringList{QStringLiteral("ROWID = CHARTOROWID(?)")};
+        key.names = QStringList{QStringLiteral("ROWID")};
+        return key;
     }
 
     bool isConnectionLost(const QString& sqlState, int nativeCode) const override
@@ -34,7 +43,8 @@ public:
 
 // PostgreSQL: ctid is unique only within one table of a partitioned or
 // inherited family, so it goes with tableoid; the primary key serves where
-// it is unique over every row the table's query returns.
+// it is unique over every row the table's query returns. A batch is one
+// UPDATE ... FROM (VALUES ...), every value cast to its column's own type.
 class PostgreSqlDialect : public Dialect
 {
 public:
@@ -43,7 +53,7 @@ public:
     QString rowKeyQuery() const override
     {
         return QStringLiteral(
-            "SELECT a.attname FROM pg_catalog.pg_class c "
+            "SELECT a.attname, format_type(a.atttypid, NULL) FROM pg_catalog.pg_class c "
             "JOIN pg_catalog.pg_index i ON i.indrelid = c.oid AND i.indisprimary "
             "JOIN pg_catalog.pg_attribute a ON a.attrelid = c.oid AND a.attnum = ANY (i.indkey) "
             "WHERE c.oid = to_regclass(CAST(? AS text)) AND (c.relkind = 'p' OR NOT "
@@ -58,20 +68,68 @@ public:
             // The server's own text of the key, read back in the column's type.
             key.columns << QStringLiteral("CAST(%1 AS text)").arg(column);
             key.conditions << column + QStringLiteral(" = ?");
+            key.names << column;
+            key.types << row.value(1).toString();
         }
         if (key.columns.isEmpty()) {
             key.columns = QStringList{QStringLiteral("CAST(tableoid AS text)"),
                                       QStringLiteral("CAST(ctid AS text)")};
             key.conditions = QStringList{QStringLiteral("tableoid = CAST(? AS oid)"),
                                          QStringLiteral("ctid = CAST(? AS tid)")};
+            key.names = QStringList{QStringLiteral("tableoid"), QStringLiteral("ctid")};
+            key.types = QStringList{QStringLiteral("oid"), QStringLiteral("tid")};
             key.returning = key.columns; // every write moves the ctid
         }
         return key;
     }
 
+    QString fieldTypeQuery() const override
+    {
+        // The type without its length: a cast never cuts a value short.
+        return QStringLiteral("SELECT format_type(a.atttypid, NULL) FROM pg_catalog.pg_attribute a "
+                              "WHERE a.attrelid = to_regclass(CAST(? AS text)) AND a.attname = ?");
+    }
+
+    QString batchWrite(const QString& table, const QString& field, const RowKey& key,
+                       int rows) const override
+    {
+        const QString fieldType = key.fieldType.isEmpty() ? QStringLiteral("text") : key.fieldType;
+        QStringList row;
+        QStringList columns{QStringLiteral("n")};
+        QStringList matches;
+        for (qsizetype i = 0; i < key.names.size(); ++i) {
+            row << QStringLiteral("CAST(? AS %1)").arg(key.types.value(i));
+            columns << QStringLiteral("k%1").arg(i + 1);
+            matches << QStringLiteral("t.%1 = v.k%2").arg(key.names[i], QString::number(i + 1));
+        }
+        row << QStringLiteral("CAST(? AS %1)").arg(fieldType)
+            << QStringLiteral("CAST(? AS %1)").arg(fieldType);
+        columns << QStringLiteral("old_value") << QStringLiteral("new_value");
+        QStringList values;
+        for (int n = 1; n <= rows; ++n)
+            values << QStringLiteral("(%1, %2)").arg(QString::number(n), joined(row, ", "));
+        const QString column = QuoteIdentifier(field);
+        QString statement =
+            QStringLiteral("UPDATE %1 AS t SET %2 = v.new_value FROM (VALUES %3) AS v(%4) "
+                           "WHERE %5 AND t.%2 = v.old_value")
+                .arg(QuoteIdentifier(table), column, joined(values, ", "), joined(columns, ", "),
+                     joined(matches, " AND "));
+        if (!key.returning.isEmpty()) {
+            QStringList returned{QStringLiteral("v.n")};
+            for (const QString& name : key.names)
+                returned << QStringLiteral("CAST(t.%1 AS text)").arg(name);
+            statement += QStringLiteral(" RETURNING ") + joined(returned, ", ");
+        }
+        return statement;
+    }
+
     QStringList writerSettings() const override
     {
-        return {QStringLiteral("SET lock_timeout = '500ms'")};
+        // A short lock wait; and a batch's rows found by their keys, never
+        // by a scan of the whole table for every batch.
+        return {QStringLiteral("SET lock_timeout = '500ms'"),
+                QStringLiteral("SET enable_hashjoin = off"),
+                QStringLiteral("SET enable_mergejoin = off")};
     }
 
     bool isLockTimeout(const QString& sqlState, int) const override
@@ -88,7 +146,8 @@ public:
 };
 
 // SQLite: the real row id, under whichever of its three names no column
-// hides; a WITHOUT ROWID table has only its primary key.
+// hides; a WITHOUT ROWID table has only its primary key. A batch is one
+// UPDATE ... FROM (VALUES ...).
 class SqliteDialect : public Dialect
 {
 public:
@@ -102,16 +161,6 @@ public:
 
     QVariantList rowKeyQueryValues(const QString& table) const override { return {table, table}; }
 
-    QStringList writerSettings() const override
-    {
-        return {QStringLiteral("PRAGMA busy_timeout = 500")};
-    }
-
-    bool isLockTimeout(const QString&, int nativeCode) const override
-    {
-        return nativeCode == 5 || nativeCode == 6; // SQLITE_BUSY, SQLITE_LOCKED
-    }
-
     RowKey rowKey(const QList<QVariantList>& keyRows) const override
     {
         QSet<QString> names;
@@ -123,11 +172,15 @@ public:
                 primaryKey << std::make_pair(row.value(1).toInt(), row.value(0).toString());
             withoutRowId = withoutRowId || row.value(2).toInt() != 0;
         }
+        RowKey key;
         if (!withoutRowId) {
             for (const QString& alias :
                  {QStringLiteral("_rowid_"), QStringLiteral("rowid"), QStringLiteral("oid")}) {
-                if (!names.contains(alias))
-                    return {{alias}, {alias + QStringLiteral(" = ?")}, {}};
+                if (!names.contains(alias)) {
+                    key.columns = key.names = QStringList{alias};
+                    key.conditions = QStringList{alias + QStringLiteral(" = ?")};
+                    return key;
+                }
             }
         }
         if (primaryKey.isEmpty())
@@ -136,12 +189,39 @@ public:
                                               "named rowid, _rowid_ and oid hide its row id, and "
                                               "it has no primary key."));
         std::sort(primaryKey.begin(), primaryKey.end());
-        RowKey key;
         for (const auto& part : primaryKey) {
             key.columns << QuoteIdentifier(part.second);
             key.conditions << QuoteIdentifier(part.second) + QStringLiteral(" = ?");
+            key.names << QuoteIdentifier(part.second);
         }
         return key;
+    }
+
+    QString batchWrite(const QString& table, const QString& field, const RowKey& key,
+                       int rows) const override
+    {
+        const int keys = int(key.names.size());
+        QStringList matches;
+        const QString target = QuoteIdentifier(table);
+        for (int i = 0; i < keys; ++i)
+            matches << QStringLiteral("%1.%2 = v.column%3")
+                           .arg(target, key.names[i], QString::number(i + 1));
+        const QString row = u'(' + QStringList(keys + 2, QStringLiteral("?")).join(u", ") + u')';
+        const QString column = QuoteIdentifier(field);
+        return QStringLiteral("UPDATE %1 SET %2 = v.column%3 FROM (VALUES %4) AS v "
+                              "WHERE %5 AND %1.%2 = v.column%6")
+            .arg(target, column, QString::number(keys + 2), QStringList(rows, row).join(u", "),
+                 joined(matches, " AND "), QString::number(keys + 1));
+    }
+
+    QStringList writerSettings() const override
+    {
+        return {QStringLiteral("PRAGMA busy_timeout = 500")};
+    }
+
+    bool isLockTimeout(const QString&, int nativeCode) const override
+    {
+        return nativeCode == 5 || nativeCode == 6; // SQLITE_BUSY, SQLITE_LOCKED
     }
 };
 
@@ -180,8 +260,7 @@ QVariantList Dialect::rowKeyQueryValues(const QString& table) const
 QString Dialect::snapshotQuery(const QString& table, const QString& field, const RowKey& key) const
 {
     return QStringLiteral("SELECT ") + QuoteIdentifier(field) + QStringLiteral(", ") +
-           key.columns.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") +
-           QuoteIdentifier(table);
+           joined(key.columns, ", ") + QStringLiteral(" FROM ") + QuoteIdentifier(table);
 }
 
 QString Dialect::rowWrite(const QString& table, const QString& field, const RowKey& key) const
@@ -189,18 +268,40 @@ QString Dialect::rowWrite(const QString& table, const QString& field, const RowK
     const QString column = QuoteIdentifier(field);
     QString statement = QStringLiteral("UPDATE ") + QuoteIdentifier(table) +
                         QStringLiteral(" SET ") + column + QStringLiteral(" = ? WHERE ") +
-                        key.conditions.join(QStringLiteral(" AND ")) + QStringLiteral(" AND ") +
-                        column + QStringLiteral(" = ?");
+                        joined(key.conditions, " AND ") + QStringLiteral(" AND ") + column +
+                        QStringLiteral(" = ?");
     if (!key.returning.isEmpty())
-        statement += QStringLiteral(" RETURNING ") + key.returning.join(QStringLiteral(", "));
+        statement += QStringLiteral(" RETURNING ") + joined(key.returning, ", ");
     return statement;
+}
+
+// Oracle's: MERGE from the batch's rows selected from dual.
+QString Dialect::batchWrite(const QString& table, const QString& field, const RowKey& key,
+                            int rows) const
+{
+    QStringList sources;
+    for (int n = 1; n <= rows; ++n) {
+        QStringList row{QStringLiteral("%1 AS n").arg(n)};
+        for (qsizetype i = 0; i < key.conditions.size(); ++i)
+            row << QStringLiteral("CHARTOROWID(?) AS k%1").arg(i + 1);
+        row << QStringLiteral("? AS old_value") << QStringLiteral("? AS new_value");
+        sources << QStringLiteral("SELECT %1 FROM dual").arg(joined(row, ", "));
+    }
+    QStringList matches;
+    for (qsizetype i = 0; i < key.names.size(); ++i)
+        matches << QStringLiteral("t.%1 = s.k%2").arg(key.names[i], QString::number(i + 1));
+    const QString column = QuoteIdentifier(field);
+    return QStringLiteral("MERGE INTO %1 t USING (%2) s ON (%3) WHEN MATCHED THEN UPDATE SET "
+                          "t.%4 = s.new_value WHERE t.%4 = s.old_value")
+        .arg(QuoteIdentifier(table), joined(sources, " UNION ALL "), joined(matches, " AND "),
+             column);
 }
 
 QString Dialect::rowHolds(const QString& table, const QString& field, const RowKey& key) const
 {
     return QStringLiteral("SELECT COUNT(*) FROM ") + QuoteIdentifier(table) +
-           QStringLiteral(" WHERE ") + key.conditions.join(QStringLiteral(" AND ")) +
-           QStringLiteral(" AND ") + QuoteIdentifier(field) + QStringLiteral(" = ?");
+           QStringLiteral(" WHERE ") + joined(key.conditions, " AND ") + QStringLiteral(" AND ") +
+           QuoteIdentifier(field) + QStringLiteral(" = ?");
 }
 
 bool Dialect::isLockTimeout(const QString&, int) const

@@ -21,6 +21,11 @@ namespace Oracle
 struct RowKey {
     QStringList columns;
     QStringList conditions;
+    // The key's columns as a batch names them on the table, and (where the
+    // dialect compares in the columns' own types) their types; the field's.
+    QStringList names;
+    QStringList types;
+    QString fieldType;
     // Where the key moves when the row is written: the expressions that give
     // the key it has after the write (returned by the write itself).
     QStringList returning;
@@ -52,6 +57,10 @@ public:
     // the table's rows cannot be told apart.
     virtual RowKey rowKey(const QList<QVariantList>& keyRows) const = 0;
 
+    // A query for the type the field's values are compared in, with its
+    // bound values (the table, the field); empty when the dialect needs none.
+    virtual QString fieldTypeQuery() const { return {}; }
+
     // The field and the row key of every row: SELECT "F", key... FROM "T".
     QString snapshotQuery(const QString& table, const QString& field, const RowKey& key) const;
 
@@ -60,6 +69,17 @@ public:
     // Bound values: the new value, the key's texts in order, the value read.
     // Where the key moves, the write returns the row's new key.
     QString rowWrite(const QString& table, const QString& field, const RowKey& key) const;
+
+    // The compare-and-set write of a batch of rows: each row takes its new
+    // value where the key names it and the field still holds the value
+    // read. Bound values, row after row: the key's texts, the value read,
+    // the new value. It affects (or, where the key moves, returns) one row
+    // per row written; a returned row gives the row's number in the batch
+    // (from 1), then its new key.
+    virtual QString batchWrite(const QString& table, const QString& field, const RowKey& key,
+                               int rows) const;
+    // The most values one batch statement may bind.
+    virtual int batchParameters() const { return 6000; }
 
     // The number of rows the key names that hold a value. Bound values: the
     // key's texts in order, the value.

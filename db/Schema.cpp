@@ -57,7 +57,7 @@ QStringList Preview(const Logon& logon, const QString& table, const QString& fie
     return values;
 }
 
-RowKey ReadRowKey(Connection& connection, const QString& table)
+RowKey ReadRowKey(Connection& connection, const QString& table, const QString& field)
 {
     const Dialect& dialect = connection.dialect();
     QList<QVariantList> keyRows;
@@ -71,7 +71,14 @@ RowKey ReadRowKey(Connection& connection, const QString& table)
             keyRows << row;
         }
     }
-    return dialect.rowKey(keyRows);
+    RowKey key = dialect.rowKey(keyRows);
+    if (!dialect.fieldTypeQuery().isEmpty()) {
+        QSqlQuery query =
+            connection.select(dialect.fieldTypeQuery(), {QuoteIdentifier(table), field});
+        if (connection.next(query))
+            key.fieldType = query.value(0).toString();
+    }
+    return key;
 }
 
 } // namespace Oracle

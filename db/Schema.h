@@ -28,7 +28,8 @@ QStringList ListFields(const Logon& logon, const QString& table,
 QStringList Preview(const Logon& logon, const QString& table, const QString& field,
                     const LetEventsRun& letEventsRun = {});
 
-// How the table's rows are named, asked of the database as its dialect says.
-RowKey ReadRowKey(Connection& connection, const QString& table);
+// How the table's rows are named (and the field's values compared), asked of
+// the database as its dialect says.
+RowKey ReadRowKey(Connection& connection, const QString& table, const QString& field);
 
 } // namespace Oracle

@@ -560,11 +560,14 @@ void TestChangeRun::lostConnectionEndsRun()
     QCOMPARE(bench.ports.preview, QStringList{"(shown before the run)"});
     QCOMPARE(bench.ports.pointers.last(), 0);
     QCOMPARE(bench.ports.progress.size(), 2);
-    compareValues(bench.valuesById(), {"ab", "c d", "e f", "g h", "i j"});
+    // Row by row the first row was written; a batch (of two rows here) is
+    // written whole or not at all.
+    const int written = RowByRow() ? 1 : 0;
+    compareValues(bench.valuesById(), {written ? "ab" : "a b", "c d", "e f", "g h", "i j"});
     QVERIFY(result.end == End::Failed);
     QVERIFY(result.connectionLost);
-    QCOMPARE(result.changed, 1);
-    QCOMPARE(result.failed, 1);
+    QCOMPARE(result.changed, written);
+    QCOMPARE(result.failed, 2 - written);
     QCOMPARE(result.skipped(), 3);
 }
 

@@ -55,7 +55,7 @@ void TestUndo::dryRunWritesNothing()
     const QVariantList values{"a b", "cd", QVariant(), "e f", "g"};
     Bench bench(values);
     QList<QStringList> seen;
-    ChangeRunOptions options;
+    ChangeRunOptions options = Options();
     options.dryRun = true;
     options.seen = [&](const Change& change) {
         seen << QStringList{change.oldValue, change.newValue};
@@ -81,7 +81,7 @@ void TestUndo::undoRestoresExactly()
     const QVariantList values{"a b", "c  d", QVariant(), "ef", " g "};
     Bench bench(values);
     JournalFile file;
-    ChangeRunOptions options;
+    ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
     const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
@@ -119,7 +119,7 @@ void TestUndo::undoLeavesRowsChangedSince()
 {
     Bench bench({"a b", "c d", "e f"});
     JournalFile file;
-    ChangeRunOptions options;
+    ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
     const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
@@ -152,7 +152,7 @@ void TestUndo::stopWhileWaitingForRowLock()
     // The user presses Stop a second after the run began to wait.
     bench.ports.stopWhen = [&] { return sinceRow2.isValid() && sinceRow2.elapsed() > 1000; };
     JournalFile file;
-    ChangeRunOptions options;
+    ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
     QElapsedTimer timer;
@@ -161,11 +161,13 @@ void TestUndo::stopWhileWaitingForRowLock()
 
     QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(result.end == End::Stopped);
-    QCOMPARE(result.changed, 1);
+    // A batch (rows 1 and 2 here) that waited when Stop came is not written.
+    const int written = RowByRow() ? 1 : 0;
+    QCOMPARE(result.changed, written);
     QCOMPARE(bench.ui.shown, QStringList()); // no "Done."
     QCOMPARE(bench.ports.pointers.last(), 0);
     QCOMPARE(file.journal.runs().value(0).state, QStringLiteral("stopped"));
-    QCOMPARE(file.journal.runs().value(0).changed, 1);
+    QCOMPARE(file.journal.runs().value(0).changed, written);
 }
 
 QTEST_GUILESS_MAIN(TestUndo)

@@ -17,6 +17,24 @@ namespace ChangeBench
 
 using namespace TestDatabases;
 
+// The writer the suite runs with, as QUORVANE_TEST_WRITER says: "row" one
+// statement per row, else batches (of QUORVANE_TEST_BATCH rows, default 2,
+// so that small tables take several).
+inline bool RowByRow()
+{
+    return qEnvironmentVariable("QUORVANE_TEST_WRITER") == u"row";
+}
+
+inline ChangeRunOptions Options()
+{
+    ChangeRunOptions options;
+    options.rowByRow = RowByRow();
+    options.batchRows = qEnvironmentVariableIsSet("QUORVANE_TEST_BATCH")
+                            ? qEnvironmentVariableIntValue("QUORVANE_TEST_BATCH")
+                            : 2;
+    return options;
+}
+
 class FakePorts : public ChangeRunPorts
 {
 public:
@@ -130,7 +148,7 @@ struct Bench {
     {
         ports.operation = operationText;
         ui.answers = answers;
-        return ChangeRun(ports, ui).run();
+        return ChangeRun(ports, ui).run(Options());
     }
 
     // The ids of the rows that statements changed, in the order they were sent.

@@ -308,6 +308,8 @@ void checkPrepared(Window& w, Schema& schema, const QMap<QString, QStringList>& 
     QCOMPARE(headerTexts(w.tables), QStringList{Headers[0]});
     QCOMPARE(headerTexts(w.fields), QStringList{Headers[1]});
     QCOMPARE(headerTexts(w.preview), QStringList{Headers[2]});
+    for (const QTreeWidget* list : {w.tables, w.fields, w.preview}) // not stretched to the list
+        QCOMPARE(list->columnWidth(0), Look::Twips(5300, list));
     QVERIFY(w.tables->currentItem());
     QCOMPARE(w.tables->currentItem(), w.tables->topLevelItem(0));
     const QString table = w.tables->currentItem()->text(0);
