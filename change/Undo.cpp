@@ -21,14 +21,13 @@ constexpr int DefaultPointer = 114;
 
 constexpr int ResponsiveEveryMs = 50;
 
-// True when a row whose key moves on every write still stands where it was
-// read, with the value read: its write was never made final (the run was
-// killed after the journal learnt of it), so it is no conflict.
+// True when a row still stands where it was read, with the value read: its
+// write was never made final (the run was killed after the journal learnt of
+// it, before the write's transaction was committed), or it holds its old
+// value again all the same; either way it is no conflict.
 bool stillAsRead(Oracle::Connection& connection, const Oracle::RowKey& key, const Journal::Run& run,
                  const Journal::Row& row)
 {
-    if (key.returning.isEmpty() || row.key == row.keyBefore)
-        return false;
     QVariantList values = row.keyBefore;
     values << row.oldValue;
     QSqlQuery query =

@@ -44,12 +44,13 @@ const char Usage[] =
     "      Print the user's tables, a table's fields, a field's first 101 values,\n"
     "      one JSON string per line.\n"
     "  quorvane-cli run --table T --field F --operation N [--answer TEXT]...\n"
-    "                   [--dry-run] [LOGON]\n"
-    "      Changes every row of the field with the operation: one UPDATE per\n"
-    "      changing row, which writes the row only while it still holds the\n"
-    "      value read, each row put in the journal first. Prints the refreshed\n"
-    "      preview on stdout; progress, messages, reports and last a line\n"
-    "      'Summary: {...}' with the counts on stderr. The first SIGINT or\n"
+    "                   [--dry-run] [--row-by-row] [LOGON]\n"
+    "      Changes every row of the field with the operation, in batches of up\n"
+    "      to 1,000 changing rows (one UPDATE per row with --row-by-row); a row\n"
+    "      is written only while it still holds the value read, and put in the\n"
+    "      journal first. Prints the refreshed preview on stdout; progress,\n"
+    "      messages, reports and last a line 'Summary: {...}' with the counts\n"
+    "      on stderr. The first SIGINT or\n"
     "      SIGTERM stops the run at its next row, a second ends it at once.\n"
     "      --dry-run writes nothing: it prints {\"old\":...,\"new\":...} for\n"
     "      every row that would change, and the same Summary line.\n"
@@ -231,6 +232,7 @@ const QString FieldOption = QStringLiteral("field");
 const QString SidOption = QStringLiteral("sid");
 const QString UserOption = QStringLiteral("user");
 const QString DryRunFlag = QStringLiteral("dry-run");
+const QString RowByRowFlag = QStringLiteral("row-by-row");
 const QString RunOption = QStringLiteral("run");
 
 // SIGINT and SIGTERM: the first asks the run to stop at its next row, the
@@ -457,7 +459,7 @@ int runChange(const QStringList& arguments)
 {
     const Options options = parseOptions(
         arguments, {TableOption, FieldOption, OperationOption, AnswerOption, SidOption, UserOption},
-        {DryRunFlag});
+        {DryRunFlag, RowByRowFlag});
     if (!options.error.isEmpty())
         return usageError(options.error);
     int exitCode = Success;
@@ -472,6 +474,8 @@ int runChange(const QStringList& arguments)
     if (!operation)
         return exitCode;
     const bool dryRun = options.values.contains(DryRunFlag);
+    ChangeRunOptions runOptions;
+    runOptions.rowByRow = options.values.contains(RowByRowFlag);
 
     Logon logon;
     try {
@@ -480,7 +484,6 @@ int runChange(const QStringList& arguments)
         writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
         return ErrorReported;
     }
-    ChangeRunOptions runOptions;
     std::unique_ptr<Journal> journal;
     if (dryRun) {
         runOptions.dryRun = true;

@@ -47,17 +47,30 @@ public:
 // UPDATE ... FROM (VALUES ...), every value cast to its column's own type.
 class PostgreSqlDialect : public Dialect
 {
+    // The name of the type a batch casts a column's values to (for the
+    // column a.attname): its type's own name, schema-qualified and quoted,
+    // with no length (a cast to character(n) or varchar(n) would cut a value
+    // short without a word; an assignment to the column refuses one), and a
+    // domain's base type for a domain.
+    inline static const QString TypeOfColumn = QStringLiteral(
+        "(SELECT quote_ident(n.nspname) || '.' || quote_ident(y.typname) "
+        "FROM pg_catalog.pg_type b JOIN pg_catalog.pg_type y ON y.oid = CASE WHEN b.typtype = "
+        "'d' THEN b.typbasetype ELSE b.oid END JOIN pg_catalog.pg_namespace n ON n.oid = "
+        "y.typnamespace WHERE b.oid = a.atttypid)");
+
 public:
     QString name() const override { return QStringLiteral("PostgreSQL"); }
 
     QString rowKeyQuery() const override
     {
-        return QStringLiteral(
-            "SELECT a.attname, format_type(a.atttypid, NULL) FROM pg_catalog.pg_class c "
-            "JOIN pg_catalog.pg_index i ON i.indrelid = c.oid AND i.indisprimary "
-            "JOIN pg_catalog.pg_attribute a ON a.attrelid = c.oid AND a.attnum = ANY (i.indkey) "
-            "WHERE c.oid = to_regclass(CAST(? AS text)) AND (c.relkind = 'p' OR NOT "
-            "c.relhassubclass) ORDER BY array_position(CAST(i.indkey AS int2[]), a.attnum)");
+        return QStringLiteral("SELECT a.attname, ") + TypeOfColumn +
+               QStringLiteral(
+                   " FROM pg_catalog.pg_class c "
+                   "JOIN pg_catalog.pg_index i ON i.indrelid = c.oid AND i.indisprimary "
+                   "JOIN pg_catalog.pg_attribute a ON a.attrelid = c.oid AND a.attnum = ANY "
+                   "(i.indkey) WHERE c.oid = to_regclass(CAST(? AS text)) AND (c.relkind = 'p' "
+                   "OR NOT c.relhassubclass) ORDER BY array_position(CAST(i.indkey AS int2[]), "
+                   "a.attnum)");
     }
 
     RowKey rowKey(const QList<QVariantList>& keyRows) const override
@@ -77,7 +90,8 @@ public:
             key.conditions = QStringList{QStringLiteral("tableoid = CAST(? AS oid)"),
                                          QStringLiteral("ctid = CAST(? AS tid)")};
             key.names = QStringList{QStringLiteral("tableoid"), QStringLiteral("ctid")};
-            key.types = QStringList{QStringLiteral("oid"), QStringLiteral("tid")};
+            key.types =
+                QStringList{QStringLiteral("pg_catalog.oid"), QStringLiteral("pg_catalog.tid")};
             key.returning = key.columns; // every write moves the ctid
         }
         return key;
@@ -85,15 +99,16 @@ public:
 
     QString fieldTypeQuery() const override
     {
-        // The type without its length: a cast never cuts a value short.
-        return QStringLiteral("SELECT format_type(a.atttypid, NULL) FROM pg_catalog.pg_attribute a "
-                              "WHERE a.attrelid = to_regclass(CAST(? AS text)) AND a.attname = ?");
+        return QStringLiteral("SELECT ") + TypeOfColumn +
+               QStringLiteral(" FROM pg_catalog.pg_attribute a WHERE a.attrelid = "
+                              "to_regclass(CAST(? AS text)) AND a.attname = ?");
     }
 
     QString batchWrite(const QString& table, const QString& field, const RowKey& key,
                        int rows) const override
     {
-        const QString fieldType = key.fieldType.isEmpty() ? QStringLiteral("text") : key.fieldType;
+        const QString fieldType =
+            key.fieldType.isEmpty() ? QStringLiteral("pg_catalog.text") : key.fieldType;
         QStringList row;
         QStringList columns{QStringLiteral("n")};
         QStringList matches;

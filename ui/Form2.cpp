@@ -8,6 +8,7 @@
 #include "ui/ChangesDialog.h"
 #include "ui/Form1.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -127,18 +128,18 @@ Form2::Form2(Interaction& ui, Form1& form1, QWidget* parent)
     ListView2 = makeList(this, "ListView2", TwipsRect(120, 2880, 3840, 2670, this));
     ListView3 = makeList(this, "ListView3", TwipsRect(4080, 2880, 3840, 2670, this));
     PushButton6 =
-        Look::MakeControl<QPushButton>(this, "PushButton6", TwipsRect(120, 7530, 2520, 405, this));
+        Look::MakeControl<QPushButton>(this, "PushButton6", TwipsRect(120, 7530, 1920, 405, this));
     PushButton6->setText(QStringLiteral("Preview Changes"));
     PushButton7 =
-        Look::MakeControl<QPushButton>(this, "PushButton7", TwipsRect(2760, 7530, 2520, 405, this));
+        Look::MakeControl<QPushButton>(this, "PushButton7", TwipsRect(2100, 7530, 1200, 405, this));
     PushButton7->setText(QStringLiteral("Stop"));
     PushButton8 =
-        Look::MakeControl<QPushButton>(this, "PushButton8", TwipsRect(5400, 7530, 2520, 405, this));
+        Look::MakeControl<QPushButton>(this, "PushButton8", TwipsRect(3360, 7530, 2100, 405, this));
     PushButton8->setText(QStringLiteral("Undo Last Change"));
-    for (QPushButton* button : {PushButton6, PushButton7, PushButton8}) {
-        button->setFont(buttonFont);
-        button->setAutoDefault(false);
-    }
+    Check1 = Look::MakeControl<QCheckBox>(this, "Check1", TwipsRect(5580, 7530, 2340, 405, this));
+    Check1->setText(QStringLiteral("One statement per row"));
+    for (QPushButton* button : {PushButton6, PushButton7, PushButton8})
+        button->setAutoDefault(false); // the window's font: the row is narrow
     PushButton7->setEnabled(false);
     Label1 = Look::MakeControl<QLabel>(this, "Label1", TwipsRect(120, 8040, 7800, 300, this));
 
@@ -150,6 +151,7 @@ Form2::Form2(Interaction& ui, Form1& form1, QWidget* parent)
     setTabOrder(ListView3, PushButton6);
     setTabOrder(PushButton6, PushButton7);
     setTabOrder(PushButton7, PushButton8);
+    setTabOrder(PushButton8, Check1);
     Frame1->setFocusPolicy(Qt::NoFocus);
     ProgressBar1->setFocusPolicy(Qt::NoFocus);
 
@@ -336,6 +338,7 @@ void Form2::startRun(ChangeRunOptions options)
 {
     const Busy busy(m_busy);
     const InputBlocker::Guard blocked(m_blocker);
+    options.rowByRow = Check1->isChecked();
     options.journal = journal(options.handler);
     if (!options.journal)
         return;

@@ -9,6 +9,7 @@
 
 class Form1;
 class Interaction;
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -136,5 +137,6 @@ private:
     QPushButton* PushButton6;
     QPushButton* PushButton7;
     QPushButton* PushButton8;
+    QCheckBox* Check1;
     QLabel* Label1;
 };

@@ -71,6 +71,9 @@ private slots:
     void rowChangedSinceReadLeftAlone();
     void lostConnectionEndsRun();
     void repeatedFailureReportedOnce();
+    void charColumnComparedInItsOwnType();
+    void batchBoundaries_data();
+    void batchBoundaries();
 };
 
 void TestChangeRun::threeRowsInStatementOrder()
@@ -590,6 +593,50 @@ void TestChangeRun::repeatedFailureReportedOnce()
     QCOMPARE(result.failed, 28);
     QCOMPARE(result.unchanged, 2);
     QCOMPARE(result.reports, 2);
+}
+
+// char(n) values read blank-padded still find their rows, and no value is
+// cut to the one character that a cast to "character" would keep.
+void TestChangeRun::charColumnComparedInItsOwnType()
+{
+    Bench bench({"a", "cd", "e a"}, "t", "v", "char(5)");
+    const ChangeRunResult result = bench.run(caption(19), {"a", "zz"});
+
+    QCOMPARE(bench.ui.reports, QStringList());
+    QStringList values;
+    for (const QVariant& value : bench.valuesById())
+        values << value.toString().trimmed();
+    QCOMPARE(values, (QStringList{"zz", "cd", "e zz"}));
+    QCOMPARE(result.changed, 2);
+    QCOMPARE(result.conflicts, 0);
+}
+
+void TestChangeRun::batchBoundaries_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::newRow("exactly one batch") << 3;
+    QTest::newRow("one batch and one row") << 4;
+}
+
+void TestChangeRun::batchBoundaries()
+{
+    QFETCH(int, rows);
+    QVariantList values;
+    QVariantList expected;
+    for (int i = 1; i <= rows; ++i) {
+        values << QStringLiteral("r %1").arg(i);
+        expected << QStringLiteral("r%1").arg(i);
+    }
+    Bench bench(values);
+    bench.ports.operation = caption(1);
+    ChangeRunOptions options = Options();
+    options.batchRows = 3;
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+
+    compareValues(bench.valuesById(), expected);
+    QCOMPARE(bench.audited().size(), rows); // each row written once
+    QCOMPARE(result.changed, rows);
+    QCOMPARE(bench.ui.shown, OnlyDone);
 }
 
 QTEST_GUILESS_MAIN(TestChangeRun)

@@ -323,6 +323,12 @@ void TestCliDb::run_data()
                        QStringLiteral("t\tuv\r\nw"), Null,
                        QStringLiteral("O'Neils"),    QStringLiteral("xy")}
         << ExitOk << done;
+    QTest::newRow("operation 1, one statement per row")
+        << QStringList{QStringLiteral("--operation"), QStringLiteral("1"),
+                       QStringLiteral("--row-by-row")}
+        << QStringList{QStringLiteral("a b"), QStringLiteral("cd"), QStringLiteral("e f")}
+        << QStringList{QStringLiteral("ab"), QStringLiteral("cd"), QStringLiteral("ef")} << ExitOk
+        << done;
     QTest::newRow("operation 2 answered with --answer=_")
         << QStringList{QStringLiteral("--operation"), QStringLiteral("2"),
                        QStringLiteral("--answer=_")}
@@ -563,8 +569,8 @@ void TestCliDb::killedRunUndoneExactly()
     const bool sqlite = CurrentBackend() == Backend::SQLite;
     schema.exec("CREATE TABLE t (id integer, v varchar(40))");
     schema.exec(sqlite ? "WITH RECURSIVE g(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM g "
-                         "WHERE i < 20000) INSERT INTO t SELECT i, 'w ' || i FROM g"
-                       : "INSERT INTO t SELECT i, 'w ' || i FROM generate_series(1, 20000) AS i");
+                         "WHERE i < 50000) INSERT INTO t SELECT i, 'w ' || i FROM g"
+                       : "INSERT INTO t SELECT i, 'w ' || i FROM generate_series(1, 50000) AS i");
     const QString changed = QStringLiteral("SELECT count(*) FROM t WHERE v NOT LIKE '% %'");
     const QProcessEnvironment env = cliEnvironment(configHome(), schema.logon().password);
 
@@ -582,7 +588,7 @@ void TestCliDb::killedRunUndoneExactly()
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitStatus(), QProcess::CrashExit);
     const int written = schema.column(changed).value(0).toInt();
-    QVERIFY2(written >= 50 && written < 20000, qPrintable(QString::number(written)));
+    QVERIFY2(written >= 50 && written < 50000, qPrintable(QString::number(written)));
 
     const CliRun history = runCli({"history"}, env);
     QCOMPARE(history.exitCode, ExitOk);
@@ -592,7 +598,7 @@ void TestCliDb::killedRunUndoneExactly()
     const CliRun undo = runCli(QStringList{"undo"} + logonArgs(schema.logon()), env);
     QVERIFY2(undo.exitCode == ExitOk, qPrintable(undo.err));
     QCOMPARE(schema.column(changed).value(0).toInt(), 0);
-    QCOMPARE(schema.column("SELECT count(*) FROM t WHERE v = 'w ' || id").value(0).toInt(), 20000);
+    QCOMPARE(schema.column("SELECT count(*) FROM t WHERE v = 'w ' || id").value(0).toInt(), 50000);
     const QString summary = stderrLines(undo.err).last();
     QVERIFY2(summary.contains(QStringLiteral("\"restored\":%1,\"conflicts\":0").arg(written)),
              qPrintable(summary));

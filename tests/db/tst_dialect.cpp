@@ -31,6 +31,8 @@ private slots:
     void rowKey_data();
     void rowKey();
     void sqliteRowsThatCannotBeToldApart();
+    void batchWrite_data();
+    void batchWrite();
     void connectionLost_data();
     void connectionLost();
 };
@@ -132,6 +134,36 @@ void TestDialect::sqliteRowsThatCannotBeToldApart()
     QVERIFY_THROWS_EXCEPTION(
         RuntimeError,
         dialect("SQLite")->rowKey({{"_rowid_", 0, 0}, {"rowid", 0, 0}, {"oid", 0, 0}}));
+}
+
+void TestDialect::batchWrite_data()
+{
+    QTest::addColumn<QString>("dialect");
+    QTest::addColumn<QList<QVariantList>>("keyRows");
+    QTest::addColumn<QString>("statement"); // of two rows, table "t", field "f"
+    QTest::newRow("Oracle: MERGE from dual, ROWID from its text")
+        << "Oracle" << QList<QVariantList>{}
+        << R"(MERGE INTO "t" t USING (SELECT 1 AS n, CHARTOROWID(?) AS k1, ? AS old_value, ? AS new_value FROM dual UNION ALL SELECT 2 AS n, CHARTOROWID(?) AS k1, ? AS old_value, ? AS new_value FROM dual) s ON (t.ROWID = s.k1) WHEN MATCHED THEN UPDATE SET t."f" = s.new_value WHERE t."f" = s.old_value)";
+    QTest::newRow("PostgreSQL: values in their columns' types, moved ctids returned")
+        << "PostgreSQL" << QList<QVariantList>{}
+        << R"(UPDATE "t" AS t SET "f" = v.new_value FROM (VALUES (1, CAST(? AS pg_catalog.oid), CAST(? AS pg_catalog.tid), CAST(? AS pg_catalog.bpchar), CAST(? AS pg_catalog.bpchar)), (2, CAST(? AS pg_catalog.oid), CAST(? AS pg_catalog.tid), CAST(? AS pg_catalog.bpchar), CAST(? AS pg_catalog.bpchar))) AS v(n, k1, k2, old_value, new_value) WHERE t.tableoid = v.k1 AND t.ctid = v.k2 AND t."f" = v.old_value RETURNING v.n, CAST(t.tableoid AS text), CAST(t.ctid AS text))";
+    QTest::newRow("PostgreSQL: a primary key stays")
+        << "PostgreSQL" << QList<QVariantList>{{"id", "pg_catalog.int4"}}
+        << R"(UPDATE "t" AS t SET "f" = v.new_value FROM (VALUES (1, CAST(? AS pg_catalog.int4), CAST(? AS pg_catalog.bpchar), CAST(? AS pg_catalog.bpchar)), (2, CAST(? AS pg_catalog.int4), CAST(? AS pg_catalog.bpchar), CAST(? AS pg_catalog.bpchar))) AS v(n, k1, old_value, new_value) WHERE t."id" = v.k1 AND t."f" = v.old_value)";
+    QTest::newRow("SQLite: UPDATE FROM VALUES on the row id")
+        << "SQLite" << QList<QVariantList>{{"f", 0, 0}}
+        << R"(UPDATE "t" SET "f" = v.column3 FROM (VALUES (?, ?, ?), (?, ?, ?)) AS v WHERE "t"._rowid_ = v.column1 AND "t"."f" = v.column2)";
+}
+
+void TestDialect::batchWrite()
+{
+    QFETCH(QString, dialect);
+    QFETCH(QList<QVariantList>, keyRows);
+    QFETCH(QString, statement);
+    const auto d = ::dialect(dialect);
+    Oracle::RowKey key = d->rowKey(keyRows);
+    key.fieldType = QStringLiteral("pg_catalog.bpchar");
+    QCOMPARE(d->batchWrite("t", "f", key, 2), statement);
 }
 
 void TestDialect::connectionLost_data()
