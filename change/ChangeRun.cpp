@@ -6,6 +6,7 @@
 #include "change/Journal.h"
 #include "change/OperationCatalogue.h"
 #include "change/RowWriter.h"
+#include "change/Snapshot.h"
 #include "db/Schema.h"
 
 #include <QElapsedTimer>
@@ -58,39 +59,12 @@ int answerTestCount(PromptKind kind)
     }
 }
 
-// One row of the snapshot.
-struct Row {
-    QString value;    // the field's text; a Null reads as the empty text
-    bool isNull;      // a Null gets no statement
-    QVariantList key; // the texts that name the row
-};
-
 // A text that binds as itself: an empty text, never a Null.
 QString bindable(QString text)
 {
     if (text.isNull())
         text = QStringLiteral("");
     return text;
-}
-
-// Every row's value and key, read once.
-std::vector<Row> readSnapshot(Oracle::Connection& connection, const QString& table,
-                              const QString& field, Oracle::RowKey& key)
-{
-    const Oracle::Dialect& dialect = connection.dialect();
-    key = Oracle::ReadRowKey(connection, table, field);
-    std::vector<Row> rows;
-    QSqlQuery query = connection.select(dialect.snapshotQuery(table, field, key));
-    const int keyColumns = static_cast<int>(key.columns.size());
-    while (connection.next(query)) {
-        const QVariant value = query.value(0);
-        Row row{bindable(Main::ValueOrDefault(value, QString())), value.isNull(), {}};
-        row.key.reserve(keyColumns);
-        for (int i = 1; i <= keyColumns; ++i)
-            row.key << bindable(query.value(i).toString());
-        rows.push_back(std::move(row));
-    }
-    return rows;
 }
 
 // How often the row loop lets the window repaint and take a click on Stop.
@@ -137,7 +111,7 @@ OperationSteps StepsOfOperation(int number)
 ChangeRun::ChangeRun(ChangeRunPorts& ports, Interaction& ui) : m_ports(ports), m_ui(ui) {}
 
 std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options,
-                                                 Oracle::Connection& connection,
+                                                 Oracle::Connection* writing,
                                                  const Operation& operation,
                                                  const OperationParameters& parameters,
                                                  const Oracle::RowKey& key, ChangeRunResult& result)
@@ -152,9 +126,9 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
     const QString field = m_ports.selectedField();
     std::unique_ptr<RowWriter> direct;
     if (options.rowByRow)
-        direct = std::make_unique<DirectWriter>(connection, table, field, key, keepWaiting);
+        direct = std::make_unique<DirectWriter>(*writing, table, field, key, keepWaiting);
     else
-        direct = std::make_unique<BatchWriter>(connection, table, field, key, keepWaiting,
+        direct = std::make_unique<BatchWriter>(*writing, table, field, key, keepWaiting,
                                                options.batchRows);
     if (!options.journal)
         return direct;
@@ -214,16 +188,16 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
     if (!connection || !steps.step(110, [&] { connection->open(m_ports.logon()); }))
         return endWithDefaultPointer();
 
-    std::vector<Row> rows;
-    Oracle::RowKey key;
+    std::optional<Snapshot> snapshot;
     if (!steps.step(112, [&] {
-            rows = readSnapshot(*connection, m_ports.selectedTable(), m_ports.selectedField(), key);
+            snapshot.emplace(*connection, m_ports.selectedTable(), m_ports.selectedField());
         }))
         return endWithDefaultPointer();
-    result.rows = static_cast<int>(rows.size());
+    result.rows = snapshot->count();
+    const Oracle::RowKey& key = snapshot->key();
 
-    const int n = static_cast<int>(rows.size()) - 1; // 120
-    if (!rows.empty()) {                             // 122
+    const int n = result.rows - 1; // 120
+    if (result.rows > 0) {         // 122
         const auto& catalogue = OperationCatalogue();
         const Operation* operation = nullptr;
         OperationSteps opSteps;
@@ -237,6 +211,7 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
             }
         }
         std::optional<OperationParameters> parameters;
+        std::unique_ptr<Oracle::Connection> writing;
         std::unique_ptr<RowWriter> writer;
         if (operation) {
             steps.step(opSteps.firstPrompt, [&] {
@@ -244,9 +219,13 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
             });
         }
         if (parameters) {
-            // A run that cannot be journaled writes nothing.
+            // A run that cannot be journaled writes nothing. The writes go
+            // over a connection of their own while this one reads.
             const bool writerReady = steps.step(opSteps.firstPrompt, [&] {
-                writer = makeWriter(options, *connection, *operation, *parameters, key, result);
+                if (!options.dryRun)
+                    writing =
+                        Oracle::OpenConnection(m_ports.logon(), Oracle::ConnectionProperty::None);
+                writer = makeWriter(options, writing.get(), *operation, *parameters, key, result);
             });
             if (!writerReady)
                 parameters.reset();
@@ -289,14 +268,22 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
             });
             QElapsedTimer sinceEvents;
             sinceEvents.start();
-            for (int i = 0; i <= n && !stopped && !ended; ++i) {
+            for (int i = 0; !stopped && !ended; ++i) {
                 if (sinceEvents.elapsed() >= ResponsiveEveryMs) {
                     m_ports.keepResponsive();
                     sinceEvents.restart();
                 }
                 if ((stopped = m_ports.stopRequested()))
                     break;
-                const Row& row = rows[static_cast<size_t>(i)];
+                Snapshot::Row row;
+                bool more = false;
+                if (!steps.step(112, [&] { more = snapshot->next(row); })) {
+                    // The rows cannot be read on: what was read is written.
+                    result.connectionLost = steps.lastErrorNumber() == RuntimeError::ConnectionLost;
+                    break;
+                }
+                if (!more)
+                    break;
                 steps.step(opSteps.loopHead, [] {});
                 QString newValue;
                 const bool computed = steps.step(opSteps.newValue, [&] {
@@ -307,8 +294,9 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
                     ++result.failed;
                     break;
                 }
-                steps.step(opSteps.progress,
-                           [&] { m_ports.setProgress(double(i + 1) / double(n + 1) * 100.0); });
+                steps.step(opSteps.progress, [&] {
+                    m_ports.setProgress(qMin(double(i + 1) / double(n + 1) * 100.0, 100.0));
+                });
                 if (!computed) {
                     ++result.failed;
                 } else if (row.isNull || newValue == row.value) {
@@ -321,7 +309,7 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
                 steps.step(opSteps.loopEnd, [] {});
             }
             // What is held back goes now, unless the run was stopped or ended.
-            if (stopped || ended)
+            if (stopped || ended || result.connectionLost)
                 writer->drop();
             else
                 writer->flush();
@@ -353,7 +341,8 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
     }
 
     // Refill the preview over the run's connection.
-    steps.step(CloseRows, [&] { rows.clear(); });
+    // The read ends, so that the refill sees what was written.
+    steps.step(CloseRows, [&] { snapshot->close(); });
     std::optional<QSqlQuery> refill;
     if (!steps.step(ReopenRows, [&] {
             refill = connection->select(connection->dialect().columnQuery(m_ports.selectedTable(),

@@ -119,12 +119,11 @@ public:
     bool isRunning() const { return m_running; }
 
 private:
-    // The writer of a run: nothing for a dry run; else one compare-and-set
-    // statement per row, journaled first when there is a journal (whose run
-    // entry it begins).
+    // The writer of a run: nothing for a dry run; else compare-and-set
+    // writes over `writing`, in batches or one per row, journaled first when
+    // there is a journal (whose run entry it begins).
     std::unique_ptr<RowWriter> makeWriter(const ChangeRunOptions& options,
-                                          Oracle::Connection& connection,
-                                          const Operation& operation,
+                                          Oracle::Connection* writing, const Operation& operation,
                                           const OperationParameters& parameters,
                                           const Oracle::RowKey& key, ChangeRunResult& result);
 

@@ -138,6 +138,23 @@ public:
         return statement;
     }
 
+    QString readTransaction() const override
+    {
+        return QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    }
+
+    // A cursor of the server's, read in blocks: the driver may hold a whole
+    // result in memory, the cursor never more than a block.
+    QStringList openCursor(const QString& query) const override
+    {
+        return {QStringLiteral("DECLARE quorvane_rows NO SCROLL CURSOR FOR ") + query};
+    }
+    QString fetchFromCursor() const override
+    {
+        return QStringLiteral("FETCH FORWARD 1000 FROM quorvane_rows");
+    }
+    QStringList closeCursor() const override { return {QStringLiteral("CLOSE quorvane_rows")}; }
+
     QStringList writerSettings() const override
     {
         // A short lock wait; and a batch's rows found by their keys, never
@@ -229,6 +246,11 @@ public:
                  joined(matches, " AND "), QString::number(keys + 1));
     }
 
+    // A reader would hold the file's lock against the writer: the rows are
+    // read whole first.
+    bool readsWhileWriting() const override { return false; }
+    QString readTransaction() const override { return {}; }
+
     QStringList writerSettings() const override
     {
         return {QStringLiteral("PRAGMA busy_timeout = 500")};
@@ -276,6 +298,17 @@ QString Dialect::snapshotQuery(const QString& table, const QString& field, const
 {
     return QStringLiteral("SELECT ") + QuoteIdentifier(field) + QStringLiteral(", ") +
            joined(key.columns, ", ") + QStringLiteral(" FROM ") + QuoteIdentifier(table);
+}
+
+QString Dialect::countQuery(const QString& table) const
+{
+    return QStringLiteral("SELECT COUNT(*) FROM ") + QuoteIdentifier(table);
+}
+
+// Oracle's: read consistency for the whole transaction.
+QString Dialect::readTransaction() const
+{
+    return QStringLiteral("SET TRANSACTION READ ONLY");
 }
 
 QString Dialect::rowWrite(const QString& table, const QString& field, const RowKey& key) const

@@ -63,6 +63,25 @@ public:
 
     // The field and the row key of every row: SELECT "F", key... FROM "T".
     QString snapshotQuery(const QString& table, const QString& field, const RowKey& key) const;
+    // The number of the table's rows.
+    QString countQuery(const QString& table) const;
+
+    // How the snapshot is read while another session writes. Where the
+    // database cannot read and write at once, it is read whole first.
+    virtual bool readsWhileWriting() const { return true; }
+    // The statement that makes the reading transaction see one moment (run
+    // first in it); empty: no transaction.
+    virtual QString readTransaction() const;
+    // Statements that open a cursor on the snapshot query, the one that
+    // fetches its next block, and those that close it; none: the query is
+    // read as it is (the driver fetches as the rows are asked for).
+    virtual QStringList openCursor(const QString& query) const
+    {
+        Q_UNUSED(query);
+        return {};
+    }
+    virtual QString fetchFromCursor() const { return {}; }
+    virtual QStringList closeCursor() const { return {}; }
 
     // The compare-and-set write of one row: the field takes the new value
     // where the key names the row and the field still holds the value read.

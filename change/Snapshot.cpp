@@ -1,0 +1,120 @@
+#include "change/Snapshot.h"
+
+#include "app/Main.h"
+#include "db/Schema.h"
+
+namespace
+{
+
+// A text that binds as itself: an empty text, never a Null.
+QString bindable(QString text)
+{
+    if (text.isNull())
+        text = QStringLiteral("");
+    return text;
+}
+
+} // namespace
+
+Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const QString& field)
+    : m_connection(connection)
+{
+    const Oracle::Dialect& dialect = connection.dialect();
+    m_key = Oracle::ReadRowKey(connection, table, field);
+    const QString query = dialect.snapshotQuery(table, field, m_key);
+    if (!dialect.readsWhileWriting()) {
+        m_mode = Mode::Whole;
+        QSqlQuery rows = connection.select(query);
+        while (connection.next(rows))
+            m_whole.push_back(rowOf(rows));
+        m_count = static_cast<int>(m_whole.size());
+        return;
+    }
+    const QString transaction = dialect.readTransaction();
+    if (!transaction.isEmpty()) {
+        connection.begin();
+        m_inTransaction = true;
+        connection.execute(transaction);
+    }
+    QSqlQuery counted = connection.select(dialect.countQuery(table));
+    m_count = connection.next(counted) ? counted.value(0).toInt() : 0;
+    const QStringList open = dialect.openCursor(query);
+    for (const QString& statement : open)
+        connection.execute(statement);
+    m_cursorOpen = !open.isEmpty();
+    m_mode = m_cursorOpen ? Mode::Cursor : Mode::Plain;
+    if (m_mode == Mode::Plain)
+        m_block = connection.select(query);
+}
+
+Snapshot::~Snapshot()
+{
+    m_block.reset();
+    if (m_inTransaction)
+        m_connection.rollback();
+}
+
+Snapshot::Row Snapshot::rowOf(const QSqlQuery& query) const
+{
+    const QVariant value = query.value(0);
+    Row row{bindable(Main::ValueOrDefault(value, QString())), value.isNull(), {}};
+    const int keyColumns = static_cast<int>(m_key.columns.size());
+    row.key.reserve(keyColumns);
+    for (int i = 1; i <= keyColumns; ++i)
+        row.key << bindable(query.value(i).toString());
+    return row;
+}
+
+bool Snapshot::next(Row& row)
+{
+    switch (m_mode) {
+    case Mode::Whole:
+        if (m_nextWhole >= m_whole.size())
+            return false;
+        row = std::move(m_whole[m_nextWhole++]);
+        return true;
+    case Mode::Plain:
+        if (m_block && m_connection.next(*m_block)) {
+            row = rowOf(*m_block);
+            return true;
+        }
+        m_block.reset();
+        return false;
+    case Mode::Cursor:
+        for (;;) {
+            if (!m_block) {
+                if (!m_cursorOpen)
+                    return false;
+                m_block = m_connection.select(m_connection.dialect().fetchFromCursor());
+                m_blockRows = 0;
+            }
+            if (m_connection.next(*m_block)) {
+                ++m_blockRows;
+                row = rowOf(*m_block);
+                return true;
+            }
+            m_block.reset();
+            if (m_blockRows == 0) { // an empty block: the end
+                close();
+                return false;
+            }
+        }
+    }
+    return false;
+}
+
+void Snapshot::close()
+{
+    m_block.reset();
+    m_whole.clear();
+    m_whole.shrink_to_fit();
+    if (m_cursorOpen) {
+        m_cursorOpen = false;
+        for (const QString& statement : m_connection.dialect().closeCursor())
+            m_connection.execute(statement);
+    }
+    if (m_inTransaction) {
+        m_inTransaction = false;
+        m_connection.commit();
+    }
+}

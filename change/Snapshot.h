@@ -1,0 +1,61 @@
+#pragma once
+
+#include "db/Oracle.h"
+
+#include <QSqlQuery>
+#include <QString>
+#include <QVariantList>
+#include <optional>
+#include <vector>
+
+// The rows of a change run as they were when it began: every row's value of
+// the field and its key, read once. Where the database lets one session read
+// while another writes, the rows come in blocks through a cursor in a
+// read-only transaction (the count taken in it too), and are never held
+// whole; elsewhere they are read whole before the first write.
+class Snapshot
+{
+public:
+    struct Row {
+        QString value;    // the field's text; a Null reads as the empty text
+        bool isNull;      // a Null gets no statement
+        QVariantList key; // the texts that name the row
+    };
+
+    // Reads the table's row key and opens the read. Throws RuntimeError.
+    Snapshot(Oracle::Connection& connection, const QString& table, const QString& field);
+    ~Snapshot();
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
+
+    const Oracle::RowKey& key() const { return m_key; }
+    // The number of rows, known before they are read.
+    int count() const { return m_count; }
+
+    // The next row; false after the last. Throws RuntimeError when a read fails.
+    bool next(Row& row);
+
+    // Ends the read (and its transaction), so that the connection sees what
+    // was written since. Throws RuntimeError.
+    void close();
+
+private:
+    Row rowOf(const QSqlQuery& query) const;
+
+    enum class Mode {
+        Whole,  // read whole at the start (the dialect cannot read while writing)
+        Cursor, // in blocks through a cursor
+        Plain,  // the query, as the driver fetches it
+    };
+
+    Oracle::Connection& m_connection;
+    Mode m_mode = Mode::Plain;
+    Oracle::RowKey m_key;
+    int m_count = 0;
+    bool m_inTransaction = false;
+    bool m_cursorOpen = false;
+    std::vector<Row> m_whole;
+    size_t m_nextWhole = 0;
+    std::optional<QSqlQuery> m_block; // the current block, or the plain query
+    int m_blockRows = 0;
+};
