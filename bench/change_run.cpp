@@ -4,12 +4,14 @@
 // Usage (inside scripts/bench, which starts the server):
 //   bench-change-run [rows, default 100000] [preview rows, default 1000000]
 //
-// For each share of rows that need a change by operation 1 (1% and 100%),
-// without and with the journal the program keeps, two identical tables are
-// made; the change run (one UPDATE per changed row) runs on one,
-// "UPDATE t SET f = REPLACE(f, ' ', '')" on the other, and the two tables are
-// then compared. The preview reads at most 101 rows lazily,
-// so the large table's preview should cost about what the small one's does.
+// Operation 1 (remove all spaces) on rows of which 1% or all need a change,
+// at `rows` and ten times as many: two identical tables are made; the change
+// run, journaled as the program runs it (in batches, or row by row), runs on
+// one, the set-based "UPDATE t SET f = REPLACE(f, ' ', '') WHERE f LIKE
+// '% %'" a DBA would write on the other, and the two tables are then
+// compared. Then quorvane-cli changes ten times `rows` rows and its peak
+// memory is read. The preview reads at most 101 rows lazily, so the large
+// table's preview should cost about what the small one's does.
 
 #include "change/ChangeRun.h"
 #include "change/Journal.h"
@@ -19,9 +21,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace TestDatabases;
@@ -76,10 +81,10 @@ double seconds(const QElapsedTimer& timer)
 }
 
 // A table of `rows` rows (id, f): every `every`-th value has blanks to remove.
-void makeTable(Schema& schema, const QString& table, int rows, int every)
+void makeTable(Schema& schema, const QString& table, int rows, int every, bool primaryKey = true)
 {
-    schema.exec(
-        QStringLiteral("CREATE TABLE %1 (id integer PRIMARY KEY, f varchar(100))").arg(table));
+    schema.exec(QStringLiteral("CREATE TABLE %1 (id integer%2, f varchar(100))")
+                    .arg(table, primaryKey ? QStringLiteral(" PRIMARY KEY") : QString()));
     schema.exec(QStringLiteral("INSERT INTO %1 (id, f) SELECT g, CASE WHEN g % %2 = 0 THEN "
                                "'word ' || g || ' end' ELSE 'word' || g || 'end' END "
                                "FROM generate_series(1, %3) AS g")
@@ -94,22 +99,32 @@ qint64 count(Schema& schema, const QString& query)
     return schema.column(query).value(0).toLongLong();
 }
 
-// One share: returns false when the two ways disagree or the run failed.
-// With a journal the run first puts every row in one, as the program does.
-bool compareOnShare(Schema& schema, int rows, int every, const char* label, Journal* journal)
-{
-    const QString byRow = QStringLiteral("by_row_%1%2").arg(every).arg(journal ? "_j" : "");
-    const QString bySet = QStringLiteral("by_set_%1%2").arg(every).arg(journal ? "_j" : "");
-    makeTable(schema, byRow, rows, every);
-    makeTable(schema, bySet, rows, every);
+// One way of running the change against one share of changing rows.
+struct Case {
+    int rows;
+    int every; // every every-th row changes
+    bool rowByRow;
+    bool primaryKey;
+};
 
-    BenchPorts ports(schema.logon(), byRow, QStringLiteral("f"));
+// Runs the case against its set-based twin; false when the two disagree or
+// the run failed.
+bool compare(Schema& schema, Journal& journal, const Case& c)
+{
+    static int tables = 0;
+    const QString byRun = QStringLiteral("by_run_%1").arg(++tables);
+    const QString bySet = QStringLiteral("by_set_%1").arg(tables);
+    makeTable(schema, byRun, c.rows, c.every, c.primaryKey);
+    makeTable(schema, bySet, c.rows, c.every, c.primaryKey);
+
+    BenchPorts ports(schema.logon(), byRun, QStringLiteral("f"));
     SilentInteraction ui;
     ChangeRun changeRun(ports, ui);
     QElapsedTimer timer;
     timer.start();
     ChangeRunOptions options;
-    options.journal = journal;
+    options.journal = &journal; // as the program runs
+    options.rowByRow = c.rowByRow;
     const ChangeRunResult result = changeRun.run(options);
     const double runSeconds = seconds(timer);
 
@@ -118,30 +133,62 @@ bool compareOnShare(Schema& schema, int rows, int every, const char* label, Jour
         const auto connection =
             Oracle::OpenConnection(schema.logon(), Oracle::ConnectionProperty::None);
         timer.start();
-        connection->execute(QStringLiteral("UPDATE %1 SET f = REPLACE(f, ' ', '')").arg(bySet));
+        connection->execute(
+            QStringLiteral("UPDATE %1 SET f = REPLACE(f, ' ', '') WHERE f LIKE '% %'")
+                .arg(bySet));
         setSeconds = seconds(timer);
     }
 
     const qint64 differing =
         count(schema, QStringLiteral("SELECT count(*) FROM %1 a FULL JOIN %2 b USING (id) "
                                      "WHERE a.f IS DISTINCT FROM b.f")
-                          .arg(byRow, bySet));
-    const qint64 blanksLeft =
-        count(schema, QStringLiteral("SELECT count(*) FROM %1 WHERE f LIKE '% %'").arg(byRow));
-
-    std::printf("%-4s of %d rows need a change%s: change run %8.3f s (%d rows written, %d rows "
-                "unchanged), set-based UPDATE %8.3f s, ratio %7.1f\n",
-                label, rows, journal ? ", journaled" : "", runSeconds, result.changed,
-                result.unchanged, setSeconds, runSeconds / setSeconds);
+                          .arg(byRun, bySet));
+    std::printf("%8d rows, %3d%% changing, %-22s: run %8.3f s (%7d written), set-based "
+                "UPDATE %7.3f s, ratio %6.1f\n",
+                c.rows, 100 / c.every,
+                qPrintable(QStringLiteral("%1, %2").arg(
+                    c.rowByRow ? QStringLiteral("row by row") : QStringLiteral("batches"),
+                    c.primaryKey ? QStringLiteral("key") : QStringLiteral("ctid"))),
+                runSeconds, result.changed, setSeconds, runSeconds / setSeconds);
     std::fflush(stdout);
-    const bool ok = result.end == ChangeRunResult::End::Done && ui.reports == 0 && differing == 0 &&
-                    blanksLeft == 0;
+    const bool ok = result.end == ChangeRunResult::End::Done && ui.reports == 0 && differing == 0;
     if (!ok)
-        std::fprintf(stderr,
-                     "  MISMATCH: end %d, %d reports, %lld rows differ, %lld rows keep blanks\n",
-                     int(result.end), ui.reports, static_cast<long long>(differing),
-                     static_cast<long long>(blanksLeft));
+        std::fprintf(stderr, "  MISMATCH: end %d, %d reports, %lld rows differ\n", int(result.end),
+                     ui.reports, static_cast<long long>(differing));
     return ok;
+}
+
+// quorvane-cli run on a table of `rows` rows that all change: its time and
+// its peak resident memory.
+bool cliPeakMemory(Schema& schema, int rows)
+{
+    makeTable(schema, QStringLiteral("cli_rows"), rows, 1, false);
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    env.insert(QStringLiteral("QUORVANE_PASSWORD"), schema.logon().password);
+    QProcess cli;
+    cli.setProcessEnvironment(env);
+    cli.setStandardOutputFile(QProcess::nullDevice());
+    cli.setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer timer;
+    timer.start();
+    cli.start(QStringLiteral(QUORVANE_CLI_PATH),
+              {"run", "--table", "cli_rows", "--field", "f", "--operation", "1", "--sid",
+               schema.logon().sid, "--user", schema.logon().user});
+    const bool finished = cli.waitForFinished(-1) && cli.exitCode() == 0;
+    const double runSeconds = seconds(timer);
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const qint64 left = count(schema, "SELECT count(*) FROM cli_rows WHERE f LIKE '% %'");
+    std::printf("quorvane-cli run, %d rows all changing (batches, journaled, no key): %.3f s, "
+                "peak memory %.1f MB\n",
+                rows, runSeconds, double(usage.ru_maxrss) / 1024.0);
+    if (!finished || left != 0)
+        std::fprintf(stderr, "  MISMATCH: exit %d, %lld rows keep blanks\n", cli.exitCode(),
+                     static_cast<long long>(left));
+    return finished && left == 0;
 }
 
 // The median time of `rounds` previews of the table's field f, in milliseconds.
@@ -174,10 +221,14 @@ int main(int argc, char* argv[])
                     qPrintable(OperationCatalogue().front().caption));
         QTemporaryDir journalDir;
         Journal journal(journalDir.filePath(QStringLiteral("journal.sqlite")));
-        bool ok = compareOnShare(schema, rows, 100, "1%", nullptr);
-        ok = compareOnShare(schema, rows, 1, "100%", nullptr) && ok;
-        ok = compareOnShare(schema, rows, 100, "1%", &journal) && ok;
-        ok = compareOnShare(schema, rows, 1, "100%", &journal) && ok;
+        const Case cases[] = {
+            {rows, 100, false, true}, {rows, 1, false, true},      {rows, 1, false, false},
+            {rows, 1, true, true},    {10 * rows, 1, false, true},
+        };
+        bool ok = true;
+        for (const Case& c : cases)
+            ok = compare(schema, journal, c) && ok;
+        ok = cliPeakMemory(schema, 10 * rows) && ok;
 
         makeTable(schema, QStringLiteral("preview_large"), previewRows, 100);
         makeTable(schema, QStringLiteral("preview_small"), 1000, 100);
