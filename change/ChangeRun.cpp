@@ -7,6 +7,7 @@
 #include "change/OperationCatalogue.h"
 #include "change/RowWriter.h"
 #include "change/Snapshot.h"
+#include "change/ThreadedWriter.h"
 #include "db/Schema.h"
 
 #include <QElapsedTimer>
@@ -111,40 +112,65 @@ OperationSteps StepsOfOperation(int number)
 ChangeRun::ChangeRun(ChangeRunPorts& ports, Interaction& ui) : m_ports(ports), m_ui(ui) {}
 
 std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options,
-                                                 Oracle::Connection* writing,
+                                                 std::unique_ptr<Oracle::Connection>& writing,
                                                  const Operation& operation,
                                                  const OperationParameters& parameters,
                                                  const Oracle::RowKey& key, ChangeRunResult& result)
 {
     if (options.dryRun)
         return std::make_unique<DryRunWriter>(options.seen);
-    auto keepWaiting = [this] {
-        m_ports.keepResponsive();
-        return !m_ports.stopRequested();
-    };
     const QString table = m_ports.selectedTable();
     const QString field = m_ports.selectedField();
-    std::unique_ptr<RowWriter> direct;
-    if (options.rowByRow)
-        direct = std::make_unique<DirectWriter>(*writing, table, field, key, keepWaiting);
-    else
-        direct = std::make_unique<BatchWriter>(*writing, table, field, key, keepWaiting,
-                                               options.batchRows);
-    if (!options.journal)
-        return direct;
-    Journal::Run entry;
-    entry.started = QDateTime::currentDateTimeUtc();
     const Logon logon = m_ports.logon();
-    entry.sid = logon.sid;
-    entry.user = logon.user;
-    entry.table = table;
-    entry.field = field;
-    entry.operation = operation.caption;
-    entry.answers = AnswersOf(operation, parameters);
-    entry.rows = result.rows;
-    result.journalRun = options.journal->beginRun(entry);
-    return std::make_unique<JournalingWriter>(*options.journal, result.journalRun,
-                                              std::move(direct));
+    if (options.journal) {
+        Journal::Run entry;
+        entry.started = QDateTime::currentDateTimeUtc();
+        entry.sid = logon.sid;
+        entry.user = logon.user;
+        entry.table = table;
+        entry.field = field;
+        entry.operation = operation.caption;
+        entry.answers = AnswersOf(operation, parameters);
+        entry.rows = result.rows;
+        result.journalRun = options.journal->beginRun(entry);
+    }
+    try {
+        if (!options.rowByRow) {
+            // Batches, written on a thread of their own with a connection
+            // (and a journal connection) of their own.
+            const QString journal = options.journal ? options.journal->path() : QString();
+            const qint64 run = result.journalRun;
+            const int rows = options.batchRows;
+            return std::make_unique<ThreadedWriter>(
+                logon,
+                [=](Oracle::Connection& connection,
+                    std::function<bool()> keepWaiting) -> std::unique_ptr<RowWriter> {
+                    auto batches = std::make_unique<BatchWriter>(connection, table, field, key,
+                                                                 std::move(keepWaiting), rows);
+                    if (journal.isEmpty())
+                        return batches;
+                    return std::make_unique<JournalingWriter>(std::make_unique<Journal>(journal),
+                                                              run, std::move(batches));
+                },
+                rows, [this] { m_ports.keepResponsive(); },
+                [this] { return m_ports.stopRequested(); });
+        }
+        writing = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::None);
+        auto direct = std::make_unique<DirectWriter>(*writing, table, field, key, [this] {
+            m_ports.keepResponsive();
+            return !m_ports.stopRequested();
+        });
+        if (!options.journal)
+            return direct;
+        return std::make_unique<JournalingWriter>(*options.journal, result.journalRun,
+                                                  std::move(direct));
+    } catch (...) {
+        if (options.journal)
+            options.journal->endRun(result.journalRun, result.rows, 0, 0, 0,
+                                    QStringLiteral("failed"));
+        result.journalRun = 0;
+        throw;
+    }
 }
 
 ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
@@ -222,10 +248,7 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
             // A run that cannot be journaled writes nothing. The writes go
             // over a connection of their own while this one reads.
             const bool writerReady = steps.step(opSteps.firstPrompt, [&] {
-                if (!options.dryRun)
-                    writing =
-                        Oracle::OpenConnection(m_ports.logon(), Oracle::ConnectionProperty::None);
-                writer = makeWriter(options, writing.get(), *operation, *parameters, key, result);
+                writer = makeWriter(options, writing, *operation, *parameters, key, result);
             });
             if (!writerReady)
                 parameters.reset();
@@ -278,8 +301,10 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
                 Snapshot::Row row;
                 bool more = false;
                 if (!steps.step(112, [&] { more = snapshot->next(row); })) {
-                    // The rows cannot be read on: what was read is written.
+                    // The rows cannot be read on: what was read is written,
+                    // unless the connection is gone.
                     result.connectionLost = steps.lastErrorNumber() == RuntimeError::ConnectionLost;
+                    ended = result.connectionLost;
                     break;
                 }
                 if (!more)

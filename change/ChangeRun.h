@@ -120,10 +120,12 @@ public:
 
 private:
     // The writer of a run: nothing for a dry run; else compare-and-set
-    // writes over `writing`, in batches or one per row, journaled first when
-    // there is a journal (whose run entry it begins).
+    // writes, journaled first when there is a journal (whose run entry it
+    // begins): batches on a thread of their own, or one per row over
+    // `writing`, which it opens.
     std::unique_ptr<RowWriter> makeWriter(const ChangeRunOptions& options,
-                                          Oracle::Connection* writing, const Operation& operation,
+                                          std::unique_ptr<Oracle::Connection>& writing,
+                                          const Operation& operation,
                                           const OperationParameters& parameters,
                                           const Oracle::RowKey& key, ChangeRunResult& result);
 

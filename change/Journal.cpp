@@ -63,7 +63,7 @@ QString Journal::DefaultPath()
            QStringLiteral("/Brenlow/Quorvane/journal.sqlite");
 }
 
-Journal::Journal(const QString& path) : m_name(uniqueConnectionName())
+Journal::Journal(const QString& path) : m_path(path), m_name(uniqueConnectionName())
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     m_database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);

@@ -29,6 +29,9 @@ public:
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
+    // The file; another thread opens a Journal of its own on it.
+    const QString& path() const { return m_path; }
+
     enum class RowState { Pending, Written, Failed, Conflict, Restored };
 
     struct Run {
@@ -91,6 +94,7 @@ private:
     template <class Work> void inTransaction(Work&& work);
     QSqlQuery exec(const QString& statement, const QVariantList& values = {});
 
+    QString m_path;
     QString m_name;
     QSqlDatabase m_database;
 };

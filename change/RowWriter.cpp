@@ -267,6 +267,13 @@ JournalingWriter::JournalingWriter(Journal& journal, qint64 run, std::unique_ptr
         });
 }
 
+JournalingWriter::JournalingWriter(std::unique_ptr<Journal> journal, qint64 run,
+                                   std::unique_ptr<RowWriter> inner)
+    : JournalingWriter(*journal, run, std::move(inner))
+{
+    m_owned = std::move(journal);
+}
+
 void JournalingWriter::write(const Change& change, qint64 ticket)
 {
     m_held.append({change, ticket});

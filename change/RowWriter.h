@@ -172,6 +172,9 @@ class JournalingWriter : public RowWriter
 {
 public:
     JournalingWriter(Journal& journal, qint64 run, std::unique_ptr<RowWriter> inner);
+    // The same, with a journal of its own.
+    JournalingWriter(std::unique_ptr<Journal> journal, qint64 run,
+                     std::unique_ptr<RowWriter> inner);
 
     int batchRows() const override { return m_inner->batchRows(); }
     void write(const Change& change, qint64 ticket) override;
@@ -181,6 +184,7 @@ public:
 private:
     void pass();
 
+    std::unique_ptr<Journal> m_owned;
     Journal& m_journal;
     qint64 m_run;
     std::unique_ptr<RowWriter> m_inner;

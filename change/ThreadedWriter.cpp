@@ -1,0 +1,170 @@
+#include "change/ThreadedWriter.h"
+
+#include "app/RuntimeError.h"
+
+#include <chrono>
+
+namespace
+{
+
+// How long the run's thread waits before it lets the window repaint.
+constexpr std::chrono::milliseconds ResponsiveEvery{50};
+
+} // namespace
+
+ThreadedWriter::ThreadedWriter(const Logon& logon, Make make, int batchRows,
+                               std::function<void()> keepResponsive,
+                               std::function<bool()> stopRequested)
+    : m_batchRows(qMax(1, batchRows)), m_keepResponsive(std::move(keepResponsive)),
+      m_stopRequested(std::move(stopRequested))
+{
+    m_thread = std::thread([this, logon, make = std::move(make)] { work(logon, make); });
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_ready; });
+    if (m_setupError) {
+        const RuntimeError error = *m_setupError;
+        m_quit = true;
+        lock.unlock();
+        m_thread.join();
+        throw error;
+    }
+}
+
+ThreadedWriter::~ThreadedWriter()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_quit = true;
+        m_queue.clear();
+    }
+    m_stop = true;
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void ThreadedWriter::work(const Logon& logon, const Make& make)
+{
+    std::unique_ptr<Oracle::Connection> connection;
+    std::unique_ptr<RowWriter> writer;
+    try {
+        connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::None);
+        writer = make(*connection, [this] { return !m_stop; });
+        writer->setReports({}, [this](const Results& results) {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_results.append(results);
+        });
+    } catch (const RuntimeError& error) {
+        m_setupError = error;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_ready = true;
+    }
+    m_changed.notify_all();
+    if (m_setupError)
+        return;
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_quit || !m_queue.empty(); });
+            if (m_quit)
+                break;
+            job = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_busy = true;
+        }
+        m_changed.notify_all(); // room in the queue
+        if (!m_stop) {          // after a stop nothing more is written
+            for (const auto& [change, ticket] : job.changes)
+                writer->write(change, ticket);
+            if (job.flush)
+                writer->flush();
+        }
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_busy = false;
+        }
+        m_changed.notify_all();
+    }
+    writer.reset(); // on this thread, with its connection
+    connection.reset();
+}
+
+void ThreadedWriter::write(const Change& change, qint64 ticket)
+{
+    m_held.append({change, ticket});
+    if (m_held.size() >= m_batchRows)
+        enqueue({std::exchange(m_held, {}), false});
+    tell();
+}
+
+void ThreadedWriter::flush()
+{
+    enqueue({std::exchange(m_held, {}), true});
+    waitIdle();
+}
+
+void ThreadedWriter::drop()
+{
+    m_held.clear();
+    m_stop = true; // a write waiting for a lock gives up
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.clear();
+    }
+    waitIdle();
+}
+
+void ThreadedWriter::enqueue(Job job)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (m_queue.size() >= QueuedBatches) {
+        if (m_changed.wait_for(lock, ResponsiveEvery) == std::cv_status::timeout) {
+            lock.unlock();
+            tell();
+            if (m_keepResponsive)
+                m_keepResponsive();
+            lock.lock();
+            if (m_stopRequested && m_stopRequested()) {
+                m_stop = true; // a wait for a lock gives up, and nothing more is written
+                m_queue.clear();
+            }
+        }
+    }
+    m_queue.push_back(std::move(job));
+    lock.unlock();
+    m_changed.notify_all();
+}
+
+void ThreadedWriter::waitIdle()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_queue.empty() || m_busy) {
+        if (m_changed.wait_for(lock, ResponsiveEvery) == std::cv_status::timeout) {
+            lock.unlock();
+            tell();
+            if (m_keepResponsive)
+                m_keepResponsive();
+            lock.lock();
+            if (m_stopRequested && m_stopRequested()) {
+                m_stop = true; // a wait for a lock gives up, and nothing more is written
+                m_queue.clear();
+            }
+        }
+    }
+    lock.unlock();
+    tell();
+}
+
+void ThreadedWriter::tell()
+{
+    Results results;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        results = std::exchange(m_results, {});
+    }
+    if (!results.isEmpty())
+        done(results);
+}
