@@ -232,8 +232,14 @@ JournalingWriter::JournalingWriter(Journal& journal, qint64 run, std::unique_ptr
 {
     m_inner->setReports(
         [this](const Results& results) {
+            // A row written where its key stays needs no mark: undo finds
+            // it by the key it was journaled with, holding its new value or
+            // not. A row whose key moved is marked with its new key, and a
+            // conflict or a failure as such.
             QList<Journal::Mark> marks;
             for (const Result& result : results) {
+                if (result.outcome == Outcome::Written && result.keyAfter.isEmpty())
+                    continue;
                 const Journal::RowState state =
                     result.outcome == Outcome::Written    ? Journal::RowState::Written
                     : result.outcome == Outcome::Conflict ? Journal::RowState::Conflict

@@ -128,9 +128,9 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
             writer->write({row.key, row.newValue, row.oldValue}, i);
             if (back.outcome == RowWriter::Outcome::Failed)
                 throw RuntimeError(back.errorNumber, back.error);
-            // A pending row not found was never written: no conflict.
+            // A row not found with its new value but as it was read was
+            // never written (or holds its old value again): no conflict.
             conflict = back.outcome == RowWriter::Outcome::Conflict &&
-                       row.state == Journal::RowState::Written &&
                        !stillAsRead(*connection, key, *run, row);
         });
         steps.step(Progress,
