@@ -11,6 +11,20 @@ namespace
 using Result = RowWriter::Result;
 using Outcome = RowWriter::Outcome;
 
+// The same outcome for every change held.
+template <class Held> RowWriter::Results each(const QList<Held>& held, Outcome outcome)
+{
+    RowWriter::Results results;
+    results.reserve(held.size());
+    for (const auto& change : held) {
+        Result result;
+        result.ticket = change.ticket;
+        result.outcome = outcome;
+        results << result;
+    }
+    return results;
+}
+
 Result failure(qint64 ticket, const RuntimeError& error)
 {
     Result result;
@@ -180,13 +194,7 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
         m_connection.begin();
         try {
             const int affected = m_connection.run(statement, values);
-            Results results;
-            for (const Held& held : m_held) {
-                Result result;
-                result.ticket = held.ticket;
-                result.outcome = Outcome::Written;
-                results << result;
-            }
+            Results results = each(m_held, Outcome::Written);
             int written = affected;
             if (statement.isSelect()) { // each written row's number in the batch and new key
                 written = 0;
@@ -213,16 +221,8 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
                 throw;
             if (error.number() != RuntimeError::LockTimeout)
                 return std::nullopt; // a row the database refuses: row by row
-            if (m_keepWaiting && !m_keepWaiting()) {
-                Results stopped;
-                for (const Held& held : m_held) {
-                    Result result;
-                    result.ticket = held.ticket;
-                    result.outcome = Outcome::Stopped;
-                    stopped << result;
-                }
-                return stopped;
-            }
+            if (m_keepWaiting && !m_keepWaiting())
+                return each(m_held, Outcome::Stopped);
         }
     }
 }

@@ -117,22 +117,28 @@ void ThreadedWriter::drop()
     waitIdle();
 }
 
+template <class Done> void ThreadedWriter::waitUntil(std::unique_lock<std::mutex>& lock, Done done)
+{
+    while (!done()) {
+        if (m_changed.wait_for(lock, ResponsiveEvery) != std::cv_status::timeout)
+            continue;
+        lock.unlock();
+        tell();
+        if (m_keepResponsive)
+            m_keepResponsive();
+        const bool stop = m_stopRequested && m_stopRequested();
+        lock.lock();
+        if (stop) {
+            m_stop = true; // a wait for a lock gives up, and nothing more is written
+            m_queue.clear();
+        }
+    }
+}
+
 void ThreadedWriter::enqueue(Job job)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    while (m_queue.size() >= QueuedBatches) {
-        if (m_changed.wait_for(lock, ResponsiveEvery) == std::cv_status::timeout) {
-            lock.unlock();
-            tell();
-            if (m_keepResponsive)
-                m_keepResponsive();
-            lock.lock();
-            if (m_stopRequested && m_stopRequested()) {
-                m_stop = true; // a wait for a lock gives up, and nothing more is written
-                m_queue.clear();
-            }
-        }
-    }
+    waitUntil(lock, [this] { return m_queue.size() < QueuedBatches; });
     m_queue.push_back(std::move(job));
     lock.unlock();
     m_changed.notify_all();
@@ -141,19 +147,7 @@ void ThreadedWriter::enqueue(Job job)
 void ThreadedWriter::waitIdle()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_queue.empty() || m_busy) {
-        if (m_changed.wait_for(lock, ResponsiveEvery) == std::cv_status::timeout) {
-            lock.unlock();
-            tell();
-            if (m_keepResponsive)
-                m_keepResponsive();
-            lock.lock();
-            if (m_stopRequested && m_stopRequested()) {
-                m_stop = true; // a wait for a lock gives up, and nothing more is written
-                m_queue.clear();
-            }
-        }
-    }
+    waitUntil(lock, [this] { return m_queue.empty() && !m_busy; });
     lock.unlock();
     tell();
 }

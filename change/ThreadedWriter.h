@@ -49,6 +49,9 @@ private:
     };
 
     void work(const Logon& logon, const Make& make);
+    // Waits until `done` holds (under the lock), letting the window repaint
+    // and passing a stop on every little while.
+    template <class Done> void waitUntil(std::unique_lock<std::mutex>& lock, Done done);
     void enqueue(Job job);
     // Waits (responsive) until nothing is queued or in hand, then tells.
     void waitIdle();

@@ -396,6 +396,23 @@ int browse(const QString& command, const QStringList& arguments)
     return Success;
 }
 
+// Progress on stderr, a line for every tenth reached.
+class ProgressLines
+{
+public:
+    void show(double percent)
+    {
+        const int tenth = static_cast<int>(percent / 10.0);
+        if (tenth > m_lastTenth) {
+            m_lastTenth = tenth;
+            writeErr(QStringLiteral("Progress: %1%\n").arg(qRound(percent)));
+        }
+    }
+
+private:
+    int m_lastTenth = -1;
+};
+
 // The change run's window, played by the command line: the table, field and
 // operation come from the options, progress goes to stderr, the refreshed
 // preview is kept for stdout.
@@ -415,14 +432,7 @@ public:
     QString operationText() const override { return m_operation; }
 
     void setMousePointer(MousePointer) override {}
-    void setProgress(double percent) override
-    {
-        const int tenth = static_cast<int>(percent / 10.0);
-        if (tenth > m_lastTenth) {
-            m_lastTenth = tenth;
-            writeErr(QStringLiteral("Progress: %1%\n").arg(qRound(percent)));
-        }
-    }
+    void setProgress(double percent) override { m_progress.show(percent); }
     void letEventsRun() override {}
     bool stopRequested() const override { return stopSignals > 0; }
     void clearPreview() override { m_preview.clear(); }
@@ -436,7 +446,7 @@ private:
     QString m_field;
     QString m_operation;
     QStringList m_preview;
-    int m_lastTenth = -1;
+    ProgressLines m_progress;
 };
 
 // The counts of a run, as one JSON object.
@@ -554,18 +564,11 @@ class UndoPorts : public RunPorts
 {
 public:
     void setMousePointer(MousePointer) override {}
-    void setProgress(double percent) override
-    {
-        const int tenth = static_cast<int>(percent / 10.0);
-        if (tenth > m_lastTenth) {
-            m_lastTenth = tenth;
-            writeErr(QStringLiteral("Progress: %1%\n").arg(qRound(percent)));
-        }
-    }
+    void setProgress(double percent) override { m_progress.show(percent); }
     bool stopRequested() const override { return stopSignals > 0; }
 
 private:
-    int m_lastTenth = -1;
+    ProgressLines m_progress;
 };
 
 int undo(const QStringList& arguments)
