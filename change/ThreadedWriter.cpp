@@ -35,9 +35,8 @@ ThreadedWriter::~ThreadedWriter()
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_quit = true;
-        m_queue.clear();
+        stopWriting();
     }
-    m_stop = true;
     m_changed.notify_all();
     if (m_thread.joinable())
         m_thread.join();
@@ -60,6 +59,7 @@ void ThreadedWriter::work(const Logon& logon, const Make& make)
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_ready = true;
+        m_working = connection.get();
     }
     m_changed.notify_all();
     if (m_setupError)
@@ -89,6 +89,10 @@ void ThreadedWriter::work(const Logon& logon, const Make& make)
         m_changed.notify_all();
     }
     writer.reset(); // on this thread, with its connection
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_working = nullptr;
+    }
     connection.reset();
 }
 
@@ -109,10 +113,9 @@ void ThreadedWriter::flush()
 void ThreadedWriter::drop()
 {
     m_held.clear();
-    m_stop = true; // a write waiting for a lock gives up
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.clear();
+        stopWriting();
     }
     waitIdle();
 }
@@ -128,11 +131,17 @@ template <class Done> void ThreadedWriter::waitUntil(std::unique_lock<std::mutex
             m_keepResponsive();
         const bool stop = m_stopRequested && m_stopRequested();
         lock.lock();
-        if (stop) {
-            m_stop = true; // a wait for a lock gives up, and nothing more is written
-            m_queue.clear();
-        }
+        if (stop)
+            stopWriting();
     }
+}
+
+void ThreadedWriter::stopWriting()
+{
+    m_stop = true;
+    m_queue.clear();
+    if (m_working)
+        m_working->cancel();
 }
 
 void ThreadedWriter::enqueue(Job job)

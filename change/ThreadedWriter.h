@@ -49,6 +49,9 @@ private:
     };
 
     void work(const Logon& logon, const Make& make);
+    // After a stop: nothing more is written, and a write under way is
+    // cancelled (a wait for a lock ends at once). Under the lock.
+    void stopWriting();
     // Waits until `done` holds (under the lock), letting the window repaint
     // and passing a stop on every little while.
     template <class Done> void waitUntil(std::unique_lock<std::mutex>& lock, Done done);
@@ -72,5 +75,6 @@ private:
     std::optional<RuntimeError> m_setupError;
     Results m_results;
     std::atomic<bool> m_stop{false};
+    Oracle::Connection* m_working = nullptr; // the thread's, while it is open
     std::thread m_thread;
 };

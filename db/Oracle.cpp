@@ -170,6 +170,10 @@ Connection::~Connection()
 void Connection::fail(const QSqlError& error, const QSqlQuery* query)
 {
     int number = RuntimeError::DriverError;
+    if (m_cancelled.exchange(false)) {
+        // Cancelled from another thread: the wait ended on purpose.
+        throw RuntimeError(RuntimeError::LockTimeout, DriverMessage(error));
+    }
     if (m_dialect) {
         const Diagnosis diagnosis = query ? diagnose(*query) : Diagnosis();
         const int nativeCode =
@@ -218,9 +222,28 @@ QSqlQuery Connection::prepare(const QString& statement)
 int Connection::run(QSqlQuery& prepared, const QVariantList& values)
 {
     bind(prepared, values);
-    if (!prepared.exec())
+    {
+        const std::lock_guard<std::mutex> lock(m_runningMutex);
+        m_running = prepared.result() ? odbcHandle(prepared.result()->handle()) : nullptr;
+        m_cancelled = false;
+    }
+    const bool ran = prepared.exec();
+    {
+        const std::lock_guard<std::mutex> lock(m_runningMutex);
+        m_running = nullptr;
+    }
+    if (!ran)
         fail(prepared.lastError(), &prepared);
     return prepared.numRowsAffected();
+}
+
+void Connection::cancel()
+{
+    const std::lock_guard<std::mutex> lock(m_runningMutex);
+    if (!m_running)
+        return;
+    m_cancelled = true;
+    SQLCancel(m_running);
 }
 
 bool Connection::next(QSqlQuery& rows)

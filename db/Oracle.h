@@ -6,7 +6,9 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 // The logon of one action: read from the connection dialog's boxes (or the
 // command line) when the action starts.
@@ -75,6 +77,11 @@ public:
     // throws: it is an error, not the end of the rows.
     bool next(QSqlQuery& rows);
 
+    // Asks the statement that run() is running now, on another thread, to
+    // end: it then fails as a lock wait that ran out would. Any thread may
+    // call it.
+    void cancel();
+
     // A transaction around the statements that follow; the connection
     // commits each statement on its own again after commit or rollback.
     void begin();
@@ -88,6 +95,9 @@ private:
     ConnectionProperty m_property;
     QSqlDatabase m_database;
     std::unique_ptr<Dialect> m_dialect;
+    std::mutex m_runningMutex;
+    void* m_running = nullptr; // the ODBC handle of the statement run() is in
+    std::atomic<bool> m_cancelled{false};
 };
 
 // Creates a connection, sets its property and opens it.

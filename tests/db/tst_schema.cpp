@@ -5,8 +5,11 @@
 #include "db/Schema.h"
 #include "tests/support/TestDatabases.h"
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <chrono>
 #include <optional>
+#include <thread>
 
 using namespace TestDatabases;
 
@@ -85,6 +88,7 @@ private slots:
     void canConnect();
     void connectionString_data();
     void connectionString();
+    void cancelEndsAWaitingStatement();
 };
 
 void TestSchema::listsOwnTablesOnly()
@@ -246,6 +250,38 @@ void TestSchema::connectionString()
     QFETCH(QString, expected);
     const TemplateVariable variable(pattern);
     QCOMPARE(Oracle::BuildConnectionString({logon[0], logon[1], logon[2]}), expected);
+}
+
+// A statement waiting for another session's row lock, with no lock wait
+// limit, ends when it is cancelled from another thread, as a wait that ran out.
+void TestSchema::cancelEndsAWaitingStatement()
+{
+    if (CurrentBackend() != Backend::PostgreSQL)
+        QSKIP("SQLite locks the whole file, not a row");
+    Schema schema("cancel");
+    schema.exec("CREATE TABLE t (id integer, v varchar(10))");
+    schema.exec("INSERT INTO t VALUES (1, 'a')");
+    const OpenTransaction holder(schema, "UPDATE t SET v = 'b' WHERE id = 1");
+    int number = 0;
+    QElapsedTimer timer;
+    timer.start();
+    {
+        Oracle::Connection connection;
+        connection.open(schema.logon());
+        QSqlQuery update = connection.prepare("UPDATE t SET v = ? WHERE id = ?");
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            connection.cancel();
+        });
+        try {
+            connection.run(update, {"c", 1});
+        } catch (const RuntimeError& error) {
+            number = error.number();
+        }
+        canceller.join();
+    }
+    QCOMPARE(number, int(RuntimeError::LockTimeout));
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestSchema)
