@@ -173,6 +173,160 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
     }
 }
 
+bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Operation& operation,
+                          const OperationSteps& opSteps, const OperationParameters& parameters,
+                          RowWriter& writer, const ChangeRunOptions& options,
+                          ChangeRunResult& result)
+{
+    // A failure repeated on many rows is shown once, then counted.
+    steps.setBounded(true);
+    bool stopped = false;
+    bool ended = false; // the connection or the journal failed: no more writes
+    // What became of each write, told when its batch went.
+    writer.setReports({}, [&](const RowWriter::Results& results) {
+        for (const RowWriter::Result& written : results) {
+            if (written.errorNumber != 0 && !ended) {
+                // A lost connection or journal is told once: the rows
+                // of its batch went with it.
+                steps.failed(opSteps.statement, RuntimeError(written.errorNumber, written.error));
+                ended = written.errorNumber == RuntimeError::ConnectionLost ||
+                        written.errorNumber == RuntimeError::FileAccessError;
+                result.connectionLost = written.errorNumber == RuntimeError::ConnectionLost;
+            }
+            switch (written.outcome) {
+            case RowWriter::Outcome::Written:
+                ++result.changed;
+                break;
+            case RowWriter::Outcome::Conflict:
+                ++result.conflicts;
+                break;
+            case RowWriter::Outcome::Stopped:
+                stopped = true;
+                break;
+            case RowWriter::Outcome::Failed:
+                ++result.failed;
+                break;
+            }
+        }
+    });
+    QElapsedTimer sinceEvents;
+    sinceEvents.start();
+    for (int i = 0; !stopped && !ended; ++i) {
+        if (sinceEvents.elapsed() >= ResponsiveEveryMs) {
+            m_ports.keepResponsive();
+            sinceEvents.restart();
+        }
+        if ((stopped = m_ports.stopRequested()))
+            break;
+        Snapshot::Row row;
+        bool more = false;
+        if (!steps.step(112, [&] { more = snapshot.next(row); })) {
+            // The rows cannot be read on: what was read is written,
+            // unless the connection is gone.
+            result.connectionLost = steps.lastErrorNumber() == RuntimeError::ConnectionLost;
+            ended = result.connectionLost;
+            break;
+        }
+        if (!more)
+            break;
+        steps.step(opSteps.loopHead, [] {});
+        QString newValue;
+        const bool computed = steps.step(opSteps.newValue, [&] {
+            newValue = bindable(ComputeNewValue(operation, parameters, row.value));
+        });
+        if (!computed && steps.lastErrorNumber() == RuntimeError::Overflow) {
+            // The number answer does not convert: no row would fare better.
+            ++result.failed;
+            break;
+        }
+        steps.step(opSteps.progress, [&] {
+            m_ports.setProgress(qMin(double(i + 1) / double(n + 1) * 100.0, 100.0));
+        });
+        if (!computed) {
+            ++result.failed;
+        } else if (row.isNull || newValue == row.value) {
+            ++result.unchanged;
+        } else {
+            writer.write({row.key, row.value, newValue}, i);
+        }
+        steps.step(opSteps.update, [] {});
+        steps.step(opSteps.nextRow, [] {});
+        steps.step(opSteps.loopEnd, [] {});
+    }
+    // What is held back goes now, unless the run was stopped or ended.
+    if (stopped || ended || result.connectionLost)
+        writer.drop();
+    else
+        writer.flush();
+    steps.setBounded(false);
+    steps.reportRepeats();
+    if (result.conflicts > 0)
+        steps.report(opSteps.statement, conflictsLeftAlone(result.conflicts));
+    if (options.journal && result.journalRun) {
+        const QString state = result.connectionLost                ? QStringLiteral("failed")
+                              : m_ports.stopRequested() || stopped ? QStringLiteral("stopped")
+                                                                   : QStringLiteral("done");
+        steps.step(opSteps.loopEnd, [&] {
+            options.journal->endRun(result.journalRun, result.rows, result.changed, result.failed,
+                                    result.conflicts, state);
+        });
+    }
+    return stopped;
+}
+
+// Refills the preview over the run's connection, then says "Done.".
+ChangeRunResult::End ChangeRun::refill(StepRunner& steps, Oracle::Connection& connection)
+{
+    const QString title = Main::ApplicationTitle();
+    auto withDefaultPointer = [&](ChangeRunResult::End end) {
+        steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+        return end;
+    };
+    std::optional<QSqlQuery> refill;
+    if (!steps.step(ReopenRows, [&] {
+            refill = connection.select(
+                connection.dialect().columnQuery(m_ports.selectedTable(), m_ports.selectedField()));
+        })) {
+        return withDefaultPointer(ChangeRunResult::End::Failed); // the preview keeps what it showed
+    }
+    steps.step(ClearPreview, [&] { m_ports.clearPreview(); });
+    steps.step(RefillHourglass, [&] { m_ports.setMousePointer(MousePointer::Hourglass); });
+    int k = 0;
+    steps.step(RefillCountStart, [] {});
+    steps.step(RefillField, [] {});
+    steps.step(RefillFirstEvents, [&] { m_ports.letEventsRun(); });
+    if (m_ports.stopRequested()) {
+        steps.step(CloseRefill, [&] { refill.reset(); });
+        return withDefaultPointer(ChangeRunResult::End::Stopped);
+    }
+    bool refilled = true;
+    while (k < Oracle::PreviewLimit) {
+        bool more = false;
+        if (!steps.step(RefillLoopTest, [&] { more = connection.next(*refill); })) {
+            refilled = false;
+            break;
+        }
+        if (!more)
+            break;
+        steps.step(RefillEvents, [&] { m_ports.letEventsRun(); });
+        if (m_ports.stopRequested())
+            break;
+        steps.step(RefillAddEntry, [&] {
+            m_ports.addPreviewEntry(Main::ValueOrDefault(refill->value(0), QString()));
+        });
+        steps.step(RefillNextRow, [] {});
+        steps.step(RefillCount, [&] { ++k; });
+    }
+    steps.step(CloseRefill, [&] { refill.reset(); });
+    if (!refilled)
+        return withDefaultPointer(ChangeRunResult::End::Failed);
+    if (m_ports.stopRequested())
+        return withDefaultPointer(ChangeRunResult::End::Stopped);
+    steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+    steps.step(DoneMessage, [&] { m_ui.messageBox(QStringLiteral("Done."), title); });
+    return ChangeRunResult::End::Done;
+}
+
 ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
 {
     ChangeRunResult result;
@@ -256,105 +410,9 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
         result.applied = parameters.has_value();
         result.answers = parameters;
 
-        if (parameters) {
-            // A failure repeated on many rows is shown once, then counted.
-            steps.setBounded(true);
-            bool stopped = false;
-            bool ended = false; // the connection or the journal failed: no more writes
-            // What became of each write, told when its batch went.
-            writer->setReports({}, [&](const RowWriter::Results& results) {
-                for (const RowWriter::Result& written : results) {
-                    if (written.errorNumber != 0 && !ended) {
-                        // A lost connection or journal is told once: the rows
-                        // of its batch went with it.
-                        steps.failed(opSteps.statement,
-                                     RuntimeError(written.errorNumber, written.error));
-                        ended = written.errorNumber == RuntimeError::ConnectionLost ||
-                                written.errorNumber == RuntimeError::FileAccessError;
-                        result.connectionLost = written.errorNumber == RuntimeError::ConnectionLost;
-                    }
-                    switch (written.outcome) {
-                    case RowWriter::Outcome::Written:
-                        ++result.changed;
-                        break;
-                    case RowWriter::Outcome::Conflict:
-                        ++result.conflicts;
-                        break;
-                    case RowWriter::Outcome::Stopped:
-                        stopped = true;
-                        break;
-                    case RowWriter::Outcome::Failed:
-                        ++result.failed;
-                        break;
-                    }
-                }
-            });
-            QElapsedTimer sinceEvents;
-            sinceEvents.start();
-            for (int i = 0; !stopped && !ended; ++i) {
-                if (sinceEvents.elapsed() >= ResponsiveEveryMs) {
-                    m_ports.keepResponsive();
-                    sinceEvents.restart();
-                }
-                if ((stopped = m_ports.stopRequested()))
-                    break;
-                Snapshot::Row row;
-                bool more = false;
-                if (!steps.step(112, [&] { more = snapshot->next(row); })) {
-                    // The rows cannot be read on: what was read is written,
-                    // unless the connection is gone.
-                    result.connectionLost = steps.lastErrorNumber() == RuntimeError::ConnectionLost;
-                    ended = result.connectionLost;
-                    break;
-                }
-                if (!more)
-                    break;
-                steps.step(opSteps.loopHead, [] {});
-                QString newValue;
-                const bool computed = steps.step(opSteps.newValue, [&] {
-                    newValue = bindable(ComputeNewValue(*operation, *parameters, row.value));
-                });
-                if (!computed && steps.lastErrorNumber() == RuntimeError::Overflow) {
-                    // The number answer does not convert: no row would fare better.
-                    ++result.failed;
-                    break;
-                }
-                steps.step(opSteps.progress, [&] {
-                    m_ports.setProgress(qMin(double(i + 1) / double(n + 1) * 100.0, 100.0));
-                });
-                if (!computed) {
-                    ++result.failed;
-                } else if (row.isNull || newValue == row.value) {
-                    ++result.unchanged;
-                } else {
-                    writer->write({row.key, row.value, newValue}, i);
-                }
-                steps.step(opSteps.update, [] {});
-                steps.step(opSteps.nextRow, [] {});
-                steps.step(opSteps.loopEnd, [] {});
-            }
-            // What is held back goes now, unless the run was stopped or ended.
-            if (stopped || ended || result.connectionLost)
-                writer->drop();
-            else
-                writer->flush();
-            steps.setBounded(false);
-            steps.reportRepeats();
-            if (result.conflicts > 0)
-                steps.report(opSteps.statement, conflictsLeftAlone(result.conflicts));
-            if (options.journal && result.journalRun) {
-                const QString state = result.connectionLost ? QStringLiteral("failed")
-                                      : m_ports.stopRequested() || stopped
-                                          ? QStringLiteral("stopped")
-                                          : QStringLiteral("done");
-                steps.step(opSteps.loopEnd, [&] {
-                    options.journal->endRun(result.journalRun, result.rows, result.changed,
-                                            result.failed, result.conflicts, state);
-                });
-            }
-            if (stopped)
-                return stopWithDefaultPointer();
-        }
+        if (parameters && applyRows(steps, *snapshot, n, *operation, opSteps, *parameters, *writer,
+                                    options, result))
+            return stopWithDefaultPointer();
     }
     if (result.connectionLost) // nothing more can be read: no refill, no "Done."
         return endWithDefaultPointer();
@@ -365,50 +423,7 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
         return finish(ChangeRunResult::End::Done);
     }
 
-    // Refill the preview over the run's connection.
     // The read ends, so that the refill sees what was written.
     steps.step(CloseRows, [&] { snapshot->close(); });
-    std::optional<QSqlQuery> refill;
-    if (!steps.step(ReopenRows, [&] {
-            refill = connection->select(connection->dialect().columnQuery(m_ports.selectedTable(),
-                                                                          m_ports.selectedField()));
-        })) {
-        return endWithDefaultPointer(); // the preview keeps what it showed
-    }
-    steps.step(ClearPreview, [&] { m_ports.clearPreview(); });
-    steps.step(RefillHourglass, [&] { m_ports.setMousePointer(MousePointer::Hourglass); });
-    int k = 0;
-    steps.step(RefillCountStart, [] {});
-    steps.step(RefillField, [] {});
-    steps.step(RefillFirstEvents, [&] { m_ports.letEventsRun(); });
-    if (m_ports.stopRequested()) {
-        steps.step(CloseRefill, [&] { refill.reset(); });
-        return stopWithDefaultPointer();
-    }
-    bool refilled = true;
-    while (k < Oracle::PreviewLimit) {
-        bool more = false;
-        if (!steps.step(RefillLoopTest, [&] { more = connection->next(*refill); })) {
-            refilled = false;
-            break;
-        }
-        if (!more)
-            break;
-        steps.step(RefillEvents, [&] { m_ports.letEventsRun(); });
-        if (m_ports.stopRequested())
-            break;
-        steps.step(RefillAddEntry, [&] {
-            m_ports.addPreviewEntry(Main::ValueOrDefault(refill->value(0), QString()));
-        });
-        steps.step(RefillNextRow, [] {});
-        steps.step(RefillCount, [&] { ++k; });
-    }
-    steps.step(CloseRefill, [&] { refill.reset(); });
-    if (!refilled)
-        return endWithDefaultPointer();
-    if (m_ports.stopRequested())
-        return stopWithDefaultPointer();
-    steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
-    steps.step(DoneMessage, [&] { m_ui.messageBox(QStringLiteral("Done."), title); });
-    return finish(ChangeRunResult::End::Done);
+    return finish(refill(steps, *connection));
 }

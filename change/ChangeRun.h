@@ -10,6 +10,8 @@
 #include <optional>
 
 class Journal;
+class Snapshot;
+class StepRunner;
 
 // What a long run over rows needs of the window it runs in.
 class RunPorts
@@ -128,6 +130,14 @@ private:
                                           const Operation& operation,
                                           const OperationParameters& parameters,
                                           const Oracle::RowKey& key, ChangeRunResult& result);
+
+    // The row loop: every row read, its new value computed and, where it
+    // changes, written; the counts in `result`. True when it was stopped.
+    bool applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Operation& operation,
+                   const OperationSteps& opSteps, const OperationParameters& parameters,
+                   RowWriter& writer, const ChangeRunOptions& options, ChangeRunResult& result);
+    // The refill of the preview and "Done."; how the run ends.
+    ChangeRunResult::End refill(StepRunner& steps, Oracle::Connection& connection);
 
     ChangeRunPorts& m_ports;
     Interaction& m_ui;
