@@ -74,4 +74,11 @@ QString ValueOrDefault(const QVariant& value, const QString& defaultValue)
     return value.toString();
 }
 
+QString NotNull(QString text)
+{
+    if (text.isNull())
+        text = QStringLiteral("");
+    return text;
+}
+
 } // namespace Main

@@ -35,4 +35,8 @@ bool FileExists(const QString& path) noexcept;
 // value's own text form.
 QString ValueOrDefault(const QVariant& value, const QString& defaultValue);
 
+// The text itself, an empty one as an empty text, never a null QString
+// (which would bind as a database Null).
+QString NotNull(QString text);
+
 } // namespace Main

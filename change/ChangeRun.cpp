@@ -10,7 +10,6 @@
 #include "change/ThreadedWriter.h"
 #include "db/Schema.h"
 
-#include <QElapsedTimer>
 #include <QSqlRecord>
 #include <optional>
 #include <vector>
@@ -59,17 +58,6 @@ int answerTestCount(PromptKind kind)
         return 1;
     }
 }
-
-// A text that binds as itself: an empty text, never a Null.
-QString bindable(QString text)
-{
-    if (text.isNull())
-        text = QStringLiteral("");
-    return text;
-}
-
-// How often the row loop lets the window repaint and take a click on Stop.
-constexpr int ResponsiveEveryMs = 50;
 
 class RunningFlag
 {
@@ -209,14 +197,9 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
             }
         }
     });
-    QElapsedTimer sinceEvents;
-    sinceEvents.start();
+    RowPacer pacer(m_ports);
     for (int i = 0; !stopped && !ended; ++i) {
-        if (sinceEvents.elapsed() >= ResponsiveEveryMs) {
-            m_ports.keepResponsive();
-            sinceEvents.restart();
-        }
-        if ((stopped = m_ports.stopRequested()))
+        if ((stopped = pacer.stopRequested()))
             break;
         Snapshot::Row row;
         bool more = false;
@@ -232,7 +215,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
         steps.step(opSteps.loopHead, [] {});
         QString newValue;
         const bool computed = steps.step(opSteps.newValue, [&] {
-            newValue = bindable(ComputeNewValue(operation, parameters, row.value));
+            newValue = Main::NotNull(ComputeNewValue(operation, parameters, row.value));
         });
         if (!computed && steps.lastErrorNumber() == RuntimeError::Overflow) {
             // The number answer does not convert: no row would fare better.

@@ -5,6 +5,7 @@
 #include "change/RowWriter.h"
 #include "db/Oracle.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -29,6 +30,29 @@ public:
     // True when the run is to end at the next row (Stop, or the window is
     // closing): rows written stay written, and no "Done." is shown.
     virtual bool stopRequested() const { return false; }
+};
+
+// Between the rows of a loop: lets the window repaint (and take a click on
+// Stop) every so often, and tells whether a stop was asked for.
+class RowPacer
+{
+public:
+    static constexpr int EveryMs = 50;
+
+    explicit RowPacer(RunPorts& ports) : m_ports(ports) { m_since.start(); }
+
+    bool stopRequested()
+    {
+        if (m_since.elapsed() >= EveryMs) {
+            m_ports.keepResponsive();
+            m_since.restart();
+        }
+        return m_ports.stopRequested();
+    }
+
+private:
+    RunPorts& m_ports;
+    QElapsedTimer m_since;
 };
 
 // What the change run reads from and writes to the main window. The table

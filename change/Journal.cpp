@@ -41,14 +41,6 @@ QString stateName(Journal::RowState state)
     return QString::fromLatin1(StateNames[static_cast<int>(state)]);
 }
 
-Journal::RowState rowState(const QString& name)
-{
-    for (int i = 0; i < 5; ++i)
-        if (name == QLatin1String(StateNames[i]))
-            return static_cast<Journal::RowState>(i);
-    return Journal::RowState::Pending;
-}
-
 [[noreturn]] void fail(const QString& what, const QSqlError& error)
 {
     throw RuntimeError(RuntimeError::FileAccessError,
@@ -241,7 +233,7 @@ std::optional<Journal::Run> Journal::run(qint64 id)
 QList<Journal::Row> Journal::rowsToUndo(qint64 run)
 {
     QSqlQuery query =
-        exec(QStringLiteral("SELECT id, key, old, new, state, key_before FROM rows WHERE run = ? "
+        exec(QStringLiteral("SELECT id, key, old, new, key_before FROM rows WHERE run = ? "
                             "AND state IN ('pending', 'written') ORDER BY id DESC"),
              {run});
     QList<Row> rows;
@@ -251,8 +243,7 @@ QList<Journal::Row> Journal::rowsToUndo(qint64 run)
         row.key = fromJson(query.value(1).toString());
         row.oldValue = query.value(2).toString();
         row.newValue = query.value(3).toString();
-        row.state = rowState(query.value(4).toString());
-        row.keyBefore = fromJson(query.value(5).toString());
+        row.keyBefore = fromJson(query.value(4).toString());
         rows << row;
     }
     return rows;

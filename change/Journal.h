@@ -57,7 +57,6 @@ public:
         QVariantList keyBefore; // the key the row had when it was read
         QString oldValue;
         QString newValue;
-        RowState state = RowState::Pending;
     };
 
     // A new run, state "running"; its id.

@@ -3,19 +3,6 @@
 #include "app/Main.h"
 #include "db/Schema.h"
 
-namespace
-{
-
-// A text that binds as itself: an empty text, never a Null.
-QString bindable(QString text)
-{
-    if (text.isNull())
-        text = QStringLiteral("");
-    return text;
-}
-
-} // namespace
-
 Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const QString& field)
     : m_connection(connection)
 {
@@ -57,11 +44,11 @@ Snapshot::~Snapshot()
 Snapshot::Row Snapshot::rowOf(const QSqlQuery& query) const
 {
     const QVariant value = query.value(0);
-    Row row{bindable(Main::ValueOrDefault(value, QString())), value.isNull(), {}};
+    Row row{Main::NotNull(Main::ValueOrDefault(value, QString())), value.isNull(), {}};
     const int keyColumns = static_cast<int>(m_key.columns.size());
     row.key.reserve(keyColumns);
     for (int i = 1; i <= keyColumns; ++i)
-        row.key << bindable(query.value(i).toString());
+        row.key << Main::NotNull(query.value(i).toString());
     return row;
 }
 

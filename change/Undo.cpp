@@ -4,8 +4,6 @@
 #include "app/RuntimeError.h"
 #include "db/Schema.h"
 
-#include <QElapsedTimer>
-
 namespace
 {
 
@@ -18,8 +16,6 @@ constexpr int WriteBack = 108;
 constexpr int Progress = 110;
 constexpr int MarkUndone = 112;
 constexpr int DefaultPointer = 114;
-
-constexpr int ResponsiveEveryMs = 50;
 
 // True when a row still stands where it was read, with the value read: its
 // write was never made final (the run was killed after the journal learnt of
@@ -100,15 +96,10 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
         return finish(UndoResult::End::Failed);
 
     steps.setBounded(true);
-    QElapsedTimer sinceEvents;
-    sinceEvents.start();
+    RowPacer pacer(m_ports);
     bool stopped = false;
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (sinceEvents.elapsed() >= ResponsiveEveryMs) {
-            m_ports.keepResponsive();
-            sinceEvents.restart();
-        }
-        if ((stopped = m_ports.stopRequested()))
+        if ((stopped = pacer.stopRequested()))
             break;
         const Journal::Row& row = rows.at(i);
         steps.step(LoopHead, [] {});
