@@ -942,11 +942,15 @@ void TestWindows::closingWhileBusyEndsTheProgram()
     QTest::mouseClick(w.start, Qt::LeftButton);
     QCOMPARE(said(), QString());
     if (duringRun) { // the rows written stay written, and are counted
+        // How many rows were written before the close depends on the machine's speed.
         const QString status = program.form2().findChild<QLabel*>("Label1")->text();
-        QVERIFY2(status.endsWith(" of 40 rows changed \u00b7 Stopped \u00b7 Undo available"),
-                 qPrintable(status));
+        const int written = status.section(u' ', 0, 0).toInt();
         QCOMPARE(schema.column("SELECT count(*) FROM many WHERE first NOT LIKE '% %'"),
-                 QVariantList{status.section(u' ', 0, 0).toInt()});
+                 QVariantList{written});
+        QCOMPARE(status, QStringLiteral("%1 of 40 rows changed \u00b7 Stopped%2")
+                             .arg(written)
+                             .arg(written > 0 ? QStringLiteral(" \u00b7 Undo available")
+                                              : QString()));
     }
 }
 
