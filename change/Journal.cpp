@@ -20,10 +20,36 @@ QString uniqueConnectionName()
     return QStringLiteral("quorvane-journal-%1").arg(++counter);
 }
 
+// A row key is a list of texts, written here as a JSON array without the
+// round trip through QJsonDocument; other lists take that way.
 QString toJson(const QVariantList& values)
 {
-    return QString::fromUtf8(
-        QJsonDocument(QJsonArray::fromVariantList(values)).toJson(QJsonDocument::Compact));
+    QString json(1, u'[');
+    for (const QVariant& value : values) {
+        if (value.metaType().id() != QMetaType::QString)
+            return QString::fromUtf8(
+                QJsonDocument(QJsonArray::fromVariantList(values)).toJson(QJsonDocument::Compact));
+        if (json.size() > 1)
+            json += u',';
+        json += u'"';
+        for (const QChar c : value.toString()) {
+            switch (c.unicode()) {
+            case u'"':
+                json += QLatin1String("\\\"");
+                break;
+            case u'\\':
+                json += QLatin1String("\\\\");
+                break;
+            default:
+                if (c.unicode() < 0x20)
+                    json += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QChar(u'0'));
+                else
+                    json += c;
+            }
+        }
+        json += u'"';
+    }
+    return json + u']';
 }
 
 QVariantList fromJson(const QString& json)
@@ -90,6 +116,7 @@ Journal::Journal(const QString& path) : m_path(path), m_name(uniqueConnectionNam
 
 Journal::~Journal()
 {
+    m_insertChunk.reset();
     m_database.close();
     m_database = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_name);
@@ -136,24 +163,45 @@ template <class Work> void Journal::inTransaction(Work&& work)
 
 QList<qint64> Journal::addRows(qint64 run, const QList<Change>& changes)
 {
+    // Rows go in many to a statement, each with an id of its own counted on
+    // from the highest, which no other writer can take while the
+    // transaction holds the journal.
+    auto insertOf = [](qsizetype rows) {
+        QStringList values(rows, QStringLiteral("(?, ?, ?, ?)"));
+        return QStringLiteral("INSERT INTO rows (id, run, key, key_before, old, new, state) "
+                              "SELECT column1, ?, column2, column2, column3, column4, 'pending' "
+                              "FROM (VALUES %1)")
+            .arg(values.join(u", "));
+    };
     QList<qint64> ids;
     ids.reserve(changes.size());
     inTransaction([&] {
-        QSqlQuery query(m_database);
-        if (!query.prepare(
-                QStringLiteral("INSERT INTO rows (run, key, key_before, old, new, state) "
-                               "VALUES (?, ?, ?, ?, ?, 'pending')")))
-            fail(QStringLiteral("cannot be written"), query.lastError());
-        for (const Change& change : changes) {
-            const QString key = toJson(change.key);
-            query.bindValue(0, run);
-            query.bindValue(1, key);
-            query.bindValue(2, key);
-            query.bindValue(3, change.oldValue);
-            query.bindValue(4, change.newValue);
+        QSqlQuery highest = exec(QStringLiteral("SELECT coalesce(max(id), 0) FROM rows"));
+        qint64 next = (highest.next() ? highest.value(0).toLongLong() : 0) + 1;
+        for (qsizetype from = 0; from < changes.size(); from += InsertChunk) {
+            const qsizetype rows = qMin(InsertChunk, changes.size() - from);
+            std::optional<QSqlQuery> partial;
+            if (rows < InsertChunk)
+                partial.emplace(m_database);
+            else if (!m_insertChunk)
+                m_insertChunk.emplace(m_database);
+            QSqlQuery& query = partial ? *partial : *m_insertChunk;
+            if ((partial || !m_insertChunkReady) && !query.prepare(insertOf(rows)))
+                fail(QStringLiteral("cannot be written"), query.lastError());
+            m_insertChunkReady = m_insertChunkReady || !partial;
+            int at = 0;
+            query.bindValue(at++, run);
+            for (qsizetype i = from; i < from + rows; ++i) {
+                const Change& change = changes.at(i);
+                ids << next;
+                query.bindValue(at++, next++);
+                query.bindValue(at++, toJson(change.key));
+                query.bindValue(at++, change.oldValue);
+                query.bindValue(at++, change.newValue);
+            }
             if (!query.exec())
                 fail(QStringLiteral("cannot be written"), query.lastError());
-            ids << query.lastInsertId().toLongLong();
+            query.finish();
         }
     });
     return ids;

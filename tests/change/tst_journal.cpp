@@ -1,0 +1,62 @@
+// The change journal on its own: what goes in comes back out.
+
+#include "change/Journal.h"
+#include "change/RowWriter.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rowsComeBackAsWritten_data();
+    void rowsComeBackAsWritten();
+};
+
+void TestJournal::rowsComeBackAsWritten_data()
+{
+    QTest::addColumn<QVariantList>("key");
+    QTest::addColumn<int>("rows"); // more than one statement holds
+    QTest::newRow("ctid") << QVariantList{"16385", "(0,1)"} << 1;
+    QTest::newRow("quotes, backslashes, control characters")
+        << QVariantList{"a\"b\\c", "\t\n\x01", "", "\u00e9 \U0001F600"} << 3;
+    QTest::newRow("many rows in one call") << QVariantList{"k"} << 450;
+}
+
+void TestJournal::rowsComeBackAsWritten()
+{
+    QFETCH(QVariantList, key);
+    QFETCH(int, rows);
+    QTemporaryDir dir;
+    Journal journal(dir.filePath("journal.sqlite"));
+    Journal::Run entry;
+    entry.started = QDateTime::currentDateTimeUtc();
+    entry.sid = entry.user = entry.table = entry.field = entry.operation = "x";
+    const qint64 other = journal.beginRun(entry);
+    const qint64 run = journal.beginRun(entry);
+    QList<Change> changes;
+    for (int i = 0; i < rows; ++i)
+        changes << Change{key + QVariantList{QString::number(i)}, QStringLiteral("old %1").arg(i),
+                          QStringLiteral("new %1").arg(i)};
+    const QList<qint64> ids = journal.addRows(run, changes);
+    journal.addRows(other, changes.mid(0, 1)); // ids go on past another call's
+    const QList<qint64> more = journal.addRows(run, changes.mid(0, 1));
+
+    QCOMPARE(ids.size(), rows);
+    QVERIFY(more.first() > ids.last() + 1);
+    const QList<Journal::Row> read = journal.rowsToUndo(run); // newest first
+    QCOMPARE(read.size(), rows + 1);
+    for (int i = 0; i < rows; ++i) {
+        const Journal::Row& row = read.at(rows - i);
+        QCOMPARE(row.id, ids.at(i));
+        QCOMPARE(row.key, changes.at(i).key);
+        QCOMPARE(row.keyBefore, changes.at(i).key);
+        QCOMPARE(row.oldValue, changes.at(i).oldValue);
+        QCOMPARE(row.newValue, changes.at(i).newValue);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestJournal)
+#include "tst_journal.moc"
