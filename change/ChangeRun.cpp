@@ -197,21 +197,40 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
             }
         }
     });
+    // The rows cannot be read on: what was read is written, unless the
+    // connection is gone.
+    bool readable = true;
+    auto readFailed = [&] {
+        result.connectionLost = steps.lastErrorNumber() == RuntimeError::ConnectionLost;
+        ended = result.connectionLost;
+        readable = false;
+    };
+    // Where the database can, only the rows the operation may change are
+    // read; the rows passed over are unchanged.
+    if (const std::optional<QStringList> texts = ChangingTexts(operation, parameters)) {
+        if (!steps.step(112, [&] { snapshot.narrow(*texts); }))
+            readFailed();
+    }
+    int processed = 0; // rows through the loop
+    int reached = 0;   // rows of the whole read up to the last one through the loop
+    bool readToEnd = false;
     RowPacer pacer(m_ports);
-    for (int i = 0; !stopped && !ended; ++i) {
+    while (readable && !stopped && !ended) {
         if ((stopped = pacer.stopRequested()))
             break;
         Snapshot::Row row;
         bool more = false;
         if (!steps.step(112, [&] { more = snapshot.next(row); })) {
-            // The rows cannot be read on: what was read is written,
-            // unless the connection is gone.
-            result.connectionLost = steps.lastErrorNumber() == RuntimeError::ConnectionLost;
-            ended = result.connectionLost;
+            readFailed();
             break;
         }
-        if (!more)
+        if (!more) {
+            readToEnd = true;
             break;
+        }
+        const int i = row.place;
+        ++processed;
+        reached = i + 1;
         steps.step(opSteps.loopHead, [] {});
         QString newValue;
         const bool computed = steps.step(opSteps.newValue, [&] {
@@ -236,6 +255,11 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
         steps.step(opSteps.nextRow, [] {});
         steps.step(opSteps.loopEnd, [] {});
     }
+    if (readToEnd && reached < result.rows) { // the last rows were passed over
+        steps.step(opSteps.progress, [&] { m_ports.setProgress(100.0); });
+        reached = result.rows;
+    }
+    result.unchanged += reached - processed;
     // What is held back goes now, unless the run was stopped or ended.
     if (stopped || ended || result.connectionLost)
         writer.drop();

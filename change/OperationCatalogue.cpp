@@ -17,64 +17,66 @@ std::vector<Operation> makeCatalogue()
 {
     using namespace Fundamental;
     using P = PromptKind;
+    using C = ChangesOnly;
     // The order is the order of the operation list and of caption lookups.
     return {
         {QStringLiteral("Remove All Spaces in Selected Field"), P::NoPrompt,
-         ValueTransform(RemoveAllSpaces)},
+         ValueTransform(RemoveAllSpaces), C::WithSpace},
         {QStringLiteral("Replace All Spaces in Selected Field With..."), P::ReplacementPrompt,
-         TextTransform(ReplaceAllSpaces)},
+         TextTransform(ReplaceAllSpaces), C::WithSpace},
         {QStringLiteral("Remove Extra Spaces at Beginning of Selected Field"), P::NoPrompt,
-         ValueTransform(TrimLeadingSpaces)},
+         ValueTransform(TrimLeadingSpaces), C::WithSpace},
         {QStringLiteral("Remove Extra Spaces at End of Selected Field"), P::NoPrompt,
-         ValueTransform(TrimTrailingSpaces)},
+         ValueTransform(TrimTrailingSpaces), C::WithSpace},
         {QStringLiteral(
              "Remove All Spaces Except for Single Spaces Between Words in Selected Field"),
-         P::NoPrompt, ValueTransform(CollapseSpaces)},
+         P::NoPrompt, ValueTransform(CollapseSpaces), C::WithSpace},
         {QStringLiteral("Remove Enters (Carriage Returns) in Selected Field"), P::NoPrompt,
-         ValueTransform(RemoveEnters)},
+         ValueTransform(RemoveEnters), C::WithEnter},
         {QStringLiteral("Replace Enters (Carriage Returns) in Selected Field With..."),
-         P::ReplacementPrompt, TextTransform(ReplaceEnters)},
-        {QStringLiteral("Remove Tabs in Selected Field"), P::NoPrompt, ValueTransform(RemoveTabs)},
+         P::ReplacementPrompt, TextTransform(ReplaceEnters), C::WithEnter},
+        {QStringLiteral("Remove Tabs in Selected Field"), P::NoPrompt, ValueTransform(RemoveTabs),
+         C::WithTab},
         {QStringLiteral("Replace Tabs in Selected Field With..."), P::ReplacementPrompt,
-         TextTransform(ReplaceTabs)},
+         TextTransform(ReplaceTabs), C::WithTab},
         {QStringLiteral("Remove Alphabet Character(s) in Selected Field"), P::NoPrompt,
-         ValueTransform(RemoveAlphabet)},
+         ValueTransform(RemoveAlphabet), C::AnyValue},
         {QStringLiteral("Replace Alphabet Character(s) in Selected Field With..."),
-         P::ReplacementPrompt, TextTransform(ReplaceAlphabet)},
+         P::ReplacementPrompt, TextTransform(ReplaceAlphabet), C::AnyValue},
         {QStringLiteral("Remove Numeric Character(s) in Selected Field"), P::NoPrompt,
-         ValueTransform(RemoveNumeric)},
+         ValueTransform(RemoveNumeric), C::AnyValue},
         {QStringLiteral("Replace Numeric Character(s) in Selected Field With..."),
-         P::ReplacementPrompt, TextTransform(ReplaceNumeric)},
+         P::ReplacementPrompt, TextTransform(ReplaceNumeric), C::AnyValue},
         {QStringLiteral("Remove Alphanumeric Character(s) in Selected Field"), P::NoPrompt,
-         ValueTransform(RemoveAlphanumeric)},
+         ValueTransform(RemoveAlphanumeric), C::AnyValue},
         {QStringLiteral("Replace Alphanumeric Character(s) in Selected Field With..."),
-         P::ReplacementPrompt, TextTransform(ReplaceAlphanumeric)},
+         P::ReplacementPrompt, TextTransform(ReplaceAlphanumeric), C::AnyValue},
         {QStringLiteral("Remove Non-Alphanumeric Character(s) in Selected Field"), P::NoPrompt,
-         ValueTransform(RemoveNonAlphanumeric)},
+         ValueTransform(RemoveNonAlphanumeric), C::AnyValue},
         {QStringLiteral("Replace Non-Alphanumeric Character(s) in Selected Field With..."),
-         P::ReplacementPrompt, TextTransform(ReplaceNonAlphanumeric)},
+         P::ReplacementPrompt, TextTransform(ReplaceNonAlphanumeric), C::AnyValue},
         {QStringLiteral("Remove User-Defined Character(s) in Selected Field"), P::UserTextPrompt,
-         TextTransform(RemoveText)},
+         TextTransform(RemoveText), C::WithFirstAnswer},
         {QStringLiteral("Replace User-Defined Character(s) in Selected Field With..."),
-         P::FindReplacePrompts, TwoTextTransform(ReplaceText)},
+         P::FindReplacePrompts, TwoTextTransform(ReplaceText), C::WithFirstAnswer},
         {QStringLiteral("Remove All Text After User-Defined Character(s) in Selected Field"),
-         P::UserTextPrompt, TextTransform(RemoveTextAfter)},
+         P::UserTextPrompt, TextTransform(RemoveTextAfter), C::WithFirstAnswer},
         {QStringLiteral(
              "Replace All Text After User-Defined Character(s) in Selected Field With..."),
-         P::FindReplacePrompts, TwoTextTransform(ReplaceTextAfter)},
+         P::FindReplacePrompts, TwoTextTransform(ReplaceTextAfter), C::WithFirstAnswer},
         {QStringLiteral("Remove All Text Before User-Defined Character(s) in Selected Field"),
-         P::UserTextPrompt, TextTransform(RemoveTextBefore)},
+         P::UserTextPrompt, TextTransform(RemoveTextBefore), C::WithFirstAnswer},
         {QStringLiteral(
              "Replace All Text Before User-Defined Character(s) in Selected Field With..."),
-         P::FindReplacePrompts, TwoTextTransform(ReplaceTextBefore)},
+         P::FindReplacePrompts, TwoTextTransform(ReplaceTextBefore), C::WithFirstAnswer},
         {QStringLiteral("Remove First x Character(s) in Selected Field"), P::NumberPrompt,
-         CountTransform(RemoveFirstChars)},
+         CountTransform(RemoveFirstChars), C::AnyValue},
         {QStringLiteral("Remove Last x Character(s) in Selected Field"), P::NumberPrompt,
-         CountTransform(RemoveLastChars)},
+         CountTransform(RemoveLastChars), C::AnyValue},
         {QStringLiteral("Remove All Text After x Position in Field"), P::NumberPrompt,
-         CountTransform(KeepFirstChars)},
+         CountTransform(KeepFirstChars), C::AnyValue},
         {QStringLiteral("Remove All Text Before x Position in Field"), P::NumberPrompt,
-         CountTransform(RemoveTextBeforePosition)},
+         CountTransform(RemoveTextBeforePosition), C::AnyValue},
     };
 }
 
@@ -166,6 +168,27 @@ QStringList AnswersOf(const Operation& operation, const OperationParameters& par
         break;
     }
     return {parameters.firstText};
+}
+
+std::optional<QStringList> ChangingTexts(const Operation& operation,
+                                         const OperationParameters& parameters)
+{
+    switch (operation.changesOnly) {
+    case ChangesOnly::AnyValue:
+        return std::nullopt;
+    case ChangesOnly::WithSpace:
+        return QStringList{QStringLiteral(" ")};
+    case ChangesOnly::WithEnter:
+        return QStringList{QStringLiteral("\n"), QStringLiteral("\r")};
+    case ChangesOnly::WithTab:
+        return QStringList{QStringLiteral("\t")};
+    case ChangesOnly::WithFirstAnswer:
+        // An empty delimiter is found at the start of every value.
+        if (parameters.firstText.isEmpty())
+            return std::nullopt;
+        return QStringList{parameters.firstText};
+    }
+    return std::nullopt;
 }
 
 QString ComputeNewValue(const Operation& operation, const OperationParameters& parameters,

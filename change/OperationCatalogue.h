@@ -25,10 +25,22 @@ using TwoTextTransform = QString (*)(const QString& value, const QString& text,
 using CountTransform = QString (*)(const QString& value, qint16 x);
 using Transform = std::variant<ValueTransform, TextTransform, TwoTextTransform, CountTransform>;
 
+// Which values an operation can change (or fail on): any, or only those
+// that hold a given text. A value without it comes out of the transform as
+// it went in.
+enum class ChangesOnly {
+    AnyValue,
+    WithSpace,
+    WithEnter, // a line feed or a carriage return
+    WithTab,
+    WithFirstAnswer, // the text or delimiter asked for, when it is not empty
+};
+
 struct Operation {
     QString caption;
     PromptKind promptKind;
     Transform transform;
+    ChangesOnly changesOnly;
 };
 
 // The answers of one run; never stored.
@@ -66,6 +78,11 @@ std::optional<OperationParameters> AskParameters(const Operation& operation, Int
 
 // The answers in the order their prompts are shown (none for NoPrompt).
 QStringList AnswersOf(const Operation& operation, const OperationParameters& parameters);
+
+// The texts of which a value must hold one for the operation to change it
+// or fail on it; none when any value may change.
+std::optional<QStringList> ChangingTexts(const Operation& operation,
+                                         const OperationParameters& parameters);
 
 // The new value of one field value. For a number operation the answer is
 // converted to x here, on every call. Throws RuntimeError (5 or 6) as the

@@ -4,7 +4,7 @@
 #include "db/Schema.h"
 
 Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const QString& field)
-    : m_connection(connection)
+    : m_connection(connection), m_table(table), m_field(field)
 {
     const Oracle::Dialect& dialect = connection.dialect();
     m_key = Oracle::ReadRowKey(connection, table, field);
@@ -14,6 +14,7 @@ Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const Q
         QSqlQuery rows = connection.select(query);
         while (connection.next(rows))
             m_whole.push_back(rowOf(rows));
+        m_read = 0; // counted again as the rows are taken
         m_count = static_cast<int>(m_whole.size());
         return;
     }
@@ -41,15 +42,43 @@ Snapshot::~Snapshot()
         m_connection.rollback();
 }
 
-Snapshot::Row Snapshot::rowOf(const QSqlQuery& query) const
+Snapshot::Row Snapshot::rowOf(const QSqlQuery& query)
 {
     const QVariant value = query.value(0);
-    Row row{Main::NotNull(Main::ValueOrDefault(value, QString())), value.isNull(), {}};
+    Row row{Main::NotNull(Main::ValueOrDefault(value, QString())), value.isNull(), {}, m_read++};
     const int keyColumns = static_cast<int>(m_key.columns.size());
     row.key.reserve(keyColumns);
     for (int i = 1; i <= keyColumns; ++i)
         row.key << Main::NotNull(query.value(i).toString());
+    if (m_narrowed)
+        row.place = query.value(keyColumns + 1).toInt() - 1;
     return row;
+}
+
+bool Snapshot::narrow(const QStringList& texts)
+{
+    if (m_mode == Mode::Whole || m_read > 0 || texts.isEmpty())
+        return false;
+    const Oracle::Dialect& dialect = m_connection.dialect();
+    const QString query =
+        dialect.narrowedSnapshotQuery(m_table, m_field, m_key, static_cast<int>(texts.size()));
+    if (query.isEmpty())
+        return false;
+    const QVariantList values(texts.begin(), texts.end());
+    m_block.reset();
+    m_narrowed = true;
+    if (m_mode == Mode::Plain) {
+        m_block = m_connection.select(query, values);
+        return true;
+    }
+    m_cursorOpen = false;
+    for (const QString& statement : dialect.closeCursor())
+        m_connection.execute(statement);
+    const QStringList open = dialect.openCursor(query);
+    for (qsizetype i = 0; i < open.size(); ++i)
+        m_connection.execute(open.at(i), i + 1 == open.size() ? values : QVariantList());
+    m_cursorOpen = true;
+    return true;
 }
 
 bool Snapshot::next(Row& row)
@@ -59,6 +88,7 @@ bool Snapshot::next(Row& row)
         if (m_nextWhole >= m_whole.size())
             return false;
         row = std::move(m_whole[m_nextWhole++]);
+        row.place = m_read++;
         return true;
     case Mode::Plain:
         if (m_block && m_connection.next(*m_block)) {

@@ -20,6 +20,7 @@ public:
         QString value;    // the field's text; a Null reads as the empty text
         bool isNull;      // a Null gets no statement
         QVariantList key; // the texts that name the row
+        int place = 0;    // the row's place in the whole read, from 0
     };
 
     // Reads the table's row key and opens the read. Throws RuntimeError.
@@ -32,6 +33,11 @@ public:
     // The number of rows, known before they are read.
     int count() const { return m_count; }
 
+    // Narrows the read to the rows whose field holds at least one of
+    // `texts`, where the database can and no row was read yet: the other
+    // rows are passed over. True when narrowed. Throws RuntimeError.
+    bool narrow(const QStringList& texts);
+
     // The next row; false after the last. Throws RuntimeError when a read fails.
     bool next(Row& row);
 
@@ -40,7 +46,7 @@ public:
     void close();
 
 private:
-    Row rowOf(const QSqlQuery& query) const;
+    Row rowOf(const QSqlQuery& query);
 
     enum class Mode {
         Whole,  // read whole at the start (the dialect cannot read while writing)
@@ -49,7 +55,11 @@ private:
     };
 
     Oracle::Connection& m_connection;
+    QString m_table;
+    QString m_field;
     Mode m_mode = Mode::Plain;
+    bool m_narrowed = false;
+    int m_read = 0; // rows read so far
     Oracle::RowKey m_key;
     int m_count = 0;
     bool m_inTransaction = false;

@@ -32,6 +32,26 @@ public:
         return key;
     }
 
+    // The type's name as the dictionary gives it (VARCHAR2, NUMBER, ...);
+    // the table comes quoted, as the program names it.
+    QString fieldTypeQuery() const override
+    {
+        return QStringLiteral("SELECT data_type FROM user_tab_columns WHERE '\"' || "
+                              "REPLACE(table_name, '\"', '\"\"') || '\"' = ? AND column_name = ?");
+    }
+
+    // Texts only: other types reach the program in another form than INSTR
+    // sees (a DATE as the session's date format, say).
+    QString narrowedSnapshotQuery(const QString& table, const QString& field, const RowKey& key,
+                                  int texts) const override
+    {
+        if (key.fieldType != QLatin1String("VARCHAR2") &&
+            key.fieldType != QLatin1String("NVARCHAR2"))
+            return {};
+        return narrowedQuery(table, field, key, texts, QStringLiteral("ROWNUM"),
+                             QStringLiteral("INSTR(v, ?) > 0"));
+    }
+
     bool isConnectionLost(const QString& sqlState, int nativeCode) const override
     {
         // ORA-00028 session killed, ORA-01012 not logged on, ORA-02396 idle
@@ -95,6 +115,18 @@ public:
             key.returning = key.columns; // every write moves the ctid
         }
         return key;
+    }
+
+    // Texts only, compared code point by code point whatever the column's
+    // collation (a nondeterministic one refuses strpos).
+    QString narrowedSnapshotQuery(const QString& table, const QString& field, const RowKey& key,
+                                  int texts) const override
+    {
+        if (key.fieldType != QLatin1String("pg_catalog.text") &&
+            key.fieldType != QLatin1String("pg_catalog.\"varchar\""))
+            return {};
+        return narrowedQuery(table, field, key, texts, QStringLiteral("row_number() OVER ()"),
+                             QStringLiteral("strpos(v COLLATE \"C\", ?) > 0"));
     }
 
     QString fieldTypeQuery() const override
@@ -298,6 +330,30 @@ QString Dialect::snapshotQuery(const QString& table, const QString& field, const
 {
     return QStringLiteral("SELECT ") + QuoteIdentifier(field) + QStringLiteral(", ") +
            joined(key.columns, ", ") + QStringLiteral(" FROM ") + QuoteIdentifier(table);
+}
+
+QString Dialect::narrowedSnapshotQuery(const QString&, const QString&, const RowKey&, int) const
+{
+    return {};
+}
+
+QString Dialect::narrowedQuery(const QString& table, const QString& field, const RowKey& key,
+                               int texts, const QString& place, const QString& holds) const
+{
+    if (texts <= 0)
+        return {};
+    QStringList inner{QuoteIdentifier(field) + QStringLiteral(" AS v")};
+    QStringList outer{QStringLiteral("v")};
+    for (qsizetype i = 0; i < key.columns.size(); ++i) {
+        const QString name = QStringLiteral("k%1").arg(i + 1);
+        inner << key.columns.at(i) + QStringLiteral(" AS ") + name;
+        outer << name;
+    }
+    inner << place + QStringLiteral(" AS n");
+    outer << QStringLiteral("n");
+    return QStringLiteral("SELECT %1 FROM (SELECT %2 FROM %3) s WHERE %4")
+        .arg(joined(outer, ", "), joined(inner, ", "), QuoteIdentifier(table),
+             joined(QStringList(texts, holds), " OR "));
 }
 
 QString Dialect::countQuery(const QString& table) const

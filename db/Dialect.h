@@ -63,6 +63,13 @@ public:
 
     // The field and the row key of every row: SELECT "F", key... FROM "T".
     QString snapshotQuery(const QString& table, const QString& field, const RowKey& key) const;
+    // The snapshot query narrowed to the rows whose field holds at least one
+    // of `texts` texts (bound values: the texts, in order), each row with its
+    // place in the whole read (from 1) as its last column. Empty where the
+    // dialect cannot narrow the read of a field of its type: all rows are
+    // read then.
+    virtual QString narrowedSnapshotQuery(const QString& table, const QString& field,
+                                          const RowKey& key, int texts) const;
     // The number of the table's rows.
     QString countQuery(const QString& table) const;
 
@@ -72,9 +79,10 @@ public:
     // The statement that makes the reading transaction see one moment (run
     // first in it); empty: no transaction.
     virtual QString readTransaction() const;
-    // Statements that open a cursor on the snapshot query, the one that
-    // fetches its next block, and those that close it; none: the query is
-    // read as it is (the driver fetches as the rows are asked for).
+    // Statements that open a cursor on the snapshot query (the last one
+    // holds the query and takes its bound values), the one that fetches its
+    // next block, and those that close it; none: the query is read as it is
+    // (the driver fetches as the rows are asked for).
     virtual QStringList openCursor(const QString& query) const
     {
         Q_UNUSED(query);
@@ -114,6 +122,12 @@ public:
     // True when a failure with this SQLSTATE and native error code means the
     // connection is gone (SQLSTATE class 08 everywhere).
     virtual bool isConnectionLost(const QString& sqlState, int nativeCode) const;
+
+protected:
+    // The narrowed snapshot query: `place` gives a row's place in the read,
+    // `holds` (with one placeholder) is true where the field v holds a text.
+    QString narrowedQuery(const QString& table, const QString& field, const RowKey& key, int texts,
+                          const QString& place, const QString& holds) const;
 };
 
 // A double-quoted identifier; a double quote inside the name is doubled.

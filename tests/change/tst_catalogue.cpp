@@ -37,6 +37,8 @@ private slots:
     void newValue_data();
     void newValue();
     void numberOutOfRangeFailsOnEveryRow();
+    void valuesWithoutTheChangingTextsStayAsTheyAre_data();
+    void valuesWithoutTheChangingTextsStayAsTheyAre();
 };
 
 void TestCatalogue::captionsInListOrder()
@@ -411,6 +413,44 @@ void TestCatalogue::numberOutOfRangeFailsOnEveryRow()
             QFAIL("the conversion of 40000 must overflow");
         } catch (const RuntimeError& error) {
             QCOMPARE(error.number(), int(RuntimeError::Overflow));
+        }
+    }
+}
+
+void TestCatalogue::valuesWithoutTheChangingTextsStayAsTheyAre_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("first");
+    for (int number = 1; number <= int(OperationCatalogue().size()); ++number) {
+        if (operation(number).changesOnly == ChangesOnly::AnyValue)
+            continue;
+        QTest::addRow("operation %d", number) << number << QString("x|");
+        QTest::addRow("operation %d, one-character answer", number) << number << QString("a");
+    }
+}
+
+// A run reads only the values that hold one of the texts: every other
+// value must come out of the transform unchanged, and without a failure.
+void TestCatalogue::valuesWithoutTheChangingTextsStayAsTheyAre()
+{
+    QFETCH(int, number);
+    QFETCH(QString, first);
+    OperationParameters parameters;
+    parameters.firstText = first;
+    parameters.secondText = QStringLiteral("_");
+    const std::optional<QStringList> texts = ChangingTexts(operation(number), parameters);
+    QVERIFY(texts && !texts->isEmpty());
+    const QStringList samples{
+        "",    " ",      "  a  b ",           "a\tb", "\r\n", "line\nbreak", "x|y", "a",
+        "abc", "Ab1 x|", "\u00e9\U0001F600 ", "x",    "|x",   "12345"};
+    for (const QString& value : samples) {
+        if (std::any_of(texts->begin(), texts->end(),
+                        [&](const QString& text) { return value.contains(text); }))
+            continue;
+        try {
+            QCOMPARE(ComputeNewValue(operation(number), parameters, value), value);
+        } catch (const RuntimeError& error) {
+            QFAIL(qPrintable(QString("%1 fails on %2").arg(error.description(), value)));
         }
     }
 }

@@ -35,6 +35,8 @@ private slots:
     void batchWrite();
     void connectionLost_data();
     void connectionLost();
+    void narrowedSnapshot_data();
+    void narrowedSnapshot();
 };
 
 void TestDialect::chosenFromTheDriver_data()
@@ -193,6 +195,50 @@ void TestDialect::connectionLost()
     QFETCH(int, nativeCode);
     QFETCH(bool, lost);
     QCOMPARE(::dialect(dialect)->isConnectionLost(sqlState, nativeCode), lost);
+}
+
+void TestDialect::narrowedSnapshot_data()
+{
+    QTest::addColumn<QString>("dialect");
+    QTest::addColumn<QString>("fieldType");
+    QTest::addColumn<QString>("query"); // empty: every row is read
+    QTest::newRow("Oracle VARCHAR2: INSTR, the place by ROWNUM")
+        << "Oracle"
+        << "VARCHAR2"
+        << R"(SELECT v, k1, n FROM (SELECT "a""b" AS v, ROWIDTOCHAR(ROWID) AS k1, ROWNUM AS n FROM "t") s WHERE INSTR(v, ?) > 0 OR INSTR(v, ?) > 0)";
+    QTest::newRow("Oracle NVARCHAR2") << "Oracle"
+                                      << "NVARCHAR2"
+                                      << "narrowed";
+    QTest::newRow("Oracle DATE: read whole") << "Oracle"
+                                             << "DATE"
+                                             << "";
+    QTest::newRow("Oracle CHAR: read whole") << "Oracle"
+                                             << "CHAR"
+                                             << "";
+    QTest::newRow("PostgreSQL varchar") << "PostgreSQL"
+                                        << R"(pg_catalog."varchar")"
+                                        << "narrowed";
+    QTest::newRow("PostgreSQL character(n): read whole") << "PostgreSQL"
+                                                         << "pg_catalog.bpchar"
+                                                         << "";
+    QTest::newRow("SQLite: read whole") << "SQLite"
+                                        << ""
+                                        << "";
+}
+
+void TestDialect::narrowedSnapshot()
+{
+    QFETCH(QString, dialect);
+    QFETCH(QString, fieldType);
+    QFETCH(QString, query);
+    const auto d = ::dialect(dialect);
+    Oracle::RowKey key = d->rowKey({});
+    key.fieldType = fieldType;
+    const QString narrowed = d->narrowedSnapshotQuery("t", "a\"b", key, 2);
+    if (query == "narrowed")
+        QVERIFY2(!narrowed.isEmpty() && narrowed.count(u'?') == 2, qPrintable(narrowed));
+    else
+        QCOMPARE(narrowed, query);
 }
 
 QTEST_GUILESS_MAIN(TestDialect)
