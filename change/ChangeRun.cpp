@@ -123,13 +123,14 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
         result.journalRun = options.journal->beginRun(entry);
     }
     try {
+        std::unique_ptr<RowWriter> writer;
         if (!options.rowByRow) {
             // Batches, written on a thread of their own with a connection
-            // (and a journal connection) of their own.
+            // (and a journal connection, for the marks) of their own, while
+            // this thread journals the next batch.
             const QString journal = options.journal ? options.journal->path() : QString();
-            const qint64 run = result.journalRun;
             const int rows = options.batchRows;
-            return std::make_unique<ThreadedWriter>(
+            writer = std::make_unique<ThreadedWriter>(
                 logon,
                 [=](Oracle::Connection& connection,
                     std::function<bool()> keepWaiting) -> std::unique_ptr<RowWriter> {
@@ -137,21 +138,25 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
                                                                  std::move(keepWaiting), rows);
                     if (journal.isEmpty())
                         return batches;
-                    return std::make_unique<JournalingWriter>(std::make_unique<Journal>(journal),
-                                                              run, std::move(batches));
+                    return std::make_unique<JournalMarkingWriter>(
+                        std::make_unique<Journal>(journal), std::move(batches));
                 },
                 rows, [this] { m_ports.keepResponsive(); },
                 [this] { return m_ports.stopRequested(); });
+        } else {
+            writing = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::None);
+            writer = std::make_unique<DirectWriter>(*writing, table, field, key, [this] {
+                m_ports.keepResponsive();
+                return !m_ports.stopRequested();
+            });
+            if (options.journal)
+                writer =
+                    std::make_unique<JournalMarkingWriter>(*options.journal, std::move(writer));
         }
-        writing = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::None);
-        auto direct = std::make_unique<DirectWriter>(*writing, table, field, key, [this] {
-            m_ports.keepResponsive();
-            return !m_ports.stopRequested();
-        });
         if (!options.journal)
-            return direct;
+            return writer;
         return std::make_unique<JournalingWriter>(*options.journal, result.journalRun,
-                                                  std::move(direct));
+                                                  std::move(writer));
     } catch (...) {
         if (options.journal)
             options.journal->endRun(result.journalRun, result.rows, 0, 0, 0,

@@ -20,36 +20,66 @@ QString uniqueConnectionName()
     return QStringLiteral("quorvane-journal-%1").arg(++counter);
 }
 
+// A text as a JSON string, appended.
+void appendJson(QString& json, const QString& text)
+{
+    json += u'"';
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isSurrogate()) {
+            // A pair as it is; a half of one (a transform may cut a pair)
+            // as the replacement character, as any conversion to UTF-8
+            // would give it, rather than JSON that SQLite refuses.
+            if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+                json += c;
+                json += text.at(++i);
+            } else {
+                json += QChar(QChar::ReplacementCharacter);
+            }
+            continue;
+        }
+        switch (c.unicode()) {
+        case u'"':
+            json += QLatin1String("\\\"");
+            break;
+        case u'\\':
+            json += QLatin1String("\\\\");
+            break;
+        default:
+            if (c.unicode() < 0x20)
+                json += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QChar(u'0'));
+            else
+                json += c;
+        }
+    }
+    json += u'"';
+}
+
 // A row key is a list of texts, written here as a JSON array without the
 // round trip through QJsonDocument; other lists take that way.
+void appendJson(QString& json, const QVariantList& values)
+{
+    for (const QVariant& value : values) {
+        if (value.metaType().id() != QMetaType::QString) {
+            json += QString::fromUtf8(
+                QJsonDocument(QJsonArray::fromVariantList(values)).toJson(QJsonDocument::Compact));
+            return;
+        }
+    }
+    json += u'[';
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            json += u',';
+        appendJson(json, values.at(i).toString());
+    }
+    json += u']';
+}
+
 QString toJson(const QVariantList& values)
 {
-    QString json(1, u'[');
-    for (const QVariant& value : values) {
-        if (value.metaType().id() != QMetaType::QString)
-            return QString::fromUtf8(
-                QJsonDocument(QJsonArray::fromVariantList(values)).toJson(QJsonDocument::Compact));
-        if (json.size() > 1)
-            json += u',';
-        json += u'"';
-        for (const QChar c : value.toString()) {
-            switch (c.unicode()) {
-            case u'"':
-                json += QLatin1String("\\\"");
-                break;
-            case u'\\':
-                json += QLatin1String("\\\\");
-                break;
-            default:
-                if (c.unicode() < 0x20)
-                    json += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QChar(u'0'));
-                else
-                    json += c;
-            }
-        }
-        json += u'"';
-    }
-    return json + u']';
+    QString json;
+    appendJson(json, values);
+    return json;
 }
 
 QVariantList fromJson(const QString& json)
@@ -92,6 +122,8 @@ Journal::Journal(const QString& path) : m_path(path), m_name(uniqueConnectionNam
     // for the disk.
     exec(QStringLiteral("PRAGMA journal_mode = WAL"));
     exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
+    // The run's thread and the writer's thread wait their turns to write.
+    exec(QStringLiteral("PRAGMA busy_timeout = 10000"));
     exec(QStringLiteral("PRAGMA foreign_keys = ON"));
     QSqlQuery version = exec(QStringLiteral("PRAGMA user_version"));
     if (version.next() && version.value(0).toInt() > Version)
@@ -116,7 +148,6 @@ Journal::Journal(const QString& path) : m_path(path), m_name(uniqueConnectionNam
 
 Journal::~Journal()
 {
-    m_insertChunk.reset();
     m_database.close();
     m_database = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_name);
@@ -144,89 +175,84 @@ qint64 Journal::beginRun(const Run& run)
     return query.lastInsertId().toLongLong();
 }
 
+// The write lock is taken at the start: two threads' connections journal
+// one run at once, and a transaction that read first could not write after
+// the other's commit.
 template <class Work> void Journal::inTransaction(Work&& work)
 {
-    if (!m_database.transaction())
-        fail(QStringLiteral("cannot be written"), m_database.lastError());
+    exec(QStringLiteral("BEGIN IMMEDIATE"));
     try {
         work();
     } catch (...) {
-        m_database.rollback();
+        QSqlQuery(m_database).exec(QStringLiteral("ROLLBACK"));
         throw;
     }
-    if (!m_database.commit()) {
-        const QSqlError error = m_database.lastError();
-        m_database.rollback();
-        fail(QStringLiteral("cannot be written"), error);
+    try {
+        exec(QStringLiteral("COMMIT"));
+    } catch (...) {
+        QSqlQuery(m_database).exec(QStringLiteral("ROLLBACK"));
+        throw;
     }
 }
 
+// A whole batch goes in one statement as one JSON text, each row an array
+// [key, old, new]: binding thousands of values one by one costs more than
+// the journal's own work. The ids are counted on from the highest, which no
+// other writer can take while the transaction holds the journal.
 QList<qint64> Journal::addRows(qint64 run, const QList<Change>& changes)
 {
-    // Rows go in many to a statement, each with an id of its own counted on
-    // from the highest, which no other writer can take while the
-    // transaction holds the journal.
-    auto insertOf = [](qsizetype rows) {
-        QStringList values(rows, QStringLiteral("(?, ?, ?, ?)"));
-        return QStringLiteral("INSERT INTO rows (id, run, key, key_before, old, new, state) "
-                              "SELECT column1, ?, column2, column2, column3, column4, 'pending' "
-                              "FROM (VALUES %1)")
-            .arg(values.join(u", "));
-    };
+    QString batch(1, u'[');
+    for (const Change& change : changes) {
+        if (batch.size() > 1)
+            batch += u',';
+        batch += u'[';
+        appendJson(batch, change.key);
+        batch += u',';
+        appendJson(batch, change.oldValue);
+        batch += u',';
+        appendJson(batch, change.newValue);
+        batch += u']';
+    }
+    batch += u']';
     QList<qint64> ids;
     ids.reserve(changes.size());
     inTransaction([&] {
         QSqlQuery highest = exec(QStringLiteral("SELECT coalesce(max(id), 0) FROM rows"));
-        qint64 next = (highest.next() ? highest.value(0).toLongLong() : 0) + 1;
-        for (qsizetype from = 0; from < changes.size(); from += InsertChunk) {
-            const qsizetype rows = qMin(InsertChunk, changes.size() - from);
-            std::optional<QSqlQuery> partial;
-            if (rows < InsertChunk)
-                partial.emplace(m_database);
-            else if (!m_insertChunk)
-                m_insertChunk.emplace(m_database);
-            QSqlQuery& query = partial ? *partial : *m_insertChunk;
-            if ((partial || !m_insertChunkReady) && !query.prepare(insertOf(rows)))
-                fail(QStringLiteral("cannot be written"), query.lastError());
-            m_insertChunkReady = m_insertChunkReady || !partial;
-            int at = 0;
-            query.bindValue(at++, run);
-            for (qsizetype i = from; i < from + rows; ++i) {
-                const Change& change = changes.at(i);
-                ids << next;
-                query.bindValue(at++, next++);
-                query.bindValue(at++, toJson(change.key));
-                query.bindValue(at++, change.oldValue);
-                query.bindValue(at++, change.newValue);
-            }
-            if (!query.exec())
-                fail(QStringLiteral("cannot be written"), query.lastError());
-            query.finish();
-        }
+        const qint64 first = (highest.next() ? highest.value(0).toLongLong() : 0) + 1;
+        exec(QStringLiteral(
+                 "INSERT INTO rows (id, run, key, key_before, old, new, state) "
+                 "SELECT ? + e.key, ?, json_extract(e.value, '$[0]'), "
+                 "json_extract(e.value, '$[0]'), json_extract(e.value, '$[1]'), "
+                 "json_extract(e.value, '$[2]'), 'pending' FROM json_each(?) AS e ORDER BY e.key"),
+             {first, run, batch});
+        for (qsizetype i = 0; i < changes.size(); ++i)
+            ids << first + i;
     });
     return ids;
 }
 
+// The marks go as one JSON text too, each [row, state, key or null].
 void Journal::markRows(const QList<Mark>& marks)
 {
     if (marks.isEmpty())
         return;
+    QString batch(1, u'[');
+    for (const Mark& mark : marks) {
+        if (batch.size() > 1)
+            batch += u',';
+        batch += QStringLiteral("[%1,\"%2\",").arg(mark.row).arg(stateName(mark.state));
+        if (mark.key.isEmpty())
+            batch += QLatin1String("null");
+        else
+            appendJson(batch, mark.key);
+        batch += u']';
+    }
+    batch += u']';
     inTransaction([&] {
-        QSqlQuery state(m_database);
-        QSqlQuery stateAndKey(m_database);
-        if (!state.prepare(QStringLiteral("UPDATE rows SET state = ? WHERE id = ?")) ||
-            !stateAndKey.prepare(QStringLiteral("UPDATE rows SET state = ?, key = ? WHERE id = ?")))
-            fail(QStringLiteral("cannot be written"), state.lastError());
-        for (const Mark& mark : marks) {
-            QSqlQuery& query = mark.key.isEmpty() ? state : stateAndKey;
-            int at = 0;
-            query.bindValue(at++, stateName(mark.state));
-            if (!mark.key.isEmpty())
-                query.bindValue(at++, toJson(mark.key));
-            query.bindValue(at, mark.row);
-            if (!query.exec())
-                fail(QStringLiteral("cannot be written"), query.lastError());
-        }
+        exec(QStringLiteral("UPDATE rows SET state = json_extract(m.value, '$[1]'), "
+                            "key = coalesce(json_extract(m.value, '$[2]'), rows.key) "
+                            "FROM json_each(?) AS m WHERE rows.id = json_extract(m.value, '$[0]')"),
+             {batch});
     });
 }
 

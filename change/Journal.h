@@ -96,8 +96,4 @@ private:
     QString m_path;
     QString m_name;
     QSqlDatabase m_database;
-    // addRows' statement for a whole chunk of rows, prepared once.
-    static constexpr qsizetype InsertChunk = 100;
-    std::optional<QSqlQuery> m_insertChunk;
-    bool m_insertChunkReady = false;
 };

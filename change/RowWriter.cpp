@@ -227,8 +227,8 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
     }
 }
 
-JournalingWriter::JournalingWriter(Journal& journal, qint64 run, std::unique_ptr<RowWriter> inner)
-    : m_journal(journal), m_run(run), m_inner(std::move(inner))
+JournalMarkingWriter::JournalMarkingWriter(Journal& journal, std::unique_ptr<RowWriter> inner)
+    : m_journal(journal), m_inner(std::move(inner))
 {
     m_inner->setReports(
         [this](const Results& results) {
@@ -244,7 +244,7 @@ JournalingWriter::JournalingWriter(Journal& journal, qint64 run, std::unique_ptr
                     result.outcome == Outcome::Written    ? Journal::RowState::Written
                     : result.outcome == Outcome::Conflict ? Journal::RowState::Conflict
                                                           : Journal::RowState::Failed;
-                marks.append({m_rows.value(result.ticket), state, result.keyAfter});
+                marks.append({result.ticket, state, result.keyAfter});
             }
             m_journal.markRows(marks);
             settle(results);
@@ -258,26 +258,44 @@ JournalingWriter::JournalingWriter(Journal& journal, qint64 run, std::unique_ptr
                 if (result.outcome == Outcome::Failed &&
                     result.errorNumber != RuntimeError::ConnectionLost &&
                     result.errorNumber != RuntimeError::FileAccessError)
-                    failed.append({m_rows.value(result.ticket), Journal::RowState::Failed, {}});
+                    failed.append({result.ticket, Journal::RowState::Failed, {}});
                 if (result.outcome == Outcome::Stopped)
-                    failed.append({m_rows.value(result.ticket), Journal::RowState::Failed, {}});
+                    failed.append({result.ticket, Journal::RowState::Failed, {}});
             }
             try {
                 m_journal.markRows(failed);
             } catch (const RuntimeError&) {
                 // The rows stay pending: an undo finds they were not written.
             }
-            for (const Result& result : results)
-                m_rows.remove(result.ticket);
             done(results);
         });
 }
 
-JournalingWriter::JournalingWriter(std::unique_ptr<Journal> journal, qint64 run,
-                                   std::unique_ptr<RowWriter> inner)
-    : JournalingWriter(*journal, run, std::move(inner))
+JournalMarkingWriter::JournalMarkingWriter(std::unique_ptr<Journal> journal,
+                                           std::unique_ptr<RowWriter> inner)
+    : JournalMarkingWriter(*journal, std::move(inner))
 {
     m_owned = std::move(journal);
+}
+
+JournalingWriter::JournalingWriter(Journal& journal, qint64 run, std::unique_ptr<RowWriter> inner)
+    : m_journal(journal), m_run(run), m_inner(std::move(inner))
+{
+    // The writer wrapped knows each change by its journal row: its results
+    // go on under the caller's tickets.
+    auto retold = [this](const Results& results) {
+        Results told = results;
+        for (Result& result : told)
+            result.ticket = m_tickets.value(result.ticket);
+        return told;
+    };
+    m_inner->setReports([this, retold](const Results& results) { settle(retold(results)); },
+                        [this, retold](const Results& results) {
+                            const Results told = retold(results);
+                            for (const Result& result : results)
+                                m_tickets.remove(result.ticket);
+                            done(told);
+                        });
 }
 
 void JournalingWriter::write(const Change& change, qint64 ticket)
@@ -313,8 +331,8 @@ void JournalingWriter::pass()
         done(failed); // nothing is written that the journal cannot hold
         return;
     }
-    for (qsizetype i = 0; i < held.size(); ++i)
-        m_rows.insert(held[i].second, rows[i]);
-    for (const auto& [change, ticket] : held)
-        m_inner->write(change, ticket);
+    for (qsizetype i = 0; i < held.size(); ++i) {
+        m_tickets.insert(rows[i], held[i].second);
+        m_inner->write(held[i].first, rows[i]);
+    }
 }

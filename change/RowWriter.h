@@ -165,29 +165,53 @@ private:
     std::function<void(const Change&)> m_seen;
 };
 
-// Puts each batch of changes in the journal, committed, before the writer it
-// wraps sends it; records what became of each row (and the key it has now)
-// before that writer makes the write final.
+// Records in the journal what became of each write of the writer it wraps,
+// before that writer makes the write final: the key a row has after the
+// write (where the key moves), a conflict, a failure. Its tickets are the
+// rows' ids in the journal (a JournalingWriter's, before it).
+class JournalMarkingWriter : public RowWriter
+{
+public:
+    JournalMarkingWriter(Journal& journal, std::unique_ptr<RowWriter> inner);
+    // The same, with a journal of its own.
+    JournalMarkingWriter(std::unique_ptr<Journal> journal, std::unique_ptr<RowWriter> inner);
+
+    int batchRows() const override { return m_inner->batchRows(); }
+    void write(const Change& change, qint64 row) override { m_inner->write(change, row); }
+    void flush() override { m_inner->flush(); }
+    void drop() override { m_inner->drop(); }
+
+private:
+    std::unique_ptr<Journal> m_owned;
+    Journal& m_journal;
+    std::unique_ptr<RowWriter> m_inner;
+};
+
+// Puts each batch of changes in the journal, committed, before it passes
+// them on to the writer it wraps under their rows' ids in the journal as
+// tickets; that writer ends in a JournalMarkingWriter, here or on the
+// thread of a ThreadedWriter, so that the journaling of one batch goes on
+// while the batch before is written.
 class JournalingWriter : public RowWriter
 {
 public:
     JournalingWriter(Journal& journal, qint64 run, std::unique_ptr<RowWriter> inner);
-    // The same, with a journal of its own.
-    JournalingWriter(std::unique_ptr<Journal> journal, qint64 run,
-                     std::unique_ptr<RowWriter> inner);
 
     int batchRows() const override { return m_inner->batchRows(); }
     void write(const Change& change, qint64 ticket) override;
     void flush() override;
-    void drop() override { m_held.clear(); }
+    void drop() override
+    {
+        m_held.clear();
+        m_inner->drop();
+    }
 
 private:
     void pass();
 
-    std::unique_ptr<Journal> m_owned;
     Journal& m_journal;
     qint64 m_run;
     std::unique_ptr<RowWriter> m_inner;
     QList<std::pair<Change, qint64>> m_held; // not yet journaled
-    QHash<qint64, qint64> m_rows;            // ticket -> journal row, while in flight
+    QHash<qint64, qint64> m_tickets;         // journal row -> caller's ticket, while in flight
 };

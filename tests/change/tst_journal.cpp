@@ -13,6 +13,7 @@ class TestJournal : public QObject
 private slots:
     void rowsComeBackAsWritten_data();
     void rowsComeBackAsWritten();
+    void halfASurrogatePairKeepsTheRow();
 };
 
 void TestJournal::rowsComeBackAsWritten_data()
@@ -22,7 +23,7 @@ void TestJournal::rowsComeBackAsWritten_data()
     QTest::newRow("ctid") << QVariantList{"16385", "(0,1)"} << 1;
     QTest::newRow("quotes, backslashes, control characters")
         << QVariantList{"a\"b\\c", "\t\n\x01", "", "\u00e9 \U0001F600"} << 3;
-    QTest::newRow("many rows in one call") << QVariantList{"k"} << 450;
+    QTest::newRow("many rows in one call") << QVariantList{"k"} << 1200;
 }
 
 void TestJournal::rowsComeBackAsWritten()
@@ -56,6 +57,24 @@ void TestJournal::rowsComeBackAsWritten()
         QCOMPARE(row.oldValue, changes.at(i).oldValue);
         QCOMPARE(row.newValue, changes.at(i).newValue);
     }
+}
+
+// A transform may cut a character outside the BMP in two: the journal
+// keeps the row, with the half as the replacement character.
+void TestJournal::halfASurrogatePairKeepsTheRow()
+{
+    QTemporaryDir dir;
+    Journal journal(dir.filePath("journal.sqlite"));
+    Journal::Run entry;
+    entry.started = QDateTime::currentDateTimeUtc();
+    entry.sid = entry.user = entry.table = entry.field = entry.operation = "x";
+    const qint64 run = journal.beginRun(entry);
+    const QString cut = QString("\U0001F600x").mid(1);
+    journal.addRows(run, {Change{{"1"}, "\U0001F600x", cut}});
+    const QList<Journal::Row> read = journal.rowsToUndo(run);
+    QCOMPARE(read.size(), 1);
+    QCOMPARE(read.first().oldValue, QString("\U0001F600x"));
+    QCOMPARE(read.first().newValue, QString("\uFFFDx"));
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
