@@ -174,22 +174,27 @@ void BatchWriter::send()
 std::optional<RowWriter::Results> BatchWriter::sendTogether()
 {
     const Oracle::Dialect& dialect = m_connection.dialect();
-    if (!m_full) {
+    if (m_fullText.isEmpty()) {
         prepareSession(m_connection);
-        m_full = m_connection.prepare(dialect.batchWrite(m_table, m_field, m_key, m_rows));
+        m_fullText = dialect.batchWrite(m_table, m_field, m_key, m_rows);
     }
+    // A short batch has a statement of its own, unless the dialect's
+    // statement is the same for any number of rows.
     const int rows = int(m_held.size());
     std::optional<QSqlQuery> partial;
-    if (rows < m_rows)
-        partial = m_connection.prepare(dialect.batchWrite(m_table, m_field, m_key, rows));
-    QSqlQuery& statement = partial ? *partial : *m_full;
-    QVariantList values;
-    values.reserve(rows * (m_key.conditions.size() + 2));
-    for (const Held& held : m_held) {
-        values.append(held.change.key);
-        values.append(held.change.oldValue);
-        values.append(held.change.newValue);
+    if (rows < m_rows) {
+        const QString text = dialect.batchWrite(m_table, m_field, m_key, rows);
+        if (text != m_fullText)
+            partial = m_connection.prepare(text);
     }
+    if (!partial && !m_full)
+        m_full = m_connection.prepare(m_fullText);
+    QSqlQuery& statement = partial ? *partial : *m_full;
+    QList<QVariantList> batch;
+    batch.reserve(rows);
+    for (const Held& held : m_held)
+        batch << held.change.key + QVariantList{held.change.oldValue, held.change.newValue};
+    const QVariantList values = dialect.batchValues(batch);
     for (;;) {
         m_connection.begin();
         try {

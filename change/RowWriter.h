@@ -140,7 +140,8 @@ private:
     std::function<bool()> m_keepWaiting;
     int m_rows;
     QList<Held> m_held;
-    std::optional<QSqlQuery> m_full; // the statement of a full batch, prepared once
+    QString m_fullText;              // the statement of a full batch
+    std::optional<QSqlQuery> m_full; // the same, prepared once
     DirectWriter m_single;
 };
 

@@ -136,30 +136,31 @@ public:
                               "to_regclass(CAST(? AS text)) AND a.attname = ?");
     }
 
+    // One statement for any number of rows: each column of the batch is one
+    // bound array, read in the column's own type.
     QString batchWrite(const QString& table, const QString& field, const RowKey& key,
                        int rows) const override
     {
+        Q_UNUSED(rows);
         const QString fieldType =
             key.fieldType.isEmpty() ? QStringLiteral("pg_catalog.text") : key.fieldType;
-        QStringList row;
-        QStringList columns{QStringLiteral("n")};
+        QStringList arrays;
+        QStringList columns;
         QStringList matches;
         for (qsizetype i = 0; i < key.names.size(); ++i) {
-            row << QStringLiteral("CAST(? AS %1)").arg(key.types.value(i));
+            arrays << QStringLiteral("CAST(? AS %1[])").arg(key.types.value(i));
             columns << QStringLiteral("k%1").arg(i + 1);
             matches << QStringLiteral("t.%1 = v.k%2").arg(key.names[i], QString::number(i + 1));
         }
-        row << QStringLiteral("CAST(? AS %1)").arg(fieldType)
-            << QStringLiteral("CAST(? AS %1)").arg(fieldType);
-        columns << QStringLiteral("old_value") << QStringLiteral("new_value");
-        QStringList values;
-        for (int n = 1; n <= rows; ++n)
-            values << QStringLiteral("(%1, %2)").arg(QString::number(n), joined(row, ", "));
+        arrays << QStringLiteral("CAST(? AS %1[])").arg(fieldType)
+               << QStringLiteral("CAST(? AS %1[])").arg(fieldType);
+        columns << QStringLiteral("old_value") << QStringLiteral("new_value")
+                << QStringLiteral("n");
         const QString column = QuoteIdentifier(field);
         QString statement =
-            QStringLiteral("UPDATE %1 AS t SET %2 = v.new_value FROM (VALUES %3) AS v(%4) "
-                           "WHERE %5 AND t.%2 = v.old_value")
-                .arg(QuoteIdentifier(table), column, joined(values, ", "), joined(columns, ", "),
+            QStringLiteral("UPDATE %1 AS t SET %2 = v.new_value FROM unnest(%3) WITH ORDINALITY "
+                           "AS v(%4) WHERE %5 AND t.%2 = v.old_value")
+                .arg(QuoteIdentifier(table), column, joined(arrays, ", "), joined(columns, ", "),
                      joined(matches, " AND "));
         if (!key.returning.isEmpty()) {
             QStringList returned{QStringLiteral("v.n")};
@@ -168,6 +169,30 @@ public:
             statement += QStringLiteral(" RETURNING ") + joined(returned, ", ");
         }
         return statement;
+    }
+
+    // Each column as the text of an array: every element quoted, a double
+    // quote or a backslash in it escaped with a backslash.
+    QVariantList batchValues(const QList<QVariantList>& rows) const override
+    {
+        const qsizetype columns = rows.isEmpty() ? 0 : rows.first().size();
+        QVariantList arrays;
+        for (qsizetype c = 0; c < columns; ++c) {
+            QString array(1, u'{');
+            for (const QVariantList& row : rows) {
+                if (array.size() > 1)
+                    array += u',';
+                array += u'"';
+                for (const QChar ch : row.at(c).toString()) {
+                    if (ch == u'"' || ch == u'\\')
+                        array += u'\\';
+                    array += ch;
+                }
+                array += u'"';
+            }
+            arrays << array + u'}';
+        }
+        return arrays;
     }
 
     QString readTransaction() const override
@@ -399,6 +424,14 @@ QString Dialect::batchWrite(const QString& table, const QString& field, const Ro
                           "t.%4 = s.new_value WHERE t.%4 = s.old_value")
         .arg(QuoteIdentifier(table), joined(sources, " UNION ALL "), joined(matches, " AND "),
              column);
+}
+
+QVariantList Dialect::batchValues(const QList<QVariantList>& rows) const
+{
+    QVariantList values;
+    for (const QVariantList& row : rows)
+        values += row;
+    return values;
 }
 
 QString Dialect::rowHolds(const QString& table, const QString& field, const RowKey& key) const

@@ -99,12 +99,15 @@ public:
 
     // The compare-and-set write of a batch of rows: each row takes its new
     // value where the key names it and the field still holds the value
-    // read. Bound values, row after row: the key's texts, the value read,
-    // the new value. It affects (or, where the key moves, returns) one row
-    // per row written; a returned row gives the row's number in the batch
-    // (from 1), then its new key.
+    // read. Bound values: batchValues' of the rows. It affects (or, where the key moves, returns)
+    // one row per row written; a returned row gives the row's number in the batch (from 1), then
+    // its new key.
     virtual QString batchWrite(const QString& table, const QString& field, const RowKey& key,
                                int rows) const;
+    // The values a batch statement binds, from its rows, each the key's
+    // texts, the value read and the new value: row after row, or (where
+    // the dialect binds each column whole) one value a column.
+    virtual QVariantList batchValues(const QList<QVariantList>& rows) const;
     // The most values one batch statement may bind.
     virtual int batchParameters() const { return 6000; }
 

@@ -113,6 +113,10 @@ void TestChangeRun::valuesReachTheRow_data()
     QTest::newRow("backslash, double quote kept")
         << 1 << QStringList() << QStringList{"a\\ \"b\"", "a\\\"b\""};
     QTest::newRow("non-ASCII letters") << 1 << QStringList() << QStringList{"é è ü", "éèü"};
+    QTest::newRow("backslash as the answer")
+        << 2 << QStringList{"\\"} << QStringList{"a b", "a\\b"};
+    QTest::newRow("braces, commas and the word NULL")
+        << 2 << QStringList{"\"} NULL {"} << QStringList{"{a, b}", "{a,\"} NULL {b}"};
     QTest::newRow("empty new value") << 18 << QStringList{"abc"} << QStringList{"abc", ""};
 }
 

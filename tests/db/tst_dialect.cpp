@@ -33,6 +33,8 @@ private slots:
     void sqliteRowsThatCannotBeToldApart();
     void batchWrite_data();
     void batchWrite();
+    void batchValues_data();
+    void batchValues();
     void connectionLost_data();
     void connectionLost();
     void narrowedSnapshot_data();
@@ -146,12 +148,12 @@ void TestDialect::batchWrite_data()
     QTest::newRow("Oracle: MERGE from dual, ROWID from its text")
         << "Oracle" << QList<QVariantList>{}
         << R"(MERGE INTO "t" t USING (SELECT 1 AS n, CHARTOROWID(?) AS k1, ? AS old_value, ? AS new_value FROM dual UNION ALL SELECT 2 AS n, CHARTOROWID(?) AS k1, ? AS old_value, ? AS new_value FROM dual) s ON (t.ROWID = s.k1) WHEN MATCHED THEN UPDATE SET t."f" = s.new_value WHERE t."f" = s.old_value)";
-    QTest::newRow("PostgreSQL: values in their columns' types, moved ctids returned")
+    QTest::newRow("PostgreSQL: arrays in their columns' types, moved ctids returned")
         << "PostgreSQL" << QList<QVariantList>{}
-        << R"(UPDATE "t" AS t SET "f" = v.new_value FROM (VALUES (1, CAST(? AS pg_catalog.oid), CAST(? AS pg_catalog.tid), CAST(? AS pg_catalog.bpchar), CAST(? AS pg_catalog.bpchar)), (2, CAST(? AS pg_catalog.oid), CAST(? AS pg_catalog.tid), CAST(? AS pg_catalog.bpchar), CAST(? AS pg_catalog.bpchar))) AS v(n, k1, k2, old_value, new_value) WHERE t.tableoid = v.k1 AND t.ctid = v.k2 AND t."f" = v.old_value RETURNING v.n, CAST(t.tableoid AS text), CAST(t.ctid AS text))";
+        << R"(UPDATE "t" AS t SET "f" = v.new_value FROM unnest(CAST(? AS pg_catalog.oid[]), CAST(? AS pg_catalog.tid[]), CAST(? AS pg_catalog.bpchar[]), CAST(? AS pg_catalog.bpchar[])) WITH ORDINALITY AS v(k1, k2, old_value, new_value, n) WHERE t.tableoid = v.k1 AND t.ctid = v.k2 AND t."f" = v.old_value RETURNING v.n, CAST(t.tableoid AS text), CAST(t.ctid AS text))";
     QTest::newRow("PostgreSQL: a primary key stays")
         << "PostgreSQL" << QList<QVariantList>{{"id", "pg_catalog.int4"}}
-        << R"(UPDATE "t" AS t SET "f" = v.new_value FROM (VALUES (1, CAST(? AS pg_catalog.int4), CAST(? AS pg_catalog.bpchar), CAST(? AS pg_catalog.bpchar)), (2, CAST(? AS pg_catalog.int4), CAST(? AS pg_catalog.bpchar), CAST(? AS pg_catalog.bpchar))) AS v(n, k1, old_value, new_value) WHERE t."id" = v.k1 AND t."f" = v.old_value)";
+        << R"(UPDATE "t" AS t SET "f" = v.new_value FROM unnest(CAST(? AS pg_catalog.int4[]), CAST(? AS pg_catalog.bpchar[]), CAST(? AS pg_catalog.bpchar[])) WITH ORDINALITY AS v(k1, old_value, new_value, n) WHERE t."id" = v.k1 AND t."f" = v.old_value)";
     QTest::newRow("SQLite: UPDATE FROM VALUES on the row id")
         << "SQLite" << QList<QVariantList>{{"f", 0, 0}}
         << R"(UPDATE "t" SET "f" = v.column3 FROM (VALUES (?, ?, ?), (?, ?, ?)) AS v WHERE "t"._rowid_ = v.column1 AND "t"."f" = v.column2)";
@@ -166,6 +168,25 @@ void TestDialect::batchWrite()
     Oracle::RowKey key = d->rowKey(keyRows);
     key.fieldType = QStringLiteral("pg_catalog.bpchar");
     QCOMPARE(d->batchWrite("t", "f", key, 2), statement);
+}
+
+void TestDialect::batchValues_data()
+{
+    QTest::addColumn<QString>("dialect");
+    QTest::addColumn<QVariantList>("values");
+    QTest::newRow("Oracle: row after row")
+        << "Oracle" << QVariantList{"1", "a \"b\" \\c", "", "2", "{x,y} NULL", "'"};
+    QTest::newRow("PostgreSQL: an array a column, every element quoted")
+        << "PostgreSQL"
+        << QVariantList{R"({"1","2"})", R"({"a \"b\" \\c","{x,y} NULL"})", R"({"","'"})"};
+}
+
+void TestDialect::batchValues()
+{
+    QFETCH(QString, dialect);
+    QFETCH(QVariantList, values);
+    const QList<QVariantList> rows{{"1", "a \"b\" \\c", ""}, {"2", "{x,y} NULL", "'"}};
+    QCOMPARE(::dialect(dialect)->batchValues(rows), values);
 }
 
 void TestDialect::connectionLost_data()
