@@ -24,34 +24,32 @@ QString uniqueConnectionName()
 void appendJson(QString& json, const QString& text)
 {
     json += u'"';
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.isSurrogate()) {
-            // A pair as it is; a half of one (a transform may cut a pair)
-            // as the replacement character, as any conversion to UTF-8
-            // would give it, rather than JSON that SQLite refuses.
-            if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-                json += c;
-                json += text.at(++i);
-            } else {
-                json += QChar(QChar::ReplacementCharacter);
-            }
+    const QChar* const chars = text.constData();
+    const qsizetype size = text.size();
+    qsizetype plain = 0; // the start of the characters not yet appended
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = chars[i].unicode();
+        if (c >= 0x20 && c != u'"' && c != u'\\' && !QChar::isSurrogate(c))
+            continue;
+        if (QChar::isHighSurrogate(c) && i + 1 < size && chars[i + 1].isLowSurrogate()) {
+            ++i; // a pair as it is
             continue;
         }
-        switch (c.unicode()) {
-        case u'"':
-            json += QLatin1String("\\\"");
-            break;
-        case u'\\':
-            json += QLatin1String("\\\\");
-            break;
-        default:
-            if (c.unicode() < 0x20)
-                json += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QChar(u'0'));
-            else
-                json += c;
+        json.append(chars + plain, i - plain);
+        plain = i + 1;
+        if (c == u'"' || c == u'\\') {
+            json += u'\\';
+            json += QChar(c);
+        } else if (QChar::isSurrogate(c)) {
+            // Half a pair (a transform may cut one): the replacement
+            // character, as any conversion to UTF-8 gives it, rather than
+            // JSON that SQLite refuses.
+            json += QChar(QChar::ReplacementCharacter);
+        } else {
+            json += QStringLiteral("\\u%1").arg(int(c), 4, 16, QChar(u'0'));
         }
     }
+    json.append(chars + plain, size - plain);
     json += u'"';
 }
 
