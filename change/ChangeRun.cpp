@@ -211,13 +211,15 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
         readable = false;
     };
     // Where the database can, only the rows the operation may change are
-    // read; the rows passed over are unchanged.
+    // read; the rows passed over are unchanged, and the progress follows
+    // the rows read.
+    std::optional<int> narrowedTo;
     if (const std::optional<QStringList> texts = ChangingTexts(operation, parameters)) {
-        if (!steps.step(112, [&] { snapshot.narrow(*texts); }))
+        if (!steps.step(112, [&] { narrowedTo = snapshot.narrow(*texts); }))
             readFailed();
     }
+    const int last = narrowedTo ? *narrowedTo - 1 : n;
     int processed = 0; // rows through the loop
-    int reached = 0;   // rows of the whole read up to the last one through the loop
     bool readToEnd = false;
     RowPacer pacer(m_ports);
     while (readable && !stopped && !ended) {
@@ -235,7 +237,6 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
         }
         const int i = row.place;
         ++processed;
-        reached = i + 1;
         steps.step(opSteps.loopHead, [] {});
         QString newValue;
         const bool computed = steps.step(opSteps.newValue, [&] {
@@ -247,7 +248,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
             break;
         }
         steps.step(opSteps.progress, [&] {
-            m_ports.setProgress(qMin(double(i + 1) / double(n + 1) * 100.0, 100.0));
+            m_ports.setProgress(qMin(double(i + 1) / double(last + 1) * 100.0, 100.0));
         });
         if (!computed) {
             ++result.failed;
@@ -260,11 +261,11 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
         steps.step(opSteps.nextRow, [] {});
         steps.step(opSteps.loopEnd, [] {});
     }
-    if (readToEnd && reached < result.rows) { // the last rows were passed over
-        steps.step(opSteps.progress, [&] { m_ports.setProgress(100.0); });
-        reached = result.rows;
+    if (readToEnd && narrowedTo) { // the rows passed over were judged too
+        if (processed == 0)
+            steps.step(opSteps.progress, [&] { m_ports.setProgress(100.0); });
+        result.unchanged += result.rows - processed;
     }
-    result.unchanged += reached - processed;
     // What is held back goes now, unless the run was stopped or ended.
     if (stopped || ended || result.connectionLost)
         writer.drop();

@@ -50,26 +50,27 @@ Snapshot::Row Snapshot::rowOf(const QSqlQuery& query)
     row.key.reserve(keyColumns);
     for (int i = 1; i <= keyColumns; ++i)
         row.key << Main::NotNull(query.value(i).toString());
-    if (m_narrowed)
-        row.place = query.value(keyColumns + 1).toInt() - 1;
     return row;
 }
 
-bool Snapshot::narrow(const QStringList& texts)
+std::optional<int> Snapshot::narrow(const QStringList& texts)
 {
     if (m_mode == Mode::Whole || m_read > 0 || texts.isEmpty())
-        return false;
+        return std::nullopt;
     const Oracle::Dialect& dialect = m_connection.dialect();
-    const QString query =
-        dialect.narrowedSnapshotQuery(m_table, m_field, m_key, static_cast<int>(texts.size()));
-    if (query.isEmpty())
-        return false;
+    const QString condition = dialect.holdsAnyOf(m_field, m_key, static_cast<int>(texts.size()));
+    if (condition.isEmpty())
+        return std::nullopt;
     const QVariantList values(texts.begin(), texts.end());
+    QSqlQuery counted = m_connection.select(
+        Oracle::Dialect::narrowed(dialect.countQuery(m_table), condition), values);
+    const int rows = m_connection.next(counted) ? counted.value(0).toInt() : 0;
+    const QString query =
+        Oracle::Dialect::narrowed(dialect.snapshotQuery(m_table, m_field, m_key), condition);
     m_block.reset();
-    m_narrowed = true;
     if (m_mode == Mode::Plain) {
         m_block = m_connection.select(query, values);
-        return true;
+        return rows;
     }
     m_cursorOpen = false;
     for (const QString& statement : dialect.closeCursor())
@@ -78,7 +79,7 @@ bool Snapshot::narrow(const QStringList& texts)
     for (qsizetype i = 0; i < open.size(); ++i)
         m_connection.execute(open.at(i), i + 1 == open.size() ? values : QVariantList());
     m_cursorOpen = true;
-    return true;
+    return rows;
 }
 
 bool Snapshot::next(Row& row)

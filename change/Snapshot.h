@@ -20,7 +20,7 @@ public:
         QString value;    // the field's text; a Null reads as the empty text
         bool isNull;      // a Null gets no statement
         QVariantList key; // the texts that name the row
-        int place = 0;    // the row's place in the whole read, from 0
+        int place = 0;    // the row's place in the read, from 0
     };
 
     // Reads the table's row key and opens the read. Throws RuntimeError.
@@ -35,8 +35,9 @@ public:
 
     // Narrows the read to the rows whose field holds at least one of
     // `texts`, where the database can and no row was read yet: the other
-    // rows are passed over. True when narrowed. Throws RuntimeError.
-    bool narrow(const QStringList& texts);
+    // rows are passed over. The number of rows left to read when narrowed.
+    // Throws RuntimeError.
+    std::optional<int> narrow(const QStringList& texts);
 
     // The next row; false after the last. Throws RuntimeError when a read fails.
     bool next(Row& row);
@@ -58,7 +59,6 @@ private:
     QString m_table;
     QString m_field;
     Mode m_mode = Mode::Plain;
-    bool m_narrowed = false;
     int m_read = 0; // rows read so far
     Oracle::RowKey m_key;
     int m_count = 0;

@@ -16,6 +16,12 @@ QString joined(const QStringList& parts, const char* separator)
     return parts.join(QLatin1String(separator));
 }
 
+// `test` (with one placeholder) for each of `texts` texts, any of them true.
+QString anyOf(const QString& test, int texts)
+{
+    return texts <= 0 ? QString() : u'(' + joined(QStringList(texts, test), " OR ") + u')';
+}
+
 // Oracle: ROWID names a row for as long as it lives. A batch is one MERGE
 // whose source is the batch's rows, selected from dual.
 class OracleDialect : public Dialect
@@ -42,14 +48,12 @@ public:
 
     // Texts only: other types reach the program in another form than INSTR
     // sees (a DATE as the session's date format, say).
-    QString narrowedSnapshotQuery(const QString& table, const QString& field, const RowKey& key,
-                                  int texts) const override
+    QString holdsAnyOf(const QString& field, const RowKey& key, int texts) const override
     {
         if (key.fieldType != QLatin1String("VARCHAR2") &&
             key.fieldType != QLatin1String("NVARCHAR2"))
             return {};
-        return narrowedQuery(table, field, key, texts, QStringLiteral("ROWNUM"),
-                             QStringLiteral("INSTR(v, ?) > 0"));
+        return anyOf(QStringLiteral("INSTR(%1, ?) > 0").arg(QuoteIdentifier(field)), texts);
     }
 
     bool isConnectionLost(const QString& sqlState, int nativeCode) const override
@@ -119,14 +123,13 @@ public:
 
     // Texts only, compared code point by code point whatever the column's
     // collation (a nondeterministic one refuses strpos).
-    QString narrowedSnapshotQuery(const QString& table, const QString& field, const RowKey& key,
-                                  int texts) const override
+    QString holdsAnyOf(const QString& field, const RowKey& key, int texts) const override
     {
         if (key.fieldType != QLatin1String("pg_catalog.text") &&
             key.fieldType != QLatin1String("pg_catalog.\"varchar\""))
             return {};
-        return narrowedQuery(table, field, key, texts, QStringLiteral("row_number() OVER ()"),
-                             QStringLiteral("strpos(v COLLATE \"C\", ?) > 0"));
+        return anyOf(QStringLiteral("strpos(%1 COLLATE \"C\", ?) > 0").arg(QuoteIdentifier(field)),
+                     texts);
     }
 
     QString fieldTypeQuery() const override
@@ -357,28 +360,14 @@ QString Dialect::snapshotQuery(const QString& table, const QString& field, const
            joined(key.columns, ", ") + QStringLiteral(" FROM ") + QuoteIdentifier(table);
 }
 
-QString Dialect::narrowedSnapshotQuery(const QString&, const QString&, const RowKey&, int) const
+QString Dialect::holdsAnyOf(const QString&, const RowKey&, int) const
 {
     return {};
 }
 
-QString Dialect::narrowedQuery(const QString& table, const QString& field, const RowKey& key,
-                               int texts, const QString& place, const QString& holds) const
+QString Dialect::narrowed(const QString& query, const QString& condition)
 {
-    if (texts <= 0)
-        return {};
-    QStringList inner{QuoteIdentifier(field) + QStringLiteral(" AS v")};
-    QStringList outer{QStringLiteral("v")};
-    for (qsizetype i = 0; i < key.columns.size(); ++i) {
-        const QString name = QStringLiteral("k%1").arg(i + 1);
-        inner << key.columns.at(i) + QStringLiteral(" AS ") + name;
-        outer << name;
-    }
-    inner << place + QStringLiteral(" AS n");
-    outer << QStringLiteral("n");
-    return QStringLiteral("SELECT %1 FROM (SELECT %2 FROM %3) s WHERE %4")
-        .arg(joined(outer, ", "), joined(inner, ", "), QuoteIdentifier(table),
-             joined(QStringList(texts, holds), " OR "));
+    return query + QStringLiteral(" WHERE ") + condition;
 }
 
 QString Dialect::countQuery(const QString& table) const

@@ -63,15 +63,15 @@ public:
 
     // The field and the row key of every row: SELECT "F", key... FROM "T".
     QString snapshotQuery(const QString& table, const QString& field, const RowKey& key) const;
-    // The snapshot query narrowed to the rows whose field holds at least one
-    // of `texts` texts (bound values: the texts, in order), each row with its
-    // place in the whole read (from 1) as its last column. Empty where the
-    // dialect cannot narrow the read of a field of its type: all rows are
-    // read then.
-    virtual QString narrowedSnapshotQuery(const QString& table, const QString& field,
-                                          const RowKey& key, int texts) const;
+    // A condition true where the field holds at least one of `texts` texts
+    // (bound values: the texts, in order), for the snapshot and the count
+    // to be narrowed by. Empty where the dialect cannot narrow the read of
+    // a field of its type: all rows are read then.
+    virtual QString holdsAnyOf(const QString& field, const RowKey& key, int texts) const;
     // The number of the table's rows.
     QString countQuery(const QString& table) const;
+    // A query narrowed to the rows where `condition` holds.
+    static QString narrowed(const QString& query, const QString& condition);
 
     // How the snapshot is read while another session writes. Where the
     // database cannot read and write at once, it is read whole first.
@@ -125,12 +125,6 @@ public:
     // True when a failure with this SQLSTATE and native error code means the
     // connection is gone (SQLSTATE class 08 everywhere).
     virtual bool isConnectionLost(const QString& sqlState, int nativeCode) const;
-
-protected:
-    // The narrowed snapshot query: `place` gives a row's place in the read,
-    // `holds` (with one placeholder) is true where the field v holds a text.
-    QString narrowedQuery(const QString& table, const QString& field, const RowKey& key, int texts,
-                          const QString& place, const QString& holds) const;
 };
 
 // A double-quoted identifier; a double quote inside the name is doubled.

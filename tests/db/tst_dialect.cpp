@@ -222,23 +222,23 @@ void TestDialect::narrowedSnapshot_data()
 {
     QTest::addColumn<QString>("dialect");
     QTest::addColumn<QString>("fieldType");
-    QTest::addColumn<QString>("query"); // empty: every row is read
-    QTest::newRow("Oracle VARCHAR2: INSTR, the place by ROWNUM")
-        << "Oracle"
-        << "VARCHAR2"
-        << R"(SELECT v, k1, n FROM (SELECT "a""b" AS v, ROWIDTOCHAR(ROWID) AS k1, ROWNUM AS n FROM "t") s WHERE INSTR(v, ?) > 0 OR INSTR(v, ?) > 0)";
+    QTest::addColumn<QString>("condition"); // empty: every row is read
+    QTest::newRow("Oracle VARCHAR2: INSTR") << "Oracle"
+                                            << "VARCHAR2"
+                                            << R"((INSTR("a""b", ?) > 0 OR INSTR("a""b", ?) > 0))";
     QTest::newRow("Oracle NVARCHAR2") << "Oracle"
                                       << "NVARCHAR2"
-                                      << "narrowed";
+                                      << R"((INSTR("a""b", ?) > 0 OR INSTR("a""b", ?) > 0))";
     QTest::newRow("Oracle DATE: read whole") << "Oracle"
                                              << "DATE"
                                              << "";
     QTest::newRow("Oracle CHAR: read whole") << "Oracle"
                                              << "CHAR"
                                              << "";
-    QTest::newRow("PostgreSQL varchar") << "PostgreSQL"
-                                        << R"(pg_catalog."varchar")"
-                                        << "narrowed";
+    QTest::newRow("PostgreSQL varchar: strpos under the C collation")
+        << "PostgreSQL"
+        << R"(pg_catalog."varchar")"
+        << R"((strpos("a""b" COLLATE "C", ?) > 0 OR strpos("a""b" COLLATE "C", ?) > 0))";
     QTest::newRow("PostgreSQL character(n): read whole") << "PostgreSQL"
                                                          << "pg_catalog.bpchar"
                                                          << "";
@@ -251,15 +251,11 @@ void TestDialect::narrowedSnapshot()
 {
     QFETCH(QString, dialect);
     QFETCH(QString, fieldType);
-    QFETCH(QString, query);
+    QFETCH(QString, condition);
     const auto d = ::dialect(dialect);
     Oracle::RowKey key = d->rowKey({});
     key.fieldType = fieldType;
-    const QString narrowed = d->narrowedSnapshotQuery("t", "a\"b", key, 2);
-    if (query == "narrowed")
-        QVERIFY2(!narrowed.isEmpty() && narrowed.count(u'?') == 2, qPrintable(narrowed));
-    else
-        QCOMPARE(narrowed, query);
+    QCOMPARE(d->holdsAnyOf("a\"b", key, 2), condition);
 }
 
 QTEST_GUILESS_MAIN(TestDialect)
