@@ -100,6 +100,7 @@ OperationSteps StepsOfOperation(int number)
 ChangeRun::ChangeRun(ChangeRunPorts& ports, Interaction& ui) : m_ports(ports), m_ui(ui) {}
 
 std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options,
+                                                 std::unique_ptr<ThreadedWriter> threaded,
                                                  std::unique_ptr<Oracle::Connection>& writing,
                                                  const Operation& operation,
                                                  const OperationParameters& parameters,
@@ -124,25 +125,22 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
     }
     try {
         std::unique_ptr<RowWriter> writer;
-        if (!options.rowByRow) {
+        if (threaded) {
             // Batches, written on a thread of their own with a connection
             // (and a journal connection, for the marks) of their own, while
             // this thread journals the next batch.
             const QString journal = options.journal ? options.journal->path() : QString();
-            const int rows = options.batchRows;
-            writer = std::make_unique<ThreadedWriter>(
-                logon,
-                [=](Oracle::Connection& connection,
-                    std::function<bool()> keepWaiting) -> std::unique_ptr<RowWriter> {
-                    auto batches = std::make_unique<BatchWriter>(connection, table, field, key,
-                                                                 std::move(keepWaiting), rows);
-                    if (journal.isEmpty())
-                        return batches;
-                    return std::make_unique<JournalMarkingWriter>(
-                        std::make_unique<Journal>(journal), std::move(batches));
-                },
-                rows, [this] { m_ports.keepResponsive(); },
-                [this] { return m_ports.stopRequested(); });
+            const int rows = threaded->batchRows();
+            threaded->start([=](Oracle::Connection& connection,
+                                std::function<bool()> keepWaiting) -> std::unique_ptr<RowWriter> {
+                auto batches = std::make_unique<BatchWriter>(connection, table, field, key,
+                                                             std::move(keepWaiting), rows);
+                if (journal.isEmpty())
+                    return batches;
+                return std::make_unique<JournalMarkingWriter>(std::make_unique<Journal>(journal),
+                                                              std::move(batches));
+            });
+            writer = std::move(threaded);
         } else {
             writing = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::None);
             writer = std::make_unique<DirectWriter>(*writing, table, field, key, [this] {
@@ -381,6 +379,14 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
     if (!connection || !steps.step(110, [&] { connection->open(m_ports.logon()); }))
         return endWithDefaultPointer();
 
+    // The batches' thread opens its connection while the rows are counted
+    // and the prompts are answered.
+    std::unique_ptr<ThreadedWriter> threaded;
+    if (!options.dryRun && !options.rowByRow)
+        threaded = std::make_unique<ThreadedWriter>(
+            m_ports.logon(), options.batchRows, [this] { m_ports.keepResponsive(); },
+            [this] { return m_ports.stopRequested(); });
+
     std::optional<Snapshot> snapshot;
     if (!steps.step(112, [&] {
             snapshot.emplace(*connection, m_ports.selectedTable(), m_ports.selectedField());
@@ -415,7 +421,8 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
             // A run that cannot be journaled writes nothing. The writes go
             // over a connection of their own while this one reads.
             const bool writerReady = steps.step(opSteps.firstPrompt, [&] {
-                writer = makeWriter(options, writing, *operation, *parameters, key, result);
+                writer = makeWriter(options, std::move(threaded), writing, *operation, *parameters,
+                                    key, result);
             });
             if (!writerReady)
                 parameters.reset();

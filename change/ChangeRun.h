@@ -12,6 +12,7 @@
 
 class Journal;
 class Snapshot;
+class ThreadedWriter;
 class StepRunner;
 
 // What a long run over rows needs of the window it runs in.
@@ -150,6 +151,7 @@ private:
     // begins): batches on a thread of their own, or one per row over
     // `writing`, which it opens.
     std::unique_ptr<RowWriter> makeWriter(const ChangeRunOptions& options,
+                                          std::unique_ptr<ThreadedWriter> threaded,
                                           std::unique_ptr<Oracle::Connection>& writing,
                                           const Operation& operation,
                                           const OperationParameters& parameters,

@@ -12,14 +12,20 @@ constexpr std::chrono::milliseconds ResponsiveEvery{50};
 
 } // namespace
 
-ThreadedWriter::ThreadedWriter(const Logon& logon, Make make, int batchRows,
+ThreadedWriter::ThreadedWriter(const Logon& logon, int batchRows,
                                std::function<void()> keepResponsive,
                                std::function<bool()> stopRequested)
     : m_batchRows(qMax(1, batchRows)), m_keepResponsive(std::move(keepResponsive)),
       m_stopRequested(std::move(stopRequested))
 {
-    m_thread = std::thread([this, logon, make = std::move(make)] { work(logon, make); });
+    m_thread = std::thread([this, logon] { work(logon); });
+}
+
+void ThreadedWriter::start(Make make)
+{
     std::unique_lock<std::mutex> lock(m_mutex);
+    m_make = std::move(make);
+    m_changed.notify_all();
     m_changed.wait(lock, [this] { return m_ready; });
     if (m_setupError) {
         const RuntimeError error = *m_setupError;
@@ -42,19 +48,33 @@ ThreadedWriter::~ThreadedWriter()
         m_thread.join();
 }
 
-void ThreadedWriter::work(const Logon& logon, const Make& make)
+void ThreadedWriter::work(const Logon& logon)
 {
     std::unique_ptr<Oracle::Connection> connection;
     std::unique_ptr<RowWriter> writer;
     try {
         connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::None);
-        writer = make(*connection, [this] { return !m_stop; });
-        writer->setReports({}, [this](const Results& results) {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_results.append(results);
-        });
     } catch (const RuntimeError& error) {
         m_setupError = error;
+    }
+    std::optional<Make> make;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_quit || m_make; });
+        if (m_quit && !m_make)
+            return; // never started: the run was not applied
+        make = m_make;
+    }
+    if (!m_setupError) {
+        try {
+            writer = (*make)(*connection, [this] { return !m_stop; });
+            writer->setReports({}, [this](const Results& results) {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_results.append(results);
+            });
+        } catch (const RuntimeError& error) {
+            m_setupError = error;
+        }
     }
     {
         const std::lock_guard<std::mutex> lock(m_mutex);

@@ -28,11 +28,15 @@ public:
     using Make = std::function<std::unique_ptr<RowWriter>(Oracle::Connection& connection,
                                                           std::function<bool()> keepWaiting)>;
 
-    // Opens the thread's connection with the logon and builds the writer;
-    // throws RuntimeError when either fails.
-    ThreadedWriter(const Logon& logon, Make make, int batchRows,
-                   std::function<void()> keepResponsive, std::function<bool()> stopRequested);
+    // Starts the thread, which opens its connection with the logon while
+    // the run goes on (its rows counted, its prompts answered).
+    ThreadedWriter(const Logon& logon, int batchRows, std::function<void()> keepResponsive,
+                   std::function<bool()> stopRequested);
     ~ThreadedWriter() override;
+
+    // Builds the writer on the thread, over its connection, and waits for
+    // it; throws RuntimeError when the connection or the writer fails.
+    void start(Make make);
 
     int batchRows() const override { return m_batchRows; }
     void write(const Change& change, qint64 ticket) override;
@@ -48,7 +52,7 @@ private:
         bool flush = false;
     };
 
-    void work(const Logon& logon, const Make& make);
+    void work(const Logon& logon);
     // After a stop: nothing more is written, and a write under way is
     // cancelled (a wait for a lock ends at once). Under the lock.
     void stopWriting();
@@ -71,7 +75,8 @@ private:
     std::deque<Job> m_queue;
     bool m_busy = false; // the thread has a job in hand
     bool m_quit = false;
-    bool m_ready = false; // the thread's writer is built (or failed to be)
+    std::optional<Make> m_make; // given by start
+    bool m_ready = false;       // the thread's writer is built (or failed to be)
     std::optional<RuntimeError> m_setupError;
     Results m_results;
     std::atomic<bool> m_stop{false};
