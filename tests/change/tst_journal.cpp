@@ -6,6 +6,27 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+namespace
+{
+
+// A journal of the test's own, with a run begun in it.
+struct JournalFile {
+    JournalFile()
+    {
+        Journal::Run entry;
+        entry.started = QDateTime::currentDateTimeUtc();
+        entry.sid = entry.user = entry.table = entry.field = entry.operation = "x";
+        run = journal.beginRun(entry);
+        other = journal.beginRun(entry);
+    }
+    QTemporaryDir dir;
+    Journal journal{dir.filePath("journal.sqlite")};
+    qint64 run = 0;
+    qint64 other = 0;
+};
+
+} // namespace
+
 class TestJournal : public QObject
 {
     Q_OBJECT
@@ -30,29 +51,28 @@ void TestJournal::rowsComeBackAsWritten()
 {
     QFETCH(QVariantList, key);
     QFETCH(int, rows);
-    QTemporaryDir dir;
-    Journal journal(dir.filePath("journal.sqlite"));
-    Journal::Run entry;
-    entry.started = QDateTime::currentDateTimeUtc();
-    entry.sid = entry.user = entry.table = entry.field = entry.operation = "x";
-    const qint64 other = journal.beginRun(entry);
-    const qint64 run = journal.beginRun(entry);
+    JournalFile file;
+    Journal& journal = file.journal;
     QList<Change> changes;
     for (int i = 0; i < rows; ++i)
         changes << Change{key + QVariantList{QString::number(i)}, QStringLiteral("old %1").arg(i),
                           QStringLiteral("new %1").arg(i)};
-    const QList<qint64> ids = journal.addRows(run, changes);
-    journal.addRows(other, changes.mid(0, 1)); // ids go on past another call's
-    const QList<qint64> more = journal.addRows(run, changes.mid(0, 1));
+    const QList<qint64> ids = journal.addRows(file.run, changes);
+    journal.addRows(file.other, changes.mid(0, 1)); // ids go on past another call's
+    const QList<qint64> more = journal.addRows(file.run, changes.mid(0, 1));
+    QList<Journal::Mark> moved; // every other row's key moved with its write
+    for (int i = 0; i < rows; i += 2)
+        moved << Journal::Mark{ids.at(i), Journal::RowState::Written, key + QVariantList{"moved"}};
+    journal.markRows(moved);
 
     QCOMPARE(ids.size(), rows);
     QVERIFY(more.first() > ids.last() + 1);
-    const QList<Journal::Row> read = journal.rowsToUndo(run); // newest first
+    const QList<Journal::Row> read = journal.rowsToUndo(file.run); // newest first
     QCOMPARE(read.size(), rows + 1);
     for (int i = 0; i < rows; ++i) {
         const Journal::Row& row = read.at(rows - i);
         QCOMPARE(row.id, ids.at(i));
-        QCOMPARE(row.key, changes.at(i).key);
+        QCOMPARE(row.key, i % 2 == 0 ? key + QVariantList{"moved"} : changes.at(i).key);
         QCOMPARE(row.keyBefore, changes.at(i).key);
         QCOMPARE(row.oldValue, changes.at(i).oldValue);
         QCOMPARE(row.newValue, changes.at(i).newValue);
@@ -63,15 +83,10 @@ void TestJournal::rowsComeBackAsWritten()
 // keeps the row, with the half as the replacement character.
 void TestJournal::halfASurrogatePairKeepsTheRow()
 {
-    QTemporaryDir dir;
-    Journal journal(dir.filePath("journal.sqlite"));
-    Journal::Run entry;
-    entry.started = QDateTime::currentDateTimeUtc();
-    entry.sid = entry.user = entry.table = entry.field = entry.operation = "x";
-    const qint64 run = journal.beginRun(entry);
+    JournalFile file;
     const QString cut = QString("\U0001F600x").mid(1);
-    journal.addRows(run, {Change{{"1"}, "\U0001F600x", cut}});
-    const QList<Journal::Row> read = journal.rowsToUndo(run);
+    file.journal.addRows(file.run, {Change{{"1"}, "\U0001F600x", cut}});
+    const QList<Journal::Row> read = file.journal.rowsToUndo(file.run);
     QCOMPARE(read.size(), 1);
     QCOMPARE(read.first().oldValue, QString("\U0001F600x"));
     QCOMPARE(read.first().newValue, QString("\uFFFDx"));
