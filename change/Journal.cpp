@@ -217,11 +217,10 @@ QList<qint64> Journal::addRows(qint64 run, const QList<Change>& changes)
     inTransaction([&] {
         QSqlQuery highest = exec(QStringLiteral("SELECT coalesce(max(id), 0) FROM rows"));
         const qint64 first = (highest.next() ? highest.value(0).toLongLong() : 0) + 1;
-        exec(QStringLiteral(
-                 "INSERT INTO rows (id, run, key, key_before, old, new, state) "
-                 "SELECT ? + e.key, ?, json_extract(e.value, '$[0]'), "
-                 "json_extract(e.value, '$[0]'), json_extract(e.value, '$[1]'), "
-                 "json_extract(e.value, '$[2]'), 'pending' FROM json_each(?) AS e ORDER BY e.key"),
+        exec(QStringLiteral("INSERT INTO rows (id, run, key, key_before, old, new, state) "
+                            "SELECT ? + e.key, ?, json_extract(e.value, '$[0]'), "
+                            "json_extract(e.value, '$[0]'), json_extract(e.value, '$[1]'), "
+                            "json_extract(e.value, '$[2]'), 'pending' FROM json_each(?) AS e"),
              {first, run, batch});
         for (qsizetype i = 0; i < changes.size(); ++i)
             ids << first + i;

@@ -14,7 +14,6 @@ Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const Q
         QSqlQuery rows = connection.select(query);
         while (connection.next(rows))
             m_whole.push_back(rowOf(rows));
-        m_read = 0; // counted again as the rows are taken
         m_count = static_cast<int>(m_whole.size());
         return;
     }
@@ -26,13 +25,18 @@ Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const Q
     }
     QSqlQuery counted = connection.select(dialect.countQuery(table));
     m_count = connection.next(counted) ? counted.value(0).toInt() : 0;
-    const QStringList open = dialect.openCursor(query);
-    for (const QString& statement : open)
-        connection.execute(statement);
+    openRead(query, {});
+}
+
+void Snapshot::openRead(const QString& query, const QVariantList& values)
+{
+    const QStringList open = m_connection.dialect().openCursor(query);
+    for (qsizetype i = 0; i < open.size(); ++i)
+        m_connection.execute(open.at(i), i + 1 == open.size() ? values : QVariantList());
     m_cursorOpen = !open.isEmpty();
     m_mode = m_cursorOpen ? Mode::Cursor : Mode::Plain;
     if (m_mode == Mode::Plain)
-        m_block = connection.select(query);
+        m_block = m_connection.select(query, values);
 }
 
 Snapshot::~Snapshot()
@@ -42,10 +46,10 @@ Snapshot::~Snapshot()
         m_connection.rollback();
 }
 
-Snapshot::Row Snapshot::rowOf(const QSqlQuery& query)
+Snapshot::Row Snapshot::rowOf(const QSqlQuery& query) const
 {
     const QVariant value = query.value(0);
-    Row row{Main::NotNull(Main::ValueOrDefault(value, QString())), value.isNull(), {}, m_read++};
+    Row row{Main::NotNull(Main::ValueOrDefault(value, QString())), value.isNull(), {}};
     const int keyColumns = static_cast<int>(m_key.columns.size());
     row.key.reserve(keyColumns);
     for (int i = 1; i <= keyColumns; ++i)
@@ -65,31 +69,32 @@ std::optional<int> Snapshot::narrow(const QStringList& texts)
     QSqlQuery counted = m_connection.select(
         Oracle::Dialect::narrowed(dialect.countQuery(m_table), condition), values);
     const int rows = m_connection.next(counted) ? counted.value(0).toInt() : 0;
-    const QString query =
-        Oracle::Dialect::narrowed(dialect.snapshotQuery(m_table, m_field, m_key), condition);
     m_block.reset();
-    if (m_mode == Mode::Plain) {
-        m_block = m_connection.select(query, values);
-        return rows;
+    if (m_cursorOpen) {
+        m_cursorOpen = false;
+        for (const QString& statement : dialect.closeCursor())
+            m_connection.execute(statement);
     }
-    m_cursorOpen = false;
-    for (const QString& statement : dialect.closeCursor())
-        m_connection.execute(statement);
-    const QStringList open = dialect.openCursor(query);
-    for (qsizetype i = 0; i < open.size(); ++i)
-        m_connection.execute(open.at(i), i + 1 == open.size() ? values : QVariantList());
-    m_cursorOpen = true;
+    openRead(Oracle::Dialect::narrowed(dialect.snapshotQuery(m_table, m_field, m_key), condition),
+             values);
     return rows;
 }
 
 bool Snapshot::next(Row& row)
+{
+    if (!take(row))
+        return false;
+    row.place = m_read++;
+    return true;
+}
+
+bool Snapshot::take(Row& row)
 {
     switch (m_mode) {
     case Mode::Whole:
         if (m_nextWhole >= m_whole.size())
             return false;
         row = std::move(m_whole[m_nextWhole++]);
-        row.place = m_read++;
         return true;
     case Mode::Plain:
         if (m_block && m_connection.next(*m_block)) {

@@ -47,7 +47,12 @@ public:
     void close();
 
 private:
-    Row rowOf(const QSqlQuery& query);
+    Row rowOf(const QSqlQuery& query) const;
+    // Opens the read of `query` (with its bound values): a cursor where the
+    // dialect has one, else the query itself.
+    void openRead(const QString& query, const QVariantList& values);
+    // The next row as read, without its place.
+    bool take(Row& row);
 
     enum class Mode {
         Whole,  // read whole at the start (the dialect cannot read while writing)
