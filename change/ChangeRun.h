@@ -31,6 +31,18 @@ public:
     // True when the run is to end at the next row (Stop, or the window is
     // closing): rows written stay written, and no "Done." is shown.
     virtual bool stopRequested() const { return false; }
+
+    // What the run is doing now, for a status line: reading the rows;
+    // writing (rows settled of those sent so far, and of all that will be
+    // read); waiting for a row another connection holds (once per wait,
+    // until the next write is settled).
+    virtual void showReading() {}
+    virtual void showWriting(int settled, int total)
+    {
+        Q_UNUSED(settled);
+        Q_UNUSED(total);
+    }
+    virtual void showWaiting() {}
 };
 
 // Between the rows of a loop: lets the window repaint (and take a click on
@@ -83,6 +95,10 @@ struct ChangeRunOptions {
     // One statement per row instead of batches of `batchRows` rows.
     bool rowByRow = false;
     int batchRows = 1000;
+    // Dry runs: a row whose new value cannot be computed (or could not be
+    // written) goes here with the reason, instead of a report; unset, it is
+    // reported as in a real run.
+    std::function<void(const QString& value, const QString& reason)> failedRow;
     // Given, the operation's prompts are not shown again.
     std::optional<OperationParameters> answers;
     // The handler whose name the error reports carry.
