@@ -32,14 +32,14 @@ public:
     // closing): rows written stay written, and no "Done." is shown.
     virtual bool stopRequested() const { return false; }
 
-    // What the run is doing now, for a status line: reading the rows;
-    // writing (rows settled of those sent so far, and of all that will be
-    // read); waiting for a row another connection holds (once per wait,
-    // until the next write is settled).
+    // What the run is doing now, for a status line: reading the rows (before
+    // the first is through); writing (`done` rows through of `total`, told
+    // every so often); waiting for a row another connection holds (once per
+    // wait; the next showWriting ends it).
     virtual void showReading() {}
-    virtual void showWriting(int settled, int total)
+    virtual void showWriting(int done, int total)
     {
-        Q_UNUSED(settled);
+        Q_UNUSED(done);
         Q_UNUSED(total);
     }
     virtual void showWaiting() {}
