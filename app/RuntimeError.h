@@ -17,6 +17,7 @@ public:
         DriverError = -1,    // the description carries the database driver's text
         ConnectionLost = -2, // the same, and the connection is gone
         LockTimeout = -3,    // the same: a row lock held by another session outlasted the wait
+        SplitCharacter = -4, // a new value would hold half a character (a lone UTF-16 surrogate)
     };
 
     RuntimeError(int number, QString description);

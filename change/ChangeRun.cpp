@@ -46,6 +46,24 @@ QString conflictsLeftAlone(int rows)
                            .arg(rows);
 }
 
+// True when the text holds half a character: a UTF-16 surrogate without its
+// other half (a cut by position may fall inside a pair). No database stores
+// such a text as it is.
+bool splitsCharacter(const QString& text)
+{
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const QChar c = text.at(i);
+        if (!c.isSurrogate())
+            continue;
+        if (c.isHighSurrogate() && i + 1 < size && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else
+            return true;
+    }
+    return false;
+}
+
 // Numeric test and empty test for number prompts; the empty test otherwise.
 int answerTestCount(PromptKind kind)
 {
@@ -132,9 +150,9 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
             const QString journal = options.journal ? options.journal->path() : QString();
             const int rows = threaded->batchRows();
             threaded->start([=](Oracle::Connection& connection,
-                                std::function<bool()> keepWaiting) -> std::unique_ptr<RowWriter> {
+                                WriteControl control) -> std::unique_ptr<RowWriter> {
                 auto batches = std::make_unique<BatchWriter>(connection, table, field, key,
-                                                             std::move(keepWaiting), rows);
+                                                             std::move(control), rows);
                 if (journal.isEmpty())
                     return batches;
                 return std::make_unique<JournalMarkingWriter>(std::make_unique<Journal>(journal),
@@ -143,10 +161,14 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
             writer = std::move(threaded);
         } else {
             writing = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::None);
-            writer = std::make_unique<DirectWriter>(*writing, table, field, key, [this] {
+            WriteControl control;
+            control.stopRequested = [this] {
                 m_ports.keepResponsive();
-                return !m_ports.stopRequested();
-            });
+                return m_ports.stopRequested();
+            };
+            control.waiting = [this] { m_activity->waiting(); };
+            writer =
+                std::make_unique<DirectWriter>(*writing, table, field, key, std::move(control));
             if (options.journal)
                 writer =
                     std::make_unique<JournalMarkingWriter>(*options.journal, std::move(writer));
@@ -175,6 +197,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
     bool ended = false; // the connection or the journal failed: no more writes
     // What became of each write, told when its batch went.
     writer.setReports({}, [&](const RowWriter::Results& results) {
+        m_activity->settled();
         for (const RowWriter::Result& written : results) {
             if (written.errorNumber != 0 && !ended) {
                 // A lost connection or journal is told once: the rows
@@ -236,11 +259,10 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
         const int i = row.place;
         ++processed;
         steps.step(opSteps.loopHead, [] {});
-        QString newValue;
-        const bool computed = steps.step(opSteps.newValue, [&] {
-            newValue = Main::NotNull(ComputeNewValue(operation, parameters, row.value));
-        });
-        if (!computed && steps.lastErrorNumber() == RuntimeError::Overflow) {
+        bool overflow = false;
+        const std::optional<QString> newValue =
+            newValueOf(steps, operation, opSteps, parameters, row.value, options, overflow);
+        if (overflow) {
             // The number answer does not convert: no row would fare better.
             ++result.failed;
             break;
@@ -248,12 +270,13 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
         steps.step(opSteps.progress, [&] {
             m_ports.setProgress(qMin(double(i + 1) / double(last + 1) * 100.0, 100.0));
         });
-        if (!computed) {
+        m_activity->writing(processed, narrowedTo ? *narrowedTo : result.rows);
+        if (!newValue) {
             ++result.failed;
-        } else if (row.isNull || newValue == row.value) {
+        } else if (row.isNull || *newValue == row.value) {
             ++result.unchanged;
         } else {
-            writer.write({row.key, row.value, newValue}, i);
+            writer.write({row.key, row.value, *newValue}, i);
         }
         steps.step(opSteps.update, [] {});
         steps.step(opSteps.nextRow, [] {});
@@ -274,7 +297,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
     if (result.conflicts > 0)
         steps.report(opSteps.statement, conflictsLeftAlone(result.conflicts));
     if (options.journal && result.journalRun) {
-        const QString state = result.connectionLost                ? QStringLiteral("failed")
+        const QString state = result.connectionLost || ended       ? QStringLiteral("failed")
                               : m_ports.stopRequested() || stopped ? QStringLiteral("stopped")
                                                                    : QStringLiteral("done");
         steps.step(opSteps.loopEnd, [&] {
@@ -283,6 +306,38 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
         });
     }
     return stopped;
+}
+
+std::optional<QString> ChangeRun::newValueOf(StepRunner& steps, const Operation& operation,
+                                             const OperationSteps& opSteps,
+                                             const OperationParameters& parameters,
+                                             const QString& value, const ChangeRunOptions& options,
+                                             bool& overflow)
+{
+    auto compute = [&] {
+        QString newValue = Main::NotNull(ComputeNewValue(operation, parameters, value));
+        if (splitsCharacter(newValue))
+            throw RuntimeError(RuntimeError::SplitCharacter,
+                               QStringLiteral("The new value would cut a character in two."));
+        return newValue;
+    };
+    if (options.dryRun && options.failedRow) { // told, not reported
+        try {
+            return compute();
+        } catch (const RuntimeError& error) {
+            overflow = error.number() == RuntimeError::Overflow;
+            if (!overflow)
+                options.failedRow(value, error.description());
+            else
+                steps.failed(opSteps.newValue, error);
+            return std::nullopt;
+        }
+    }
+    QString newValue;
+    if (steps.step(opSteps.newValue, [&] { newValue = compute(); }))
+        return newValue;
+    overflow = steps.lastErrorNumber() == RuntimeError::Overflow;
+    return std::nullopt;
 }
 
 // Refills the preview over the run's connection, then says "Done.".
@@ -344,6 +399,7 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
     if (m_running)
         return result; // a click that arrived while a run lets events run
     const RunningFlag running(m_running);
+    m_activity.emplace(m_ports);
     const QString title = Main::ApplicationTitle();
     StepRunner steps(m_ui, QStringLiteral("Form2"), options.handler);
     auto finish = [&](ChangeRunResult::End end) {
@@ -385,8 +441,9 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
     if (!options.dryRun && !options.rowByRow)
         threaded = std::make_unique<ThreadedWriter>(
             m_ports.logon(), options.batchRows, [this] { m_ports.keepResponsive(); },
-            [this] { return m_ports.stopRequested(); });
+            [this] { return m_ports.stopRequested(); }, [this] { m_activity->waiting(); });
 
+    m_activity->reading();
     std::optional<Snapshot> snapshot;
     if (!steps.step(112, [&] {
             snapshot.emplace(*connection, m_ports.selectedTable(), m_ports.selectedField());

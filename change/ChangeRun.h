@@ -68,6 +68,43 @@ private:
     QElapsedTimer m_since;
 };
 
+// What a run tells of its activity: "reading" first, then "writing" every
+// so often; a wait for a locked row once, until a write is settled again.
+class RunActivity
+{
+public:
+    static constexpr int EveryMs = 100;
+
+    explicit RunActivity(RunPorts& ports) : m_ports(ports) {}
+
+    void reading() { m_ports.showReading(); }
+    void writing(int done, int total)
+    {
+        if (m_waiting || (m_since.isValid() && m_since.elapsed() < EveryMs && done < total))
+            return;
+        m_since.start();
+        m_ports.showWriting(done, total);
+    }
+    void waiting()
+    {
+        if (!m_waiting)
+            m_ports.showWaiting();
+        m_waiting = true;
+    }
+    // A write was settled: a wait that was told is over.
+    void settled()
+    {
+        if (m_waiting)
+            m_since.invalidate(); // the next progress is told at once
+        m_waiting = false;
+    }
+
+private:
+    RunPorts& m_ports;
+    QElapsedTimer m_since;
+    bool m_waiting = false;
+};
+
 // What the change run reads from and writes to the main window. The table
 // and field are read anew at every step that needs them.
 class ChangeRunPorts : public RunPorts
@@ -178,10 +215,17 @@ private:
     bool applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Operation& operation,
                    const OperationSteps& opSteps, const OperationParameters& parameters,
                    RowWriter& writer, const ChangeRunOptions& options, ChangeRunResult& result);
+    // The new value of a row, at the operation's new-value step; none when it
+    // cannot be computed (reported, or told to options.failedRow in a dry run).
+    std::optional<QString> newValueOf(StepRunner& steps, const Operation& operation,
+                                      const OperationSteps& opSteps,
+                                      const OperationParameters& parameters, const QString& value,
+                                      const ChangeRunOptions& options, bool& overflow);
     // The refill of the preview and "Done."; how the run ends.
     ChangeRunResult::End refill(StepRunner& steps, Oracle::Connection& connection);
 
     ChangeRunPorts& m_ports;
     Interaction& m_ui;
     bool m_running = false;
+    std::optional<RunActivity> m_activity; // while a run goes
 };

@@ -12,16 +12,12 @@ using Result = RowWriter::Result;
 using Outcome = RowWriter::Outcome;
 
 // The same outcome for every change held.
-template <class Held> RowWriter::Results each(const QList<Held>& held, Outcome outcome)
+RowWriter::Results each(const QList<std::pair<Change, qint64>>& held, Outcome outcome)
 {
     RowWriter::Results results;
     results.reserve(held.size());
-    for (const auto& change : held) {
-        Result result;
-        result.ticket = change.ticket;
-        result.outcome = outcome;
-        results << result;
-    }
+    for (const auto& change : held)
+        results << Result{change.second, outcome, {}, 0, {}};
     return results;
 }
 
@@ -44,18 +40,40 @@ void prepareSession(Oracle::Connection& connection)
 
 } // namespace
 
+void HeldChanges::add(const Change& change, qint64 ticket)
+{
+    qsizetype characters = change.oldValue.size() + change.newValue.size();
+    for (const QVariant& part : change.key)
+        characters += part.toString().size();
+    m_characters += characters;
+    m_changes.append({change, ticket});
+}
+
+QList<std::pair<Change, qint64>> HeldChanges::take()
+{
+    m_characters = 0;
+    return std::exchange(m_changes, {});
+}
+
+QString NotAppliedMessage()
+{
+    return QStringLiteral("The database did not apply the change to this row.");
+}
+
 DirectWriter::DirectWriter(Oracle::Connection& connection, const QString& table,
-                           const QString& field, const Oracle::RowKey& key,
-                           std::function<bool()> keepWaiting)
+                           const QString& field, const Oracle::RowKey& key, WriteControl control)
     : m_connection(connection), m_statement(connection.dialect().rowWrite(table, field, key)),
-      m_keyMoves(!key.returning.isEmpty()), m_keepWaiting(std::move(keepWaiting))
+      m_holds(connection.dialect().rowHolds(table, field, key)),
+      m_keyMoves(!key.returning.isEmpty()), m_control(std::move(control))
 {
 }
 
 void DirectWriter::write(const Change& change, qint64 ticket)
 {
     Result result;
-    const bool transaction = m_keyMoves && settles();
+    // Where the key moves, the write and what is told of it stand or fall
+    // together; a write whose outcome is unknown is then rolled back.
+    const bool transaction = m_keyMoves;
     try {
         if (!m_prepared) {
             prepareSession(m_connection);
@@ -64,7 +82,7 @@ void DirectWriter::write(const Change& change, qint64 ticket)
         if (transaction)
             m_connection.begin();
         result = send(change, ticket);
-        if (result.outcome != Outcome::Failed) {
+        if (result.outcome == Outcome::Written || result.outcome == Outcome::Conflict) {
             try {
                 settle({result});
             } catch (const RuntimeError& error) {
@@ -76,10 +94,10 @@ void DirectWriter::write(const Change& change, qint64 ticket)
             }
         }
         if (transaction) {
-            if (result.outcome == Outcome::Failed)
-                m_connection.rollback();
-            else
+            if (result.outcome == Outcome::Written)
                 m_connection.commit();
+            else
+                m_connection.rollback();
         }
     } catch (const RuntimeError& error) {
         if (transaction)
@@ -87,6 +105,12 @@ void DirectWriter::write(const Change& change, qint64 ticket)
         result = failure(ticket, error);
     }
     done({result});
+}
+
+int DirectWriter::rowsHolding(const QVariantList& key, const QString& value)
+{
+    QSqlQuery query = m_connection.select(m_holds, key + QVariantList{value});
+    return m_connection.next(query) ? query.value(0).toInt() : 0;
 }
 
 Result DirectWriter::send(const Change& change, qint64 ticket)
@@ -101,42 +125,57 @@ Result DirectWriter::send(const Change& change, qint64 ticket)
     for (;;) {
         try {
             const int affected = m_connection.run(*m_prepared, values);
-            result.outcome = Outcome::Conflict;
+            bool written = affected > 0;
             if (m_prepared->isSelect()) { // the key after the write is returned
-                if (m_connection.next(*m_prepared)) {
-                    result.outcome = Outcome::Written;
-                    for (int i = 0; i < change.key.size(); ++i)
-                        result.keyAfter << m_prepared->value(i).toString();
-                }
-            } else if (affected > 0) {
+                written = m_connection.next(*m_prepared);
+                for (int i = 0; written && i < change.key.size(); ++i)
+                    result.keyAfter << m_prepared->value(i).toString();
+            } else if (affected < 0) {
+                // Not known whether it took effect (autocommitted): the row
+                // itself tells.
+                written = rowsHolding(change.key, change.newValue) > 0;
+            }
+            if (written) {
                 result.outcome = Outcome::Written;
+            } else if (rowsHolding(change.key, change.oldValue) > 0) {
+                // Still as read: stopped before it was written, or left
+                // alone by the database.
+                if (affected < 0 && m_control.stop()) {
+                    result.outcome = Outcome::Stopped;
+                    return result;
+                }
+                return failure(ticket,
+                               RuntimeError(RuntimeError::DriverError, NotAppliedMessage()));
+            } else {
+                result.outcome = Outcome::Conflict;
             }
             return result;
         } catch (const RuntimeError& error) {
             if (error.number() != RuntimeError::LockTimeout)
-                return failure(ticket, error);
-            if (m_keepWaiting && !m_keepWaiting()) {
+                throw;
+            if (m_control.stop()) {
                 result.outcome = Outcome::Stopped;
                 return result;
             }
+            m_control.wait();
         }
     }
 }
 
 BatchWriter::BatchWriter(Oracle::Connection& connection, const QString& table, const QString& field,
-                         const Oracle::RowKey& key, std::function<bool()> keepWaiting, int rows)
+                         const Oracle::RowKey& key, WriteControl control, int rows)
     : m_connection(connection), m_table(table), m_field(field), m_key(key),
-      m_keepWaiting(std::move(keepWaiting)),
+      m_control(std::move(control)),
       m_rows(qMax(
           1, qMin(rows, connection.dialect().batchParameters() / int(key.conditions.size() + 2)))),
-      m_single(connection, table, field, key, m_keepWaiting)
+      m_single(connection, table, field, key, m_control)
 {
 }
 
 void BatchWriter::write(const Change& change, qint64 ticket)
 {
-    m_held.append({change, ticket});
-    if (m_held.size() >= m_rows)
+    m_held.add(change, ticket);
+    if (m_held.full(m_rows))
         send();
 }
 
@@ -156,19 +195,27 @@ void BatchWriter::send()
         together = sendTogether();
     } catch (const RuntimeError& error) {
         Results failed;
-        for (const Held& held : m_held)
-            failed << failure(held.ticket, error);
+        for (const auto& [change, ticket] : m_held.changes())
+            failed << failure(ticket, error);
         m_held.clear();
         done(failed);
         return;
     }
-    const QList<Held> held = std::exchange(m_held, {});
+    const auto held = m_held.take();
     if (together) {
         done(*together);
         return;
     }
-    for (const Held& row : held)
-        m_single.write(row.change, row.ticket);
+    for (qsizetype i = 0; i < held.size(); ++i) {
+        if (m_control.stop()) { // the rest is not sent
+            Results stopped;
+            for (qsizetype j = i; j < held.size(); ++j)
+                stopped << Result{held[j].second, Outcome::Stopped, {}, 0, {}};
+            done(stopped);
+            return;
+        }
+        m_single.write(held[i].first, held[i].second);
+    }
 }
 
 std::optional<RowWriter::Results> BatchWriter::sendTogether()
@@ -180,7 +227,8 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
     }
     // A short batch has a statement of its own, unless the dialect's
     // statement is the same for any number of rows.
-    const int rows = int(m_held.size());
+    const auto& held = m_held.changes();
+    const int rows = int(held.size());
     std::optional<QSqlQuery> partial;
     if (rows < m_rows) {
         const QString text = dialect.batchWrite(m_table, m_field, m_key, rows);
@@ -192,14 +240,14 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
     QSqlQuery& statement = partial ? *partial : *m_full;
     QList<QVariantList> batch;
     batch.reserve(rows);
-    for (const Held& held : m_held)
-        batch << held.change.key + QVariantList{held.change.oldValue, held.change.newValue};
+    for (const auto& [change, ticket] : held)
+        batch << change.key + QVariantList{change.oldValue, change.newValue};
     const QVariantList values = dialect.batchValues(batch);
     for (;;) {
         m_connection.begin();
         try {
             const int affected = m_connection.run(statement, values);
-            Results results = each(m_held, Outcome::Written);
+            Results results = each(held, Outcome::Written);
             int written = affected;
             if (statement.isSelect()) { // each written row's number in the batch and new key
                 written = 0;
@@ -211,6 +259,13 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
                     for (int i = 1; i <= m_key.returning.size(); ++i)
                         results[at].keyAfter << statement.value(i).toString();
                 }
+            } else if (affected < 0) {
+                // What the statement did is not known: undone, then sent
+                // again row by row unless a stop was asked for.
+                m_connection.rollback();
+                if (m_control.stop())
+                    return each(held, Outcome::Stopped);
+                return std::nullopt;
             }
             if (written != rows) { // a row changed since it was read: row by row
                 m_connection.rollback();
@@ -224,10 +279,11 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
             if (error.number() == RuntimeError::ConnectionLost ||
                 error.number() == RuntimeError::FileAccessError)
                 throw;
+            if (m_control.stop()) // rolled back: nothing of it is written
+                return each(held, Outcome::Stopped);
             if (error.number() != RuntimeError::LockTimeout)
                 return std::nullopt; // a row the database refuses: row by row
-            if (m_keepWaiting && !m_keepWaiting())
-                return each(m_held, Outcome::Stopped);
+            m_control.wait();
         }
     }
 }
@@ -305,8 +361,8 @@ JournalingWriter::JournalingWriter(Journal& journal, qint64 run, std::unique_ptr
 
 void JournalingWriter::write(const Change& change, qint64 ticket)
 {
-    m_held.append({change, ticket});
-    if (m_held.size() >= m_inner->batchRows())
+    m_held.add(change, ticket);
+    if (m_held.full(m_inner->batchRows()))
         pass();
 }
 
@@ -321,7 +377,7 @@ void JournalingWriter::flush()
 // writer wrapped.
 void JournalingWriter::pass()
 {
-    const auto held = std::exchange(m_held, {});
+    const auto held = m_held.take();
     QList<Change> changes;
     changes.reserve(held.size());
     for (const auto& [change, ticket] : held)

@@ -24,6 +24,47 @@ struct Change {
     QString newValue;
 };
 
+// Changes held back to go to the database (or the journal) together: full
+// at a number of rows, or at about 8 MB of text (keys, old and new values),
+// so that a table of long values goes in small batches.
+class HeldChanges
+{
+public:
+    static constexpr qsizetype MaxCharacters = 4 * 1024 * 1024; // UTF-16: about 8 MB
+
+    void add(const Change& change, qint64 ticket);
+    bool full(int rows) const { return m_changes.size() >= rows || m_characters >= MaxCharacters; }
+    bool isEmpty() const { return m_changes.isEmpty(); }
+    qsizetype size() const { return m_changes.size(); }
+    const QList<std::pair<Change, qint64>>& changes() const { return m_changes; }
+    // Hands the changes over and holds none.
+    QList<std::pair<Change, qint64>> take();
+    void clear() { take(); }
+
+private:
+    QList<std::pair<Change, qint64>> m_changes;
+    qsizetype m_characters = 0;
+};
+
+// How a writer learns that the run is to stop, and tells that a write waits
+// for a row another connection holds. Either may be unset.
+struct WriteControl {
+    std::function<bool()> stopRequested;
+    std::function<void()> waiting;
+
+    bool stop() const { return stopRequested && stopRequested(); }
+    void wait() const
+    {
+        if (waiting)
+            waiting();
+    }
+};
+
+// The description of a write the database did not apply to a row that still
+// holds the value read (a row-level security policy hid it, or a trigger
+// dropped the change).
+QString NotAppliedMessage();
+
 // Where the change run's changes go. A writer writes a row only while it
 // still holds the value read; what became of each change it tells, now or
 // when the change's batch goes to the database.
@@ -87,37 +128,44 @@ private:
 
 // One compare-and-set statement per row, prepared once, each taking effect
 // on its own. While another session holds the row, the write waits in short
-// slices; between them `keepWaiting` is asked whether to go on. Where the
-// write moves the row's key and there is something to settle, each write is
-// its own transaction, committed after the settling.
+// slices, telling `control` it waits, until a stop is asked for. A row the
+// statement left alone is a conflict when it no longer holds the value read,
+// else a failure (the database did not apply the change); a write whose
+// outcome is not known is settled by reading the row back. Where the write
+// moves the row's key, each write is its own transaction, committed after
+// the settling.
 class DirectWriter : public RowWriter
 {
 public:
     DirectWriter(Oracle::Connection& connection, const QString& table, const QString& field,
-                 const Oracle::RowKey& key, std::function<bool()> keepWaiting = {});
+                 const Oracle::RowKey& key, WriteControl control = {});
 
     void write(const Change& change, qint64 ticket) override;
 
 private:
     Result send(const Change& change, qint64 ticket);
+    // The number of rows the key names that hold `value`.
+    int rowsHolding(const QVariantList& key, const QString& value);
 
     Oracle::Connection& m_connection;
     QString m_statement;
+    QString m_holds;
     bool m_keyMoves;
-    std::function<bool()> m_keepWaiting;
+    WriteControl m_control;
     std::optional<QSqlQuery> m_prepared;
 };
 
-// Changes in batches of up to `rows`, each batch one prepared statement in a
-// transaction of its own, committed only when every row of it was written;
-// otherwise the batch is rolled back and sent again row by row (the same
-// compare-and-set statement as DirectWriter's), so that exactly the refused
-// row fails and exactly the changed one is a conflict.
+// Changes in batches of up to `rows` (or about 8 MB of text), each batch one
+// prepared statement in a transaction of its own, committed only when every
+// row of it was written; otherwise the batch is rolled back and sent again
+// row by row (the same compare-and-set statement as DirectWriter's), so that
+// exactly the refused row fails and exactly the changed one is a conflict.
+// After a stop nothing more is sent: the rows not written are Stopped.
 class BatchWriter : public RowWriter
 {
 public:
     BatchWriter(Oracle::Connection& connection, const QString& table, const QString& field,
-                const Oracle::RowKey& key, std::function<bool()> keepWaiting = {}, int rows = 1000);
+                const Oracle::RowKey& key, WriteControl control = {}, int rows = 1000);
 
     int batchRows() const override { return m_rows; }
     void write(const Change& change, qint64 ticket) override;
@@ -125,10 +173,6 @@ public:
     void drop() override { m_held.clear(); }
 
 private:
-    struct Held {
-        Change change;
-        qint64 ticket;
-    };
     void send();
     // Results of the whole batch, or none when it must go row by row.
     std::optional<Results> sendTogether();
@@ -137,9 +181,9 @@ private:
     QString m_table;
     QString m_field;
     Oracle::RowKey m_key;
-    std::function<bool()> m_keepWaiting;
+    WriteControl m_control;
     int m_rows;
-    QList<Held> m_held;
+    HeldChanges m_held;
     QString m_fullText;              // the statement of a full batch
     std::optional<QSqlQuery> m_full; // the same, prepared once
     DirectWriter m_single;
@@ -213,6 +257,6 @@ private:
     Journal& m_journal;
     qint64 m_run;
     std::unique_ptr<RowWriter> m_inner;
-    QList<std::pair<Change, qint64>> m_held; // not yet journaled
-    QHash<qint64, qint64> m_tickets;         // journal row -> caller's ticket, while in flight
+    HeldChanges m_held;              // not yet journaled
+    QHash<qint64, qint64> m_tickets; // journal row -> caller's ticket, while in flight
 };

@@ -14,9 +14,9 @@ constexpr std::chrono::milliseconds ResponsiveEvery{50};
 
 ThreadedWriter::ThreadedWriter(const Logon& logon, int batchRows,
                                std::function<void()> keepResponsive,
-                               std::function<bool()> stopRequested)
+                               std::function<bool()> stopRequested, std::function<void()> waiting)
     : m_batchRows(qMax(1, batchRows)), m_keepResponsive(std::move(keepResponsive)),
-      m_stopRequested(std::move(stopRequested))
+      m_stopRequested(std::move(stopRequested)), m_waiting(std::move(waiting))
 {
     m_thread = std::thread([this, logon] { work(logon); });
 }
@@ -67,7 +67,10 @@ void ThreadedWriter::work(const Logon& logon)
     }
     if (!m_setupError) {
         try {
-            writer = (*make)(*connection, [this] { return !m_stop; });
+            WriteControl control;
+            control.stopRequested = [this] { return m_stop.load(); };
+            control.waiting = [this] { m_waitingNow = true; };
+            writer = (*make)(*connection, std::move(control));
             writer->setReports({}, [this](const Results& results) {
                 const std::lock_guard<std::mutex> lock(m_mutex);
                 m_results.append(results);
@@ -118,15 +121,15 @@ void ThreadedWriter::work(const Logon& logon)
 
 void ThreadedWriter::write(const Change& change, qint64 ticket)
 {
-    m_held.append({change, ticket});
-    if (m_held.size() >= m_batchRows)
-        enqueue({std::exchange(m_held, {}), false});
+    m_held.add(change, ticket);
+    if (m_held.full(m_batchRows))
+        enqueue({m_held.take(), false});
     tell();
 }
 
 void ThreadedWriter::flush()
 {
-    enqueue({std::exchange(m_held, {}), true});
+    enqueue({m_held.take(), true});
     waitIdle();
 }
 
@@ -183,6 +186,8 @@ void ThreadedWriter::waitIdle()
 
 void ThreadedWriter::tell()
 {
+    if (m_waitingNow.exchange(false) && m_waiting)
+        m_waiting();
     Results results;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);

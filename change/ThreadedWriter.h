@@ -19,19 +19,21 @@
 // the batches before go to the database. What becomes of each change is told
 // on the run's thread (in write, flush and drop), in the order written.
 // While it waits for the queue, the run's thread keeps the window responsive
-// and passes a stop on: a write that waits for a lock then gives up.
+// and passes a stop on: a write that waits for a lock then gives up. That a
+// write waits for a row another connection holds is told on the run's
+// thread too, through `waiting`.
 class ThreadedWriter : public RowWriter
 {
 public:
     // Builds, on the writer's thread, the writer that does the work over the
     // thread's connection; it may give up a wait when `keepWaiting` says no.
     using Make = std::function<std::unique_ptr<RowWriter>(Oracle::Connection& connection,
-                                                          std::function<bool()> keepWaiting)>;
+                                                          WriteControl control)>;
 
     // Starts the thread, which opens its connection with the logon while
     // the run goes on (its rows counted, its prompts answered).
     ThreadedWriter(const Logon& logon, int batchRows, std::function<void()> keepResponsive,
-                   std::function<bool()> stopRequested);
+                   std::function<bool()> stopRequested, std::function<void()> waiting = {});
     ~ThreadedWriter() override;
 
     // Builds the writer on the thread, over its connection, and waits for
@@ -68,7 +70,8 @@ private:
     const int m_batchRows;
     std::function<void()> m_keepResponsive;
     std::function<bool()> m_stopRequested;
-    QList<std::pair<Change, qint64>> m_held; // not yet a batch
+    std::function<void()> m_waiting;
+    HeldChanges m_held; // not yet a batch
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -80,6 +83,7 @@ private:
     std::optional<RuntimeError> m_setupError;
     Results m_results;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_waitingNow{false};   // a write waits for a lock: not yet told
     Oracle::Connection* m_working = nullptr; // the thread's, while it is open
     std::thread m_thread;
 };

@@ -73,6 +73,8 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
         return finish(UndoResult::End::OtherLogon);
 
     m_ports.setMousePointer(MousePointer::Hourglass);
+    RunActivity activity(m_ports);
+    activity.reading();
     std::unique_ptr<Oracle::Connection> connection;
     if (!steps.step(OpenConnection, [&] {
             connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::None);
@@ -87,11 +89,14 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                     throw RuntimeError(RuntimeError::DriverError,
                                        QStringLiteral("The table's row key changed since the run: "
                                                       "its rows cannot be found again."));
-            writer =
-                std::make_unique<DirectWriter>(*connection, run->table, run->field, key, [this] {
-                    m_ports.keepResponsive();
-                    return !m_ports.stopRequested();
-                });
+            WriteControl control;
+            control.stopRequested = [this] {
+                m_ports.keepResponsive();
+                return m_ports.stopRequested();
+            };
+            control.waiting = [&activity] { activity.waiting(); };
+            writer = std::make_unique<DirectWriter>(*connection, run->table, run->field, key,
+                                                    std::move(control));
         }))
         return finish(UndoResult::End::Failed);
 
@@ -113,7 +118,10 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                     m_journal.markRow(row.id, Journal::RowState::Restored,
                                       results.front().keyAfter);
             },
-            [&](const RowWriter::Results& results) { back = results.front(); });
+            [&](const RowWriter::Results& results) {
+                back = results.front();
+                activity.settled();
+            });
         bool conflict = false;
         const bool written = steps.step(WriteBack, [&] {
             writer->write({row.key, row.newValue, row.oldValue}, i);
@@ -126,6 +134,7 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
         });
         steps.step(Progress,
                    [&] { m_ports.setProgress(double(i + 1) / double(rows.size()) * 100.0); });
+        activity.writing(int(i + 1), int(rows.size()));
         if (!written) {
             ++result.failed;
             if (steps.lastErrorNumber() == RuntimeError::ConnectionLost) {

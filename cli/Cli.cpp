@@ -396,10 +396,16 @@ int browse(const QString& command, const QStringList& arguments)
     return Success;
 }
 
-// Progress on stderr, a line for every tenth reached.
+// Progress on stderr, a line for every tenth reached; a wait for a locked
+// row is one line of its own.
 class ProgressLines
 {
 public:
+    static void waiting()
+    {
+        writeErr(QStringLiteral("Waiting for a row that another connection holds...\n"));
+    }
+
     void show(double percent)
     {
         const int tenth = static_cast<int>(percent / 10.0);
@@ -433,6 +439,7 @@ public:
 
     void setMousePointer(MousePointer) override {}
     void setProgress(double percent) override { m_progress.show(percent); }
+    void showWaiting() override { ProgressLines::waiting(); }
     void letEventsRun() override {}
     bool stopRequested() const override { return stopSignals > 0; }
     void clearPreview() override { m_preview.clear(); }
@@ -565,6 +572,7 @@ class UndoPorts : public RunPorts
 public:
     void setMousePointer(MousePointer) override {}
     void setProgress(double percent) override { m_progress.show(percent); }
+    void showWaiting() override { ProgressLines::waiting(); }
     bool stopRequested() const override { return stopSignals > 0; }
 
 private:

@@ -6,6 +6,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlResult>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -167,10 +168,10 @@ Connection::~Connection()
     QSqlDatabase::removeDatabase(m_name);
 }
 
-void Connection::fail(const QSqlError& error, const QSqlQuery* query)
+void Connection::fail(const QSqlError& error, const QSqlQuery* query, bool cancelled)
 {
     int number = RuntimeError::DriverError;
-    if (m_cancelled.exchange(false)) {
+    if (cancelled) {
         // Cancelled from another thread: the wait ended on purpose.
         throw RuntimeError(RuntimeError::LockTimeout, DriverMessage(error));
     }
@@ -228,20 +229,29 @@ int Connection::run(QSqlQuery& prepared, const QVariantList& values)
         m_cancelled = false;
     }
     const bool ran = prepared.exec();
+    bool cancelled = false;
     {
         const std::lock_guard<std::mutex> lock(m_runningMutex);
         m_running = nullptr;
+        cancelled = std::exchange(m_cancelled, false);
     }
     if (!ran)
-        fail(prepared.lastError(), &prepared);
-    return prepared.numRowsAffected();
+        fail(prepared.lastError(), &prepared, cancelled);
+    if (!cancelled)
+        return prepared.numRowsAffected();
+    // A cancel that came as the statement ended may have closed it: its
+    // rows are lost, and how many it changed is not known.
+    if (prepared.isSelect())
+        throw RuntimeError(RuntimeError::LockTimeout,
+                           QStringLiteral("The statement was cancelled as it ended."));
+    return -1;
 }
 
 void Connection::cancel()
 {
     const std::lock_guard<std::mutex> lock(m_runningMutex);
-    if (!m_running)
-        return;
+    if (!m_running || m_cancelled)
+        return; // nothing runs, or it was cancelled already
     m_cancelled = true;
     SQLCancel(m_running);
 }

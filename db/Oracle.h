@@ -70,7 +70,10 @@ public:
 
     // Prepares a statement to run many times with run().
     QSqlQuery prepare(const QString& statement);
-    // Runs a prepared statement with its bound values; the rows it affected.
+    // Runs a prepared statement with its bound values; the rows it affected,
+    // or -1 when that is not known (the driver cannot tell, or a cancel
+    // reached the statement as it ended; a statement with rows throws then,
+    // as a cancelled one does, since its rows are lost).
     int run(QSqlQuery& prepared, const QVariantList& values);
 
     // Moves to the next row; false at the end of the rows. A failed fetch
@@ -78,8 +81,8 @@ public:
     bool next(QSqlQuery& rows);
 
     // Asks the statement that run() is running now, on another thread, to
-    // end: it then fails as a lock wait that ran out would. Any thread may
-    // call it.
+    // end, once: it then fails as a lock wait that ran out would. Any thread
+    // may call it; with no statement running it does nothing.
     void cancel();
 
     // A transaction around the statements that follow; the connection
@@ -89,7 +92,9 @@ public:
     void rollback() noexcept;
 
 private:
-    [[noreturn]] void fail(const QSqlError& error, const QSqlQuery* query = nullptr);
+    // `cancelled`: the statement failed after a cancel from another thread.
+    [[noreturn]] void fail(const QSqlError& error, const QSqlQuery* query = nullptr,
+                           bool cancelled = false);
 
     QString m_name;
     ConnectionProperty m_property;
@@ -97,7 +102,7 @@ private:
     std::unique_ptr<Dialect> m_dialect;
     std::mutex m_runningMutex;
     void* m_running = nullptr; // the ODBC handle of the statement run() is in
-    std::atomic<bool> m_cancelled{false};
+    bool m_cancelled = false;  // the statement running now was cancelled
 };
 
 // Creates a connection, sets its property and opens it.
