@@ -160,7 +160,7 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
             });
             writer = std::move(threaded);
         } else {
-            writing = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::None);
+            writing = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::Writing);
             WriteControl control;
             control.stopRequested = [this] {
                 m_ports.keepResponsive();

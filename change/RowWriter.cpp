@@ -64,7 +64,8 @@ DirectWriter::DirectWriter(Oracle::Connection& connection, const QString& table,
                            const QString& field, const Oracle::RowKey& key, WriteControl control)
     : m_connection(connection), m_statement(connection.dialect().rowWrite(table, field, key)),
       m_holds(connection.dialect().rowHolds(table, field, key)),
-      m_keyMoves(!key.returning.isEmpty()), m_control(std::move(control))
+      m_lock(connection.dialect().rowLock(table, key)), m_keyMoves(!key.returning.isEmpty()),
+      m_control(std::move(control))
 {
 }
 
@@ -73,11 +74,13 @@ void DirectWriter::write(const Change& change, qint64 ticket)
     Result result;
     // Where the key moves, the write and what is told of it stand or fall
     // together; a write whose outcome is unknown is then rolled back.
-    const bool transaction = m_keyMoves;
+    const bool transaction = m_keyMoves || !m_lock.isEmpty();
     try {
         if (!m_prepared) {
             prepareSession(m_connection);
             m_prepared = m_connection.prepare(m_statement);
+            if (!m_lock.isEmpty())
+                m_locking = m_connection.prepare(m_lock);
         }
         if (transaction)
             m_connection.begin();
@@ -124,6 +127,8 @@ Result DirectWriter::send(const Change& change, qint64 ticket)
     result.ticket = ticket;
     for (;;) {
         try {
+            if (m_locking)
+                m_connection.run(*m_locking, change.key);
             const int affected = m_connection.run(*m_prepared, values);
             bool written = affected > 0;
             if (m_prepared->isSelect()) { // the key after the write is returned

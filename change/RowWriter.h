@@ -132,8 +132,8 @@ private:
 // statement left alone is a conflict when it no longer holds the value read,
 // else a failure (the database did not apply the change); a write whose
 // outcome is not known is settled by reading the row back. Where the write
-// moves the row's key, each write is its own transaction, committed after
-// the settling.
+// moves the row's key, or the row is locked first, each write is its own
+// transaction, committed after the settling.
 class DirectWriter : public RowWriter
 {
 public:
@@ -150,9 +150,11 @@ private:
     Oracle::Connection& m_connection;
     QString m_statement;
     QString m_holds;
+    QString m_lock; // run first in the write's transaction, where the dialect has one
     bool m_keyMoves;
     WriteControl m_control;
     std::optional<QSqlQuery> m_prepared;
+    std::optional<QSqlQuery> m_locking;
 };
 
 // Changes in batches of up to `rows` (or about 8 MB of text), each batch one

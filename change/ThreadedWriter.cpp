@@ -53,7 +53,7 @@ void ThreadedWriter::work(const Logon& logon)
     std::unique_ptr<Oracle::Connection> connection;
     std::unique_ptr<RowWriter> writer;
     try {
-        connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::None);
+        connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::Writing);
     } catch (const RuntimeError& error) {
         m_setupError = error;
     }

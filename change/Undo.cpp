@@ -77,7 +77,7 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     activity.reading();
     std::unique_ptr<Oracle::Connection> connection;
     if (!steps.step(OpenConnection, [&] {
-            connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::None);
+            connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::Writing);
         }))
         return finish(UndoResult::End::Failed);
     std::unique_ptr<DirectWriter> writer;

@@ -56,6 +56,21 @@ public:
         return anyOf(QStringLiteral("INSTR(%1, ?) > 0").arg(QuoteIdentifier(field)), texts);
     }
 
+    // No session setting limits a wait for a row lock: the row is locked
+    // first, for a second at most.
+    QString rowLock(const QString& table, const RowKey& key) const override
+    {
+        return QStringLiteral("SELECT 1 FROM %1 WHERE %2 FOR UPDATE WAIT 1")
+            .arg(QuoteIdentifier(table), joined(key.conditions, " AND "));
+    }
+
+    bool isLockTimeout(const QString&, int nativeCode) const override
+    {
+        // ORA-30006 the WAIT ran out, ORA-00054 busy with NOWAIT, ORA-01013
+        // a statement cancelled (by Stop, from another thread).
+        return nativeCode == 30006 || nativeCode == 54 || nativeCode == 1013;
+    }
+
     bool isConnectionLost(const QString& sqlState, int nativeCode) const override
     {
         // ORA-00028 session killed, ORA-01012 not logged on, ORA-02396 idle
@@ -311,10 +326,11 @@ public:
     bool readsWhileWriting() const override { return false; }
     QString readTransaction() const override { return {}; }
 
-    QStringList writerSettings() const override
-    {
-        return {QStringLiteral("PRAGMA busy_timeout = 500")};
-    }
+    // The SQLite ODBC driver sets its own busy handler on every statement,
+    // over any PRAGMA busy_timeout, from its Timeout attribute (100 s unless
+    // given): a short one, so that a write on a locked file comes back in
+    // time to be stopped (and is then tried again).
+    QString writerAttributes() const override { return QStringLiteral("Timeout=500;"); }
 
     bool isLockTimeout(const QString&, int nativeCode) const override
     {
@@ -428,6 +444,11 @@ QString Dialect::rowHolds(const QString& table, const QString& field, const RowK
     return QStringLiteral("SELECT COUNT(*) FROM ") + QuoteIdentifier(table) +
            QStringLiteral(" WHERE ") + joined(key.conditions, " AND ") + QStringLiteral(" AND ") +
            QuoteIdentifier(field) + QStringLiteral(" = ?");
+}
+
+QString Dialect::rowLock(const QString&, const RowKey&) const
+{
+    return {};
 }
 
 bool Dialect::isLockTimeout(const QString&, int) const

@@ -111,10 +111,21 @@ public:
     // The most values one batch statement may bind.
     virtual int batchParameters() const { return 6000; }
 
+    // Where the database has no lock wait limit of its own: a query that
+    // locks the row the key names, waiting a short while at most, run in the
+    // row's write transaction before its write, so that a write blocked by
+    // another session comes back in time to be stopped (and is then tried
+    // again). Bound values: the key's texts in order. Empty: none.
+    virtual QString rowLock(const QString& table, const RowKey& key) const;
+
     // The number of rows the key names that hold a value. Bound values: the
     // key's texts in order, the value.
     QString rowHolds(const QString& table, const QString& field, const RowKey& key) const;
 
+    // Attributes put before the connection string of a writing connection
+    // (the first of an attribute given twice counts), for a lock wait that a
+    // driver takes from there only; empty: none.
+    virtual QString writerAttributes() const { return {}; }
     // Statements the writing session runs once before its first write: a
     // short lock wait, so that a write blocked by another session's lock
     // comes back in time to be stopped (and is then tried again).

@@ -159,6 +159,14 @@ void Connection::open(const Logon& logon)
     if (!m_database.open())
         fail(m_database.lastError());
     m_dialect = Dialect::For(m_database.driver()->dbmsType(), dbmsName(m_database));
+    const QString attributes =
+        m_property == ConnectionProperty::Writing ? m_dialect->writerAttributes() : QString();
+    if (!attributes.isEmpty()) { // known only now: opened again with them
+        m_database.close();
+        m_database.setDatabaseName(attributes + BuildConnectionString(logon));
+        if (!m_database.open())
+            fail(m_database.lastError());
+    }
 }
 
 Connection::~Connection()

@@ -38,6 +38,7 @@ enum class ConnectionProperty {
     None,         // connection check, connection test
     ClientCursor, // table list, change run: rows counted before they are read
     ReadWrite,    // field list, preview
+    Writing,      // the writes of a change run or an undo: short lock waits, tried again
 };
 
 // One connection under a name of its own; closed and removed when it goes.

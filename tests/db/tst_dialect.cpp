@@ -37,6 +37,9 @@ private slots:
     void batchValues();
     void connectionLost_data();
     void connectionLost();
+    void lockWait_data();
+    void lockWait();
+    void rowLock();
     void narrowedSnapshot_data();
     void narrowedSnapshot();
 };
@@ -207,6 +210,39 @@ void TestDialect::connectionLost_data()
                                                       << "" << 28 << true;
     QTest::newRow("Oracle ORA-12899, value too large") << "Oracle"
                                                        << "HY000" << 12899 << false;
+}
+
+void TestDialect::lockWait_data()
+{
+    QTest::addColumn<QString>("dialect");
+    QTest::addColumn<int>("nativeCode");
+    QTest::addColumn<bool>("lockTimeout");
+    QTest::newRow("Oracle ORA-30006, the row lock's WAIT ran out") << "Oracle" << 30006 << true;
+    QTest::newRow("Oracle ORA-01013, cancelled by Stop") << "Oracle" << 1013 << true;
+    QTest::newRow("Oracle ORA-00001 is no lock wait") << "Oracle" << 1 << false;
+    QTest::newRow("SQLite busy") << "SQLite" << 5 << true;
+}
+
+void TestDialect::lockWait()
+{
+    QFETCH(QString, dialect);
+    QFETCH(int, nativeCode);
+    QFETCH(bool, lockTimeout);
+    QCOMPARE(::dialect(dialect)->isLockTimeout(QStringLiteral("HY000"), nativeCode), lockTimeout);
+}
+
+// Oracle waits for a row lock without end unless asked not to: the row is
+// locked first with a WAIT of its own. The others limit the wait per session.
+void TestDialect::rowLock()
+{
+    Oracle::RowKey key = ::dialect("Oracle")->rowKey({});
+    QCOMPARE(
+        ::dialect("Oracle")->rowLock("T\"1", key),
+        QStringLiteral("SELECT 1 FROM \"T\"\"1\" WHERE ROWID = CHARTOROWID(?) FOR UPDATE WAIT 1"));
+    QVERIFY(::dialect("Oracle")->writerSettings().isEmpty());
+    QVERIFY(::dialect("PostgreSQL")->rowLock("t", key).isEmpty());
+    QCOMPARE(::dialect("SQLite")->writerAttributes(), QStringLiteral("Timeout=500;"));
+    QVERIFY(::dialect("PostgreSQL")->writerAttributes().isEmpty());
 }
 
 void TestDialect::connectionLost()
