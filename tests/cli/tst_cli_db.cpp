@@ -202,6 +202,8 @@ private slots:
     void badUsage();
     void unknownTableOrField_data();
     void unknownTableOrField();
+    void qtMessagesOnlyInTheDebugLog_data();
+    void qtMessagesOnlyInTheDebugLog();
     void killedRunUndoneExactly();
 
 private:
@@ -622,6 +624,67 @@ void TestCliDb::unknownTableOrField()
     const CliRun history =
         runCli({QStringLiteral("history")}, cliEnvironment(configHome(), schema.logon().password));
     QCOMPARE(history.out, QByteArray());
+}
+
+void TestCliDb::qtMessagesOnlyInTheDebugLog_data()
+{
+    QTest::addColumn<bool>("logged"); // QUORVANE_DEBUG_LOG set
+    QTest::newRow("without a debug log") << false;
+    QTest::newRow("with a debug log") << true;
+}
+
+// A user who may only read the table runs a change: every write fails. The
+// user sees the program's report and its tally, none of Qt's own warning
+// lines; with a debug log named, those go there.
+void TestCliDb::qtMessagesOnlyInTheDebugLog()
+{
+    QFETCH(bool, logged);
+    Schema schema(QStringLiteral("reader"));
+    const QString table = runTableName();
+    QStringList values;
+    for (int i = 1; i <= 30; ++i)
+        values << QStringLiteral("a %1").arg(i);
+    createTable(schema, table, RunField, values);
+    if (CurrentBackend() == Backend::PostgreSQL) {
+        schema.exec(QStringLiteral("REVOKE INSERT, UPDATE, DELETE ON %1 FROM %2")
+                        .arg(Quoted(table), schema.userName()));
+    } else {
+        // SQLite has no roles: a trigger refuses every change the same way.
+        schema.exec(QStringLiteral("CREATE TRIGGER read_only BEFORE UPDATE ON %1 "
+                                   "BEGIN SELECT RAISE(ABORT, 'permission denied'); END")
+                        .arg(Quoted(table)));
+    }
+    QProcessEnvironment env = cliEnvironment(configHome(), schema.logon().password);
+    const QString log = QDir(configHome()).filePath(QStringLiteral("debug.log"));
+    if (logged)
+        env.insert(QStringLiteral("QUORVANE_DEBUG_LOG"), log);
+    else
+        env.remove(QStringLiteral("QUORVANE_DEBUG_LOG"));
+
+    const CliRun run = runCli(QStringList{QStringLiteral("run"), QStringLiteral("--table"), table,
+                                          QStringLiteral("--field"), RunField,
+                                          QStringLiteral("--operation"), QStringLiteral("1")} +
+                                  logonArgs(schema.logon()),
+                              env);
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QCOMPARE(run.exitCode, ExitReported);
+    // Operation 1's statement is step 132: reported once, then once tallied.
+    QVERIFY2(run.err.count(QStringLiteral("PushButton1_Click at line 132\n")) == 2,
+             qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("\n29 more rows failed the same way: ")),
+             qPrintable(run.err));
+    QVERIFY2(!run.err.contains(QStringLiteral("QODBC")), qPrintable(run.err));
+    QCOMPARE(valuesById(schema, table, RunField), values);
+
+    QFile file(log);
+    QCOMPARE(file.exists(), logged);
+    if (logged) {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString written = QString::fromUtf8(file.readAll());
+        QVERIFY2(written.count(QStringLiteral("QODBCResult::exec: Unable to execute statement")) >=
+                     values.size(),
+                 qPrintable(written));
+    }
 }
 
 // A run killed with SIGKILL part way: undo restores exactly the rows it
