@@ -67,8 +67,9 @@ const char Usage[] =
     "windows saved. QUORVANE_CONNECTION_STRING, when set, is the connection\n"
     "string's template (%SID%, %USER%, %PASSWORD%).\n"
     "\n"
-    "Exit status: 0 done, 1 an error was reported, 2 bad usage or input,\n"
-    "3 operation not applied.\n";
+    "Exit status: 0 done, 1 an error was reported, 2 bad usage or input (also\n"
+    "a table that is not one of the user's tables, or a field not one of its\n"
+    "fields), 3 operation not applied.\n";
 
 void writeOut(const QByteArray& bytes)
 {
@@ -317,6 +318,24 @@ Logon logonFrom(const Options& options)
     return logon;
 }
 
+// Why the table or field is not one the windows would offer ("No table T",
+// "No field F in T"), or the empty text. Throws what listing them throws.
+QString missingSelection(const Logon& logon, const QString& table,
+                         const std::optional<QString>& field)
+{
+    if (!Oracle::ListTables(logon).contains(table))
+        return QStringLiteral("No table %1").arg(table);
+    if (field && !Oracle::ListFields(logon, table).contains(*field))
+        return QStringLiteral("No field %1 in %2").arg(*field, table);
+    return {};
+}
+
+int badInput(const QString& why)
+{
+    writeErr(QStringLiteral("quorvane-cli: %1\n").arg(why));
+    return BadUsage;
+}
+
 void writeJsonLines(const QStringList& texts)
 {
     for (const QString& text : texts)
@@ -383,6 +402,11 @@ int browse(const QString& command, const QStringList& arguments)
         return exitCode;
     try {
         const Logon logon = logonFrom(options);
+        if (table) {
+            const QString missing = missingSelection(logon, *table, field);
+            if (!missing.isEmpty())
+                return badInput(missing);
+        }
         if (command == u"tables")
             writeJsonLines(Oracle::ListTables(logon));
         else if (command == u"fields")
@@ -500,6 +524,14 @@ int runChange(const QStringList& arguments)
     } catch (const std::exception& error) {
         writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
         return ErrorReported;
+    }
+    try {
+        const QString missing = missingSelection(logon, *table, *field);
+        if (!missing.isEmpty())
+            return badInput(missing);
+    } catch (const std::exception&) {
+        // Not listed at all (the logon refused, the server gone): the run
+        // meets the same failure on its own connection and reports it.
     }
     std::unique_ptr<Journal> journal;
     if (dryRun) {

@@ -96,10 +96,26 @@ void bind(QSqlQuery& query, const QVariantList& values)
         query.bindValue(static_cast<int>(i), values.at(i));
 }
 
+// An attribute value as a connection string must hold it: between braces,
+// every '}' doubled, when it holds ';', '{', '}' or '=' or begins or ends
+// with a blank; otherwise exactly as it stands.
+QString ConnectionValue(const QString& value)
+{
+    const bool braced = value.contains(u';') || value.contains(u'{') || value.contains(u'}') ||
+                        value.contains(u'=') || value.startsWith(u' ') || value.endsWith(u' ');
+    if (!braced)
+        return value;
+    QString inner = value;
+    inner.replace(u'}', QStringLiteral("}}"));
+    return u'{' + inner + u'}';
+}
+
 } // namespace
 
 QString BuildConnectionString(const Logon& logon)
 {
+    const QString user = ConnectionValue(logon.user);
+    const QString password = ConnectionValue(logon.password);
     const QString pattern = qEnvironmentVariable(ConnectionStringVariable);
     if (!pattern.isEmpty()) {
         // One pass, so that a replaced text is never searched again.
@@ -114,12 +130,12 @@ QString BuildConnectionString(const Logon& logon)
                     continue;
                 }
                 if (rest.startsWith(u"%USER%")) {
-                    result += logon.user;
+                    result += user;
                     i += 6;
                     continue;
                 }
                 if (rest.startsWith(u"%PASSWORD%")) {
-                    result += logon.password;
+                    result += password;
                     i += 10;
                     continue;
                 }
@@ -129,7 +145,7 @@ QString BuildConnectionString(const Logon& logon)
         return result;
     }
     return QStringLiteral("Driver={Microsoft ODBC for Oracle};Server=") + logon.sid +
-           QStringLiteral(";Uid=") + logon.user + QStringLiteral(";Pwd=") + logon.password +
+           QStringLiteral(";Uid=") + user + QStringLiteral(";Pwd=") + password +
            QStringLiteral(";");
 }
 

@@ -24,12 +24,18 @@ namespace Oracle
 {
 
 // When set, the template of the connection string, with %SID%, %USER% and
-// %PASSWORD% replaced by the logon's texts as they stand (for other ODBC
-// drivers, e.g. Oracle's own with DBQ=, and for the demo database).
+// %PASSWORD% replaced by the logon's texts (for other ODBC drivers, e.g.
+// Oracle's own with DBQ=, and for the demo database, where %SID% is a file).
 inline const char ConnectionStringVariable[] = "QUORVANE_CONNECTION_STRING";
 
 // "Driver={Microsoft ODBC for Oracle};Server=" SID ";Uid=" user ";Pwd="
-// password ";", the texts inserted exactly as they stand; or the template.
+// password ";", or the template filled in. A user name or password that
+// holds ';', '{', '}' or '=', or begins or ends with a blank, goes in between
+// braces with every '}' doubled, so that it reaches the driver whole and adds
+// no attribute of its own; any other goes in exactly as it stands (as saved
+// logons and templates have always had it). The SID goes in as it stands:
+// it may carry further attributes on purpose (with PostgreSQL's driver
+// "host;Port=5432;Database=shop"), and in a template it may be a file path.
 QString BuildConnectionString(const Logon& logon);
 
 // What an action sets on its connection before opening it. Qt's ODBC layer

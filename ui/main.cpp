@@ -1,9 +1,11 @@
+#include "app/DebugLog.h"
 #include "ui/Program.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    DebugLog::Install(); // Qt's own messages: to the debug log, if any
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Brenlow"));
     QApplication::setApplicationName(QStringLiteral("Quorvane"));

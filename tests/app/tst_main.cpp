@@ -1,5 +1,7 @@
+#include "app/DebugLog.h"
 #include "app/Main.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,6 +16,8 @@ private slots:
     void fileExists();
     void valueOrDefault_data();
     void valueOrDefault();
+    void debugLog_data();
+    void debugLog();
 };
 
 void TestMain::applicationTitle_data()
@@ -93,6 +97,76 @@ void TestMain::valueOrDefault()
     QFETCH(QVariant, value);
     QFETCH(QString, expected);
     QCOMPARE(Main::ValueOrDefault(value, QStringLiteral("(default)")), expected);
+}
+
+// Set in the child that debugLog() starts: the child installs the handler,
+// says what the row asks and ends.
+const char ChildVariable[] = "QUORVANE_TEST_DEBUG_LOG_CHILD";
+
+void TestMain::debugLog_data()
+{
+    QTest::addColumn<bool>("logged"); // QUORVANE_DEBUG_LOG set
+    QTest::addColumn<bool>("fatal");  // a qFatal after the other messages
+    QTest::newRow("no log: nothing on stderr") << false << false;
+    QTest::newRow("log: every message appended to it") << true << false;
+    QTest::newRow("fatal still ends the program, told on stderr and in the log") << true << true;
+    QTest::newRow("fatal without a log still ends the program") << false << true;
+}
+
+void TestMain::debugLog()
+{
+    QFETCH(bool, logged);
+    QFETCH(bool, fatal);
+    if (qEnvironmentVariableIsSet(ChildVariable)) {
+        DebugLog::Install();
+        qDebug("debug line");
+        qInfo("info line");
+        qWarning("warning line");
+        qCritical("critical line");
+        if (fatal)
+            qFatal("fatal line");
+        return;
+    }
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString log = dir.filePath(QStringLiteral("debug.log"));
+    QFile earlier(log);
+    QVERIFY(earlier.open(QIODevice::WriteOnly));
+    earlier.write("earlier line\n");
+    earlier.close();
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
+    if (logged)
+        env.insert(QString::fromLatin1(DebugLog::FileVariable), log);
+    else
+        env.remove(QString::fromLatin1(DebugLog::FileVariable));
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("-nocrashhandler"),
+                 QStringLiteral("debugLog:") + QString::fromUtf8(QTest::currentDataTag())});
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitStatus(), fatal ? QProcess::CrashExit : QProcess::NormalExit);
+
+    const QString err = QString::fromUtf8(child.readAllStandardError());
+    for (const char* kept : {"debug line", "info line", "warning line", "critical line"})
+        QVERIFY2(!err.contains(QLatin1String(kept)), qPrintable(err));
+    QCOMPARE(err.contains(QStringLiteral("fatal: fatal line")), fatal);
+    QVERIFY(earlier.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(earlier.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    QStringList expected = {QStringLiteral("earlier line")};
+    if (logged) {
+        expected << QStringLiteral("debug: debug line") << QStringLiteral("info: info line")
+                 << QStringLiteral("warning: warning line")
+                 << QStringLiteral("critical: critical line");
+        if (fatal)
+            expected << QStringLiteral("fatal: fatal line");
+    }
+    QStringList found;
+    for (const QString& line : lines) // each after its time stamp
+        found << (line == expected.front() ? line : line.section(u' ', 1));
+    QCOMPARE(found, expected);
 }
 
 QTEST_GUILESS_MAIN(TestMain)

@@ -200,6 +200,10 @@ private slots:
     void logonFromSettingsStore();
     void badUsage_data();
     void badUsage();
+    void unknownTableOrField_data();
+    void unknownTableOrField();
+    void qtMessagesOnlyInTheDebugLog_data();
+    void qtMessagesOnlyInTheDebugLog();
     void killedRunUndoneExactly();
 
 private:
@@ -559,6 +563,128 @@ void TestCliDb::badUsage()
     QCOMPARE(run.out, QByteArray());
     QVERIFY2(run.err.contains(QStringLiteral("Usage:")), qPrintable(run.err));
     QCOMPARE(valuesById(schema, table, RunField), QStringList{QStringLiteral("a b")});
+}
+
+void TestCliDb::unknownTableOrField_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    const QString t = QStringLiteral("--table");
+    const QString f = QStringLiteral("--field");
+    const QStringList change = {QStringLiteral("--operation"), QStringLiteral("1")};
+    const QString run = QStringLiteral("run");
+    const QString preview = QStringLiteral("preview");
+    const QString table = runTableName();
+    const QString noTable = QStringLiteral("no such table");
+    const QString noField = QStringLiteral("no field");
+    QTest::newRow("run with an unknown table")
+        << QStringList{run, t, noTable, f, RunField} + change << "No table " + noTable;
+    QTest::newRow("run with an unknown field")
+        << QStringList{run, t, table, f, noField} + change
+        << QStringLiteral("No field %1 in %2").arg(noField, table);
+    QTest::newRow("dry run with an unknown table")
+        << QStringList{run, t, noTable, f, RunField, QStringLiteral("--dry-run")} + change
+        << "No table " + noTable;
+    QTest::newRow("dry run with an unknown field")
+        << QStringList{run, t, table, f, noField, QStringLiteral("--dry-run")} + change
+        << QStringLiteral("No field %1 in %2").arg(noField, table);
+    QTest::newRow("run with the table's name in other letters")
+        << QStringList{run, t, table.toUpper(), f, RunField} + change
+        << "No table " + table.toUpper();
+    QTest::newRow("run with the field's name in other letters")
+        << QStringList{run, t, table, f, RunField.toUpper()} + change
+        << QStringLiteral("No field %1 in %2").arg(RunField.toUpper(), table);
+    QTest::newRow("preview with an unknown table")
+        << QStringList{preview, t, noTable, f, RunField} << "No table " + noTable;
+    QTest::newRow("preview with an unknown field")
+        << QStringList{preview, t, table, f, noField}
+        << QStringLiteral("No field %1 in %2").arg(noField, table);
+    QTest::newRow("fields with an unknown table")
+        << QStringList{QStringLiteral("fields"), t, noTable} << "No table " + noTable;
+}
+
+// A table or field the windows would not offer is bad input: the message
+// alone on stderr, nothing read or written.
+void TestCliDb::unknownTableOrField()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    Schema schema(QStringLiteral("unknown"));
+    const QString table = runTableName();
+    createTable(schema, table, RunField, {QStringLiteral("a b")});
+
+    const CliRun run = runCli(args + logonArgs(schema.logon()),
+                              cliEnvironment(configHome(), schema.logon().password));
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QVERIFY2(run.exitCode == ExitUsage,
+             qPrintable(QStringLiteral("exit %1, stderr:\n%2").arg(run.exitCode).arg(run.err)));
+    QCOMPARE(run.err, QStringLiteral("quorvane-cli: %1\n").arg(message));
+    QCOMPARE(run.out, QByteArray());
+    QCOMPARE(valuesById(schema, table, RunField), QStringList{QStringLiteral("a b")});
+    const CliRun history =
+        runCli({QStringLiteral("history")}, cliEnvironment(configHome(), schema.logon().password));
+    QCOMPARE(history.out, QByteArray());
+}
+
+void TestCliDb::qtMessagesOnlyInTheDebugLog_data()
+{
+    QTest::addColumn<bool>("logged"); // QUORVANE_DEBUG_LOG set
+    QTest::newRow("without a debug log") << false;
+    QTest::newRow("with a debug log") << true;
+}
+
+// A user who may only read the table runs a change: every write fails. The
+// user sees the program's report and its tally, none of Qt's own warning
+// lines; with a debug log named, those go there.
+void TestCliDb::qtMessagesOnlyInTheDebugLog()
+{
+    QFETCH(bool, logged);
+    Schema schema(QStringLiteral("reader"));
+    const QString table = runTableName();
+    QStringList values;
+    for (int i = 1; i <= 30; ++i)
+        values << QStringLiteral("a %1").arg(i);
+    createTable(schema, table, RunField, values);
+    if (CurrentBackend() == Backend::PostgreSQL) {
+        schema.exec(QStringLiteral("REVOKE INSERT, UPDATE, DELETE ON %1 FROM %2")
+                        .arg(Quoted(table), schema.userName()));
+    } else {
+        // SQLite has no roles: a trigger refuses every change the same way.
+        schema.exec(QStringLiteral("CREATE TRIGGER read_only BEFORE UPDATE ON %1 "
+                                   "BEGIN SELECT RAISE(ABORT, 'permission denied'); END")
+                        .arg(Quoted(table)));
+    }
+    QProcessEnvironment env = cliEnvironment(configHome(), schema.logon().password);
+    const QString log = QDir(configHome()).filePath(QStringLiteral("debug.log"));
+    if (logged)
+        env.insert(QStringLiteral("QUORVANE_DEBUG_LOG"), log);
+    else
+        env.remove(QStringLiteral("QUORVANE_DEBUG_LOG"));
+
+    const CliRun run = runCli(QStringList{QStringLiteral("run"), QStringLiteral("--table"), table,
+                                          QStringLiteral("--field"), RunField,
+                                          QStringLiteral("--operation"), QStringLiteral("1")} +
+                                  logonArgs(schema.logon()),
+                              env);
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QCOMPARE(run.exitCode, ExitReported);
+    // Operation 1's statement is step 132: reported once, then once tallied.
+    QVERIFY2(run.err.count(QStringLiteral("PushButton1_Click at line 132\n")) == 2,
+             qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("\n29 more rows failed the same way: ")),
+             qPrintable(run.err));
+    QVERIFY2(!run.err.contains(QStringLiteral("QODBC")), qPrintable(run.err));
+    QCOMPARE(valuesById(schema, table, RunField), values);
+
+    QFile file(log);
+    QCOMPARE(file.exists(), logged);
+    if (logged) {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString written = QString::fromUtf8(file.readAll());
+        QVERIFY2(written.count(QStringLiteral("QODBCResult::exec: Unable to execute statement")) >=
+                     values.size(),
+                 qPrintable(written));
+    }
 }
 
 // A run killed with SIGKILL part way: undo restores exactly the rows it

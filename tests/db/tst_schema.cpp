@@ -42,32 +42,6 @@ QVariantList numbered(int count)
     return values;
 }
 
-// Sets or unsets the connection string template; puts back what was there.
-class TemplateVariable
-{
-public:
-    explicit TemplateVariable(const QString& value)
-        : m_wasSet(qEnvironmentVariableIsSet(Oracle::ConnectionStringVariable)),
-          m_saved(qgetenv(Oracle::ConnectionStringVariable))
-    {
-        if (value.isNull())
-            qunsetenv(Oracle::ConnectionStringVariable);
-        else
-            qputenv(Oracle::ConnectionStringVariable, value.toUtf8());
-    }
-    ~TemplateVariable()
-    {
-        if (m_wasSet)
-            qputenv(Oracle::ConnectionStringVariable, m_saved);
-        else
-            qunsetenv(Oracle::ConnectionStringVariable);
-    }
-
-private:
-    bool m_wasSet;
-    QByteArray m_saved;
-};
-
 } // namespace
 
 class TestSchema : public QObject
@@ -86,8 +60,7 @@ private slots:
     void refusedLogonCarriesDriverMessage_data();
     void refusedLogonCarriesDriverMessage();
     void canConnect();
-    void connectionString_data();
-    void connectionString();
+    void passwordThatNeedsBraces();
     void cancelEndsAWaitingStatement();
 };
 
@@ -219,37 +192,24 @@ void TestSchema::canConnect()
     QVERIFY(!Oracle::CanConnect(schema.refusedLogon()));
 }
 
-void TestSchema::connectionString_data()
+// A password with a semicolon, braces, an equals sign and blanks at both ends
+// logs on: it reaches the server whole, and a wrong one is still refused.
+void TestSchema::passwordThatNeedsBraces()
 {
-    QTest::addColumn<QString>("pattern"); // null: no template
-    QTest::addColumn<QStringList>("logon");
-    QTest::addColumn<QString>("expected");
-    const QString fixed = "Driver={Microsoft ODBC for Oracle};Server=%1;Uid=%2;Pwd=%3;";
-    QTest::newRow("all three empty") << QString() << QStringList{"", "", ""}
-                                     << "Driver={Microsoft ODBC for Oracle};Server=;Uid=;Pwd=;";
-    QTest::newRow("blanks kept") << QString() << QStringList{" orcl ", " scott", "tiger "}
-                                 << fixed.arg(" orcl ", " scott", "tiger ");
-    QTest::newRow("semicolon and braces in the password kept")
-        << QString() << QStringList{"db", "u", "a;b{c}"} << fixed.arg("db", "u", "a;b{c}");
-    QTest::newRow("template") << "Driver={X};DBQ=%SID%;Uid=%USER%;Pwd=%PASSWORD%;"
-                              << QStringList{"h:1/s", "u", "p w"}
-                              << "Driver={X};DBQ=h:1/s;Uid=u;Pwd=p w;";
-    QTest::newRow("template placeholder twice")
-        << "%USER%/%USER%" << QStringList{"s", "u", "p"} << "u/u";
-    QTest::newRow("placeholders in the logon stay as typed")
-        << "%SID%|%USER%|%PASSWORD%" << QStringList{"%USER%", "%PASSWORD%", "%SID%"}
-        << "%USER%|%PASSWORD%|%SID%";
-    QTest::newRow("other percent texts kept")
-        << "%HOST%;100%;%SID%" << QStringList{"s", "u", "p"} << "%HOST%;100%;s";
-}
-
-void TestSchema::connectionString()
-{
-    QFETCH(QString, pattern);
-    QFETCH(QStringList, logon);
-    QFETCH(QString, expected);
-    const TemplateVariable variable(pattern);
-    QCOMPARE(Oracle::BuildConnectionString({logon[0], logon[1], logon[2]}), expected);
+    Schema schema("braced");
+    createTable(schema, "t", "v", {"a"});
+    const QString password = " p;w}d {x}}=y ";
+    schema.setPassword(password);
+    Logon logon = schema.logon();
+    QCOMPARE(logon.password, password);
+    QVERIFY(Oracle::CanConnect(logon));
+    QCOMPARE(Oracle::Preview(logon, "t", "v"), QStringList{"a"});
+    if (CurrentBackend() == Backend::PostgreSQL) {
+        for (const QString& wrong : {QString(" p"), password.trimmed()}) {
+            logon.password = wrong;
+            QVERIFY2(!Oracle::CanConnect(logon), qPrintable(wrong));
+        }
+    }
 }
 
 // A statement waiting for another session's row lock, with no lock wait

@@ -93,11 +93,20 @@ public:
                 QStringLiteral("%1\n  failed: %2").arg(statement, query.lastError().text()));
     }
 
-    QList<QVariantList> rows(const QString& statement)
+    QList<QVariantList> rows(const QString& statement, const QVariantList& values = {})
     {
         QSqlQuery query(QSqlDatabase::database(m_name, false));
         query.setForwardOnly(true);
-        if (!query.exec(statement))
+        bool ok = false;
+        if (values.isEmpty()) {
+            ok = query.exec(statement);
+        } else {
+            ok = query.prepare(statement);
+            for (int i = 0; ok && i < values.size(); ++i)
+                query.bindValue(i, values[i]);
+            ok = ok && query.exec();
+        }
+        if (!ok)
             throw failure(
                 QStringLiteral("%1\n  failed: %2").arg(statement, query.lastError().text()));
         QList<QVariantList> result;
@@ -120,13 +129,22 @@ QString adminConnectionString()
         .arg(postgresSid(), env("QUORVANE_TEST_PG_ADMIN"), env("QUORVANE_TEST_PG_ADMIN_PASSWORD"));
 }
 
+// A connection string value between braces, '}' doubled: the fixture's own
+// quoting, so that the program's is tested, not used.
+QString braced(const QString& value)
+{
+    QString inner = value;
+    inner.replace(u'}', QStringLiteral("}}"));
+    return u'{' + inner + u'}';
+}
+
 QString ownerConnectionString(const Logon& logon)
 {
     if (CurrentBackend() == Backend::SQLite)
         return QStringLiteral("Driver={%1};Database=%2;")
             .arg(env("QUORVANE_TEST_SQLITE_DRIVER"), logon.sid);
     return QStringLiteral("Driver={Microsoft ODBC for Oracle};Server=%1;Uid=%2;Pwd=%3;")
-        .arg(logon.sid, logon.user, logon.password);
+        .arg(logon.sid, logon.user, braced(logon.password));
 }
 
 void runPgCtl(const QStringList& arguments)
@@ -217,6 +235,19 @@ Schema::~Schema()
     } catch (const std::exception& error) {
         qWarning("dropping test schema %s: %s", qPrintable(m_user), error.what());
     }
+}
+
+void Schema::setPassword(const QString& password)
+{
+    if (CurrentBackend() == Backend::PostgreSQL) {
+        // ALTER ROLE takes no parameters: the server quotes the bound texts.
+        Session admin(adminConnectionString());
+        const QList<QVariantList> statement = admin.rows(
+            QStringLiteral("SELECT format('ALTER ROLE %I PASSWORD %L', ?::text, ?::text)"),
+            {m_user, password});
+        admin.exec(statement.value(0).value(0).toString());
+    }
+    m_password = password;
 }
 
 Logon Schema::logon() const

@@ -37,6 +37,9 @@ public:
     Schema(const Schema&) = delete;
     Schema& operator=(const Schema&) = delete;
 
+    // Gives the user this password from now on (SQLite: only the logon's).
+    void setPassword(const QString& password);
+
     // The logon the program uses for this user.
     Logon logon() const;
     // The same user with a password the server refuses (SQLite: a file that
