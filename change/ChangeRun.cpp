@@ -237,10 +237,25 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
         ++processed;
         steps.step(opSteps.loopHead, [] {});
         QString newValue;
-        const bool computed = steps.step(opSteps.newValue, [&] {
-            newValue = Main::NotNull(ComputeNewValue(operation, parameters, row.value));
-        });
-        if (!computed && steps.lastErrorNumber() == RuntimeError::Overflow) {
+        bool computed = false;
+        int failure = 0; // the error number when the new value could not be computed
+        if (options.dryRun && options.failedRow) {
+            // A dry run tells of a row that cannot be changed instead of reporting it.
+            try {
+                newValue = Main::NotNull(ComputeNewValue(operation, parameters, row.value));
+                computed = true;
+            } catch (const RuntimeError& error) {
+                options.failedRow(row.value, error.description());
+                failure = error.number();
+            }
+        } else {
+            computed = steps.step(opSteps.newValue, [&] {
+                newValue = Main::NotNull(ComputeNewValue(operation, parameters, row.value));
+            });
+            if (!computed)
+                failure = steps.lastErrorNumber();
+        }
+        if (!computed && failure == RuntimeError::Overflow) {
             // The number answer does not convert: no row would fare better.
             ++result.failed;
             break;
