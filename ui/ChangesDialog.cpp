@@ -10,8 +10,25 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+namespace
+{
+
+QTreeWidget* makeList(QWidget* parent, const char* name, const QStringList& headers)
+{
+    auto* list = new QTreeWidget(parent);
+    list->setObjectName(QLatin1String(name));
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setColumnCount(int(headers.size()));
+    list->setHeaderLabels(headers);
+    list->header()->setSectionResizeMode(QHeaderView::Stretch);
+    return list;
+}
+
+} // namespace
+
 ChangesDialog::ChangesDialog(int rows, int changing, int failing, const QList<Change>& first,
-                             QWidget* parent)
+                             const QList<Failure>& firstFailures, QWidget* parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("ChangesDialog"));
@@ -24,13 +41,7 @@ ChangesDialog::ChangesDialog(int rows, int changing, int failing, const QList<Ch
     Label1->setText(QStringLiteral("%1 of %2 rows will change; %3 cannot be changed")
                         .arg(Look::Count(changing), Look::Count(rows), Look::Count(failing)));
 
-    ListView1 = new QTreeWidget(this);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setColumnCount(2);
-    ListView1->setHeaderLabels({QStringLiteral("Old"), QStringLiteral("New")});
-    ListView1->header()->setSectionResizeMode(QHeaderView::Stretch);
+    ListView1 = makeList(this, "ListView1", {QStringLiteral("Old"), QStringLiteral("New")});
     QList<QTreeWidgetItem*> items;
     items.reserve(first.size());
     for (const Change& change : first)
@@ -44,6 +55,21 @@ ChangesDialog::ChangesDialog(int rows, int changing, int failing, const QList<Ch
         Label2->setText(QStringLiteral("The first %1 of %2 changing rows are listed.")
                             .arg(Look::Count(int(first.size())), Look::Count(changing)));
     Label2->setVisible(changing > first.size());
+
+    ListView2 = makeList(this, "ListView2", {QStringLiteral("Value"), QStringLiteral("Reason")});
+    items.clear();
+    items.reserve(firstFailures.size());
+    for (const Failure& failure : firstFailures)
+        items << new QTreeWidgetItem(QStringList{Visible(failure.value), failure.reason});
+    ListView2->addTopLevelItems(items);
+
+    Label3 = new QLabel(this);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    if (failing > firstFailures.size())
+        Label3->setText(QStringLiteral("The first %1 of %2 rows that cannot be changed are listed.")
+                            .arg(Look::Count(int(firstFailures.size())), Look::Count(failing)));
+    Label3->setVisible(failing > firstFailures.size());
+    ListView2->setVisible(failing > 0); // nothing to list when every row can be changed
 
     PushButton1 = new QPushButton(QStringLiteral("Start Changing"), this);
     PushButton1->setObjectName(QStringLiteral("PushButton1"));
@@ -60,8 +86,10 @@ ChangesDialog::ChangesDialog(int rows, int changing, int failing, const QList<Ch
     buttons->addWidget(PushButton2);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Label1);
-    layout->addWidget(ListView1);
+    layout->addWidget(ListView1, 3);
     layout->addWidget(Label2);
+    layout->addWidget(ListView2, 2);
+    layout->addWidget(Label3);
     layout->addLayout(buttons);
 }
 

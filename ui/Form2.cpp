@@ -163,6 +163,15 @@ Form2::Form2(Interaction& ui, Form1& form1, QWidget* parent)
     connectClicks(ListView1, &Form2::ListView1_Click, m_tableChangedOnPress);
     connectClicks(ListView2, &Form2::ListView2_Click, m_fieldChangedOnPress);
 
+    // A selection that changes takes the last run's counts away.
+    for (QTreeWidget* list : {ListView1, ListView2})
+        connect(list, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+            if (current) // not while the list is emptied to be filled again
+                statusFollowsSelection();
+        });
+    m_runDisables = {PushButton1, PushButton5, PushButton6, PushButton8,
+                     Check1,      Combo1,      ListView1,   ListView2};
+
     m_blocker.addWindow(this);
     m_blocker.addWindow(&m_form1);
     m_blocker.allow(PushButton7);
@@ -229,6 +238,7 @@ void Form2::Form_Load()
         return;
     const Busy busy(m_busy);
     const InputBlocker::Guard blocked(m_blocker);
+    clearStatus(); // the counts were for the tables of the logon before
     try {
         prepare();
     } catch (const FillStopped&) {
@@ -338,6 +348,7 @@ void Form2::startRun(ChangeRunOptions options)
 {
     const Busy busy(m_busy);
     const InputBlocker::Guard blocked(m_blocker);
+    clearStatus(); // nothing of the last run stays, also when this one is cancelled
     options.rowByRow = Check1->isChecked();
     options.journal = journal(options.handler);
     if (!options.journal)
@@ -345,8 +356,10 @@ void Form2::startRun(ChangeRunOptions options)
     setRunning(true);
     const ChangeRunResult result = m_changeRun.run(options);
     setRunning(false);
-    if (!result.applied)
+    if (!result.applied) {
+        clearStatus(); // what it was doing when it ended
         return;
+    }
     QString status = QStringLiteral("%1 of %2 rows changed")
                          .arg(Look::Count(result.changed), Look::Count(result.rows));
     if (result.failed > 0)
@@ -368,6 +381,7 @@ void Form2::PushButton6_Click()
     if (m_busy || m_ending)
         return;
     QList<Change> first;
+    QList<ChangesDialog::Failure> firstFailures;
     ChangeRunOptions preview;
     preview.dryRun = true;
     preview.handler = QStringLiteral("PushButton6_Click");
@@ -375,19 +389,27 @@ void Form2::PushButton6_Click()
         if (first.size() < ChangesDialog::ListedChanges)
             first << change;
     };
+    // Rows that cannot be changed are listed in the dialog, not reported.
+    preview.failedRow = [&firstFailures](const QString& value, const QString& reason) {
+        if (firstFailures.size() < ChangesDialog::ListedFailures)
+            firstFailures << ChangesDialog::Failure{value, reason};
+    };
     ChangeRunResult result;
     {
         const Busy busy(m_busy);
         const InputBlocker::Guard blocked(m_blocker);
+        clearStatus();
         setRunning(true);
         result = m_changeRun.run(preview);
         setRunning(false);
     }
-    if (result.end != ChangeRunResult::End::Done || !result.applied || m_ending)
+    if (result.end != ChangeRunResult::End::Done || !result.applied || m_ending) {
+        clearStatus();
         return;
+    }
     showStatus(QStringLiteral("Preview: %1 of %2 rows will change")
                    .arg(Look::Count(result.changed), Look::Count(result.rows)));
-    ChangesDialog dialog(result.rows, result.changed, result.failed, first, this);
+    ChangesDialog dialog(result.rows, result.changed, result.failed, first, firstFailures, this);
     if (dialog.exec() != QDialog::Accepted || m_busy || m_ending)
         return;
     ChangeRunOptions run;
@@ -435,6 +457,7 @@ void Form2::PushButton8_Click()
     {
         const Busy busy(m_busy);
         const InputBlocker::Guard blocked(m_blocker);
+        clearStatus();
         setRunning(true);
         result = Undo(*this, m_ui, *journal).undo(run->id, logon, handler);
         setRunning(false);
@@ -453,6 +476,8 @@ void Form2::PushButton8_Click()
         showStatus(QStringLiteral("Undo: ") + summary);
         if (!m_ending)
             m_ui.messageBox(QStringLiteral("Undo: ") + summary + u'.', title);
+    } else {
+        clearStatus();
     }
     // The preview shows the field as it now is.
     if (!m_ending && selectedTable() == run->table && selectedField() == run->field)
@@ -487,14 +512,63 @@ void Form2::pruneJournal()
 void Form2::setRunning(bool running)
 {
     m_stopAsked = false;
+    if (running && m_enabledBeforeRun.isEmpty()) {
+        m_focusBeforeRun = focusWidget();
+        for (QWidget* control : m_runDisables) {
+            m_enabledBeforeRun << control->isEnabledTo(this);
+            control->setEnabled(false);
+        }
+    } else if (!running && !m_enabledBeforeRun.isEmpty()) {
+        for (qsizetype i = 0; i < m_runDisables.size(); ++i)
+            m_runDisables[i]->setEnabled(m_enabledBeforeRun[i]);
+        m_enabledBeforeRun.clear();
+        // Disabling moved the focus away from the control that had it.
+        if (m_focusBeforeRun && m_focusBeforeRun->isEnabled())
+            m_focusBeforeRun->setFocus(Qt::OtherFocusReason);
+        m_focusBeforeRun.clear();
+    }
     PushButton7->setEnabled(running);
-    PushButton6->setEnabled(!running);
-    PushButton8->setEnabled(!running);
 }
 
 void Form2::showStatus(const QString& text)
 {
     Label1->setText(text);
+    m_statusTable = selectedTable();
+    m_statusField = selectedField();
+}
+
+void Form2::showActivity(const QString& text)
+{
+    Label1->setText(text);
+    m_statusTable.clear();
+    m_statusField.clear();
+}
+
+void Form2::clearStatus()
+{
+    showActivity(QString());
+}
+
+void Form2::statusFollowsSelection()
+{
+    if (!Label1->text().isEmpty() &&
+        (selectedTable() != m_statusTable || selectedField() != m_statusField))
+        clearStatus();
+}
+
+void Form2::showReading()
+{
+    showActivity(QStringLiteral("Reading rows..."));
+}
+
+void Form2::showWriting(int done, int total)
+{
+    showActivity(QStringLiteral("Writing: %1 of %2").arg(Look::Count(done), Look::Count(total)));
+}
+
+void Form2::showWaiting()
+{
+    showActivity(QStringLiteral("Waiting for a locked row..."));
 }
 
 void Form2::keepResponsive()

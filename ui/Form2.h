@@ -4,6 +4,7 @@
 #include "change/Journal.h"
 #include "ui/Look.h"
 
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -21,8 +22,10 @@ class QTreeWidgetItem;
 // The main window: the user's tables, the fields of the selected table, the
 // first values of the selected field, the 27 operations, "Start Changing"
 // and its progress; below them "Preview Changes", "Stop", "Undo Last Change"
-// and a line with the last run's counts. Every fill and every run open their
-// own connection with the logon that stands in the connection dialog.
+// and a status line: what a run or an undo is doing while it goes, then its
+// counts, for as long as the table and field it ran on stay selected. Every
+// fill and every run open their own connection with the logon that stands in
+// the connection dialog.
 class Form2 : public QWidget, private ChangeRunPorts
 {
     Q_OBJECT
@@ -87,16 +90,27 @@ private:
     void addPreviewEntry(const QString& text) override;
     bool stopRequested() const override { return m_ending || m_stopAsked; }
     void keepResponsive() override;
+    void showReading() override;
+    void showWriting(int done, int total) override;
+    void showWaiting() override;
 
     // The journal, opened on first use; null (after a report at the
     // handler's first step) when it cannot be.
     Journal* journal(const QString& handler);
     // A change run that writes, journaled, with Stop enabled while it goes.
     void startRun(ChangeRunOptions options);
-    // Stop enabled and the other new buttons disabled while a run or an
-    // undo goes, the other way round when it ended.
+    // While a run or an undo goes, Stop is the only enabled control of those
+    // that take input; when it ended, each is back as it was and Stop
+    // disabled.
     void setRunning(bool running);
+    // The outcome of a run or an undo, shown for the selected table and field.
     void showStatus(const QString& text);
+    // What a run or an undo is doing now.
+    void showActivity(const QString& text);
+    void clearStatus();
+    // Clears the status line once the table or field it was shown for is no
+    // longer the selected one.
+    void statusFollowsSelection();
 
     // Between the entries of a fill: lets events run, and abandons the fill
     // (throws FillStopped) when the program is ending.
@@ -125,6 +139,13 @@ private:
     bool m_loaded = false;
     bool m_tableChangedOnPress = false;
     bool m_fieldChangedOnPress = false;
+    // The table and field the status line's outcome is for.
+    QString m_statusTable;
+    QString m_statusField;
+    // The controls a run disables, and whether each was enabled before it.
+    QList<QWidget*> m_runDisables;
+    QList<bool> m_enabledBeforeRun;
+    QPointer<QWidget> m_focusBeforeRun;
 
     QTreeWidget* ListView1;
     QTreeWidget* ListView2;

@@ -12,6 +12,7 @@ struct Script {
     QStringList answers;
     QStringList shown;
     QStringList titles;
+    std::function<void()> onPrompt;
 };
 
 Script& script()
@@ -34,6 +35,8 @@ std::optional<QString> WindowInteraction::inputBox(const QString& prompt, const 
 {
     if (script().scripted) {
         record(QStringLiteral("prompt: "), prompt, title);
+        if (script().onPrompt)
+            script().onPrompt();
         const QString answer =
             script().answers.isEmpty() ? QString() : script().answers.takeFirst();
         return answer.isNull() ? std::nullopt : std::optional<QString>(answer);
@@ -104,6 +107,11 @@ void WindowInteraction::setNextAnswers(const QStringList& answers)
 void WindowInteraction::setQuestionAnswer(bool yes)
 {
     script().yes = yes;
+}
+
+void WindowInteraction::setOnPrompt(std::function<void()> onPrompt)
+{
+    script().onPrompt = std::move(onPrompt);
 }
 
 QStringList WindowInteraction::shown()

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QStringList>
+#include <functional>
 
 class QWidget;
 
@@ -30,6 +31,8 @@ public:
     static void setNextAnswers(const QStringList& answers);
     // The answer to every question (Yes unless set).
     static void setQuestionAnswer(bool yes);
+    // Runs while a scripted prompt is up, before it takes its answer.
+    static void setOnPrompt(std::function<void()> onPrompt);
 
     // What was shown in scripted mode, in order: "prompt: ", "message: ",
     // "question: " or "warning: " followed by the text (and for a message with

@@ -1,14 +1,19 @@
 // The two windows against real databases, as a user meets them: start-up
 // with and without a working saved logon, the connection dialog's buttons,
 // the hand-over to the main window and back, list clicks (failing ones
-// included), the hover pointer, a whole change run, the saved logon and the
-// tab order. Boxes and prompts are scripted through WindowInteraction.
+// included), the hover pointer, a whole change run, the controls and the
+// status line while a run goes and after it, the preview's dialog, the saved
+// logon and the tab order. Boxes and prompts are scripted through
+// WindowInteraction.
 //
 // With QUORVANE_SCREENSHOT_DIR set, form1.png and form2.png of the filled
-// windows are written there (scripts/screenshots).
+// windows, form2-running.png of the main window at a run's prompt and
+// changes.png of the preview's dialog with rows that cannot be changed are
+// written there (scripts/screenshots).
 
 #include "app/ErrorReport.h"
 #include "app/Main.h"
+#include "change/ChangeRun.h"
 #include "change/OperationCatalogue.h"
 #include "tests/support/TestDatabases.h"
 #include "ui/Program.h"
@@ -16,12 +21,14 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -39,6 +46,15 @@ namespace
 
 const QString FirstOperation = QStringLiteral("Remove All Spaces in Selected Field");
 const QString ReplaceSpaces = QStringLiteral("Replace All Spaces in Selected Field With...");
+const QString RemoveFirst = QStringLiteral("Remove First x Character(s) in Selected Field");
+const QString RemoveLast = QStringLiteral("Remove Last x Character(s) in Selected Field");
+// What the status line may say while a run goes.
+const QRegularExpression Activity(QStringLiteral(
+    R"(^(|Reading rows\.\.\.|Writing: [\d,]+ of [\d,]+|Waiting for a locked row\.\.\.)$)"));
+// The main window's controls that take input, Stop last.
+const QStringList InputControls{"PushButton1", "PushButton5", "PushButton6", "PushButton8",
+                                "Check1",      "Combo1",      "ListView1",   "ListView2",
+                                "ListView3",   "PushButton7"};
 const QStringList Headers{QStringLiteral("Table(s)"), QStringLiteral("Field(s)"),
                           QStringLiteral("First 100 Entries (Preview)")};
 
@@ -216,6 +232,36 @@ void enter(QWidget* element)
     QCoreApplication::sendEvent(element, &event);
 }
 
+// Whether each of the main window's InputControls is enabled.
+QList<bool> enabledStates(const QWidget& form)
+{
+    QList<bool> states;
+    for (const QString& name : InputControls) {
+        const auto* control = form.findChild<QWidget*>(name);
+        states << (control && control->isEnabled());
+    }
+    return states;
+}
+
+// Runs `start`; when the preview's dialog shows, `look` gets it, then it is
+// closed (or accepted).
+void answerChangesDialog(const std::function<void()>& start,
+                         const std::function<void(QDialog&)>& look, bool accept = false)
+{
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != "ChangesDialog")
+            return;
+        timer.stop();
+        look(*dialog);
+        accept ? dialog->accept() : dialog->reject();
+    });
+    timer.start();
+    start();
+}
+
 // The boxes shown so far, one text.
 QString said()
 {
@@ -351,6 +397,7 @@ private slots:
         store()->clear();
         WindowInteraction::clearShown();
         WindowInteraction::setNextAnswers({});
+        WindowInteraction::setOnPrompt({});
     }
     void startWithoutWorkingLogon_data();
     void startWithoutWorkingLogon();
@@ -378,6 +425,14 @@ private slots:
     void closingWhileBusyEndsTheProgram();
     void failingTableListLeavesNothingOfTheLastLogon();
     void previewStopAndUndo();
+    void onlyStopTakesInputDuringRun_data();
+    void onlyStopTakesInputDuringRun();
+    void statusLineFollowsSelection_data();
+    void statusLineFollowsSelection();
+    void activityTexts_data();
+    void activityTexts();
+    void previewListsFailingRows_data();
+    void previewListsFailingRows();
     void screenshots();
 
 private:
@@ -947,10 +1002,10 @@ void TestWindows::closingWhileBusyEndsTheProgram()
         const int written = status.section(u' ', 0, 0).toInt();
         QCOMPARE(schema.column("SELECT count(*) FROM many WHERE first NOT LIKE '% %'"),
                  QVariantList{written});
-        QCOMPARE(status, QStringLiteral("%1 of 40 rows changed \u00b7 Stopped%2")
-                             .arg(written)
-                             .arg(written > 0 ? QStringLiteral(" \u00b7 Undo available")
-                                              : QString()));
+        QCOMPARE(status,
+                 QStringLiteral("%1 of 40 rows changed \u00b7 Stopped%2")
+                     .arg(written)
+                     .arg(written > 0 ? QStringLiteral(" \u00b7 Undo available") : QString()));
     }
 }
 
@@ -1044,6 +1099,228 @@ void TestWindows::previewStopAndUndo()
     QCOMPARE(status->text(), QStringLiteral("40 of 40 rows changed \u00b7 Undo available"));
 }
 
+void TestWindows::onlyStopTakesInputDuringRun_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("disabledBefore"); // a control the run must leave disabled
+    QTest::addColumn<QString>("after");          // the status line when it ended
+    QTest::newRow("Start Changing, at its prompt") << "PushButton1"
+                                                   << "Check1"
+                                                   << "40 of 40 rows changed \u00b7 Undo available";
+    QTest::newRow("Preview Changes, at its prompt") << "PushButton6"
+                                                    << "Combo1"
+                                                    << "Preview: 40 of 40 rows will change";
+    QTest::newRow("Undo Last Change, waiting for a locked row") << "PushButton8"
+                                                                << "ListView2"
+                                                                << "Undo: 40 of 40 rows restored";
+}
+
+void TestWindows::onlyStopTakesInputDuringRun()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, disabledBefore);
+    QFETCH(QString, after);
+    const bool undo = button == "PushButton8";
+    if (undo && CurrentBackend() != Backend::PostgreSQL)
+        QSKIP("SQLite locks the whole file, not a row");
+    Schema schema("runinput");
+    createLongTable(schema, "many", {"first", "second"});
+    storeLogon(schema.logon());
+    Program program;
+    program.start();
+    Form2& form = program.form2();
+    Window w(form);
+    auto* status = form.findChild<QLabel*>("Label1");
+    QVERIFY(w.complete() && status);
+    QTest::mouseClick(w.start, Qt::LeftButton); // the run whose counts are shown
+    const QString counts = status->text();
+    QCOMPARE(counts, QStringLiteral("40 of 40 rows changed \u00b7 Undo available"));
+
+    form.findChild<QWidget*>(disabledBefore)->setEnabled(false);
+    const QList<bool> before = enabledStates(form);
+    QList<bool> during;
+    QString statusDuring = counts;
+    auto look = [&] {
+        during = enabledStates(form);
+        statusDuring = status->text();
+    };
+    WindowInteraction::clearShown();
+    if (undo) {
+        // The undo waits for a row another session holds; the user looks
+        // then, and the other session lets go.
+        auto holder =
+            std::make_unique<OpenTransaction>(schema, "UPDATE many SET first = first WHERE "
+                                                      "second = 'b 5'");
+        QVERIFY(actWhileBusy(
+            form, [&] { QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton); },
+            [&] {
+                look();
+                holder.reset();
+            }));
+    } else {
+        w.operations->setCurrentIndex(w.operations->findText(RemoveFirst));
+        WindowInteraction::setNextAnswers({"1"});
+        WindowInteraction::setOnPrompt(look);
+        answerChangesDialog(
+            [&] { QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton); },
+            [](QDialog&) {});
+    }
+    QList<bool> onlyStop(InputControls.size(), false);
+    onlyStop[InputControls.indexOf("ListView3")] = true; // the run refills it
+    onlyStop.last() = true;
+    QCOMPARE(during, onlyStop);
+    QVERIFY2(Activity.match(statusDuring).hasMatch(), qPrintable(statusDuring));
+    QCOMPARE(enabledStates(form), before);
+    QCOMPARE(status->text(), after);
+    QVERIFY(!form.isBusy());
+}
+
+void TestWindows::statusLineFollowsSelection_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("another field chosen") << "field" << false;
+    QTest::newRow("another table chosen") << "table" << false;
+    QTest::newRow("the same table clicked again") << "same table" << true;
+    QTest::newRow("back to the field it ran on: stays clear") << "back" << false;
+    QTest::newRow("a new run cancelled at its prompt") << "cancel" << false;
+    QTest::newRow("Setup Oracle Connection, then Next >") << "logon" << false;
+}
+
+void TestWindows::statusLineFollowsSelection()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, kept);
+    Schema schema("status");
+    createTwoTables(schema);
+    storeLogon(schema.logon());
+    Program program;
+    program.start();
+    Window w(program.form2());
+    auto* status = program.form2().findChild<QLabel*>("Label1");
+    QVERIFY(w.complete() && status);
+    const int table = w.tables->indexOfTopLevelItem(w.tables->currentItem());
+    QTest::mouseClick(w.start, Qt::LeftButton);
+    const QString counts = status->text();
+    QVERIFY2(counts.contains(" rows changed"), qPrintable(counts + " / " + said()));
+    WindowInteraction::clearShown();
+    if (action == "field") {
+        clickEntry(w.fields, 1);
+    } else if (action == "table") {
+        clickEntry(w.tables, 1 - table);
+    } else if (action == "same table") {
+        clickEntry(w.tables, table);
+    } else if (action == "back") {
+        clickEntry(w.fields, 1);
+        clickEntry(w.fields, 0);
+    } else if (action == "cancel") {
+        w.operations->setCurrentIndex(w.operations->findText(ReplaceSpaces));
+        QTest::mouseClick(w.start, Qt::LeftButton); // no answer: Cancel
+        QVERIFY2(said().startsWith("prompt: Replace With:"), qPrintable(said()));
+    } else if (action == "logon") {
+        QTest::mouseClick(w.setup, Qt::LeftButton);
+        QTest::mouseClick(Dialog(program.form1()).next, Qt::LeftButton);
+        QVERIFY(program.form2().isVisible());
+        QCOMPARE(w.tables->currentItem()->text(0), w.tables->topLevelItem(table)->text(0));
+    }
+    QCOMPARE(status->text(), kept ? counts : QString());
+}
+
+void TestWindows::activityTexts_data()
+{
+    QTest::addColumn<int>("call"); // 0 reading, 1 writing, 2 waiting
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("reading") << 0 << 0 << 0 << "Reading rows...";
+    QTest::newRow("writing, with thousands separators")
+        << 1 << 12000 << 100000 << "Writing: 12,000 of 100,000";
+    QTest::newRow("writing, the first rows") << 1 << 0 << 999 << "Writing: 0 of 999";
+    QTest::newRow("waiting") << 2 << 0 << 0 << "Waiting for a locked row...";
+}
+
+// What a run tells the main window it is doing shows on the status line.
+void TestWindows::activityTexts()
+{
+    QFETCH(int, call);
+    QFETCH(int, done);
+    QFETCH(int, total);
+    QFETCH(QString, text);
+    Program program;
+    Form2& form = program.form2();
+    auto* status = form.findChild<QLabel*>("Label1");
+    QVERIFY(status);
+    // The window is its runs' ports (a private base), as a run calls them.
+    RunPorts& ports = (RunPorts&)form;
+    if (call == 0)
+        ports.showReading();
+    else if (call == 1)
+        ports.showWriting(done, total);
+    else
+        ports.showWaiting();
+    QCOMPARE(status->text(), text);
+    QVERIFY(Activity.match(text).hasMatch());
+}
+
+void TestWindows::previewListsFailingRows_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("counts");
+    QTest::addColumn<QStringList>("listed"); // value, then reason
+    const QString invalid = QStringLiteral("Invalid procedure call or argument");
+    QTest::newRow("values shorter than the count")
+        << "12"
+        << "2 of 5 rows will change; 3 cannot be changed"
+        << QStringList{"short", invalid, "tiny", invalid, "\u00b7ab", invalid};
+    QTest::newRow("a count too large: the first row tells, the preview ends")
+        << "40000"
+        << "0 of 5 rows will change; 1 cannot be changed"
+        << QStringList{"abcdefghijklmno", "Overflow"};
+}
+
+// A preview lists the rows that cannot be changed, with the reason, in its
+// dialog: no report box, nothing written.
+void TestWindows::previewListsFailingRows()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, counts);
+    QFETCH(QStringList, listed);
+    Schema schema("failing");
+    createTable(schema, "codes", {"code"},
+                {{"abcdefghijklmno"}, {"short"}, {"exactly12chr"}, {"tiny"}, {" ab"}});
+    const QVariantList before = schema.column("SELECT code FROM codes");
+    storeLogon(schema.logon());
+    Program program;
+    program.start();
+    Window w(program.form2());
+    QVERIFY(w.complete());
+    w.operations->setCurrentIndex(w.operations->findText(RemoveLast));
+    WindowInteraction::setNextAnswers({answer});
+    QString label;
+    QStringList headers, shown;
+    bool listVisible = false;
+    answerChangesDialog(
+        [&] {
+            QTest::mouseClick(program.form2().findChild<QPushButton*>("PushButton6"),
+                              Qt::LeftButton);
+        },
+        [&](QDialog& dialog) {
+            label = dialog.findChild<QLabel*>("Label1")->text();
+            const auto* failing = dialog.findChild<QTreeWidget*>("ListView2");
+            QVERIFY(failing);
+            listVisible = failing->isVisible();
+            headers = headerTexts(failing);
+            for (int i = 0; i < failing->topLevelItemCount(); ++i)
+                shown << failing->topLevelItem(i)->text(0) << failing->topLevelItem(i)->text(1);
+        });
+    QCOMPARE(said(), QStringLiteral("prompt: Enter Number:"));
+    QCOMPARE(label, counts);
+    QVERIFY(listVisible);
+    QCOMPARE(headers, QStringList({"Value", "Reason"}));
+    QCOMPARE(shown, listed);
+    QCOMPARE(schema.column("SELECT code FROM codes"), before);
+}
+
 void TestWindows::screenshots()
 {
     if (qEnvironmentVariableIsEmpty("QUORVANE_SCREENSHOT_DIR"))
@@ -1070,6 +1347,17 @@ void TestWindows::screenshots()
     clickEntry(w.tables, customers);
     clickEntry(w.fields, 0);
     saveScreenshot(program.form2(), "form2.png");
+    // A preview whose shorter values cannot be changed, then the run.
+    w.operations->setCurrentIndex(w.operations->findText(RemoveLast));
+    WindowInteraction::setNextAnswers({"10"});
+    WindowInteraction::setOnPrompt([&] { saveScreenshot(program.form2(), "form2-running.png"); });
+    answerChangesDialog(
+        [&] {
+            QTest::mouseClick(program.form2().findChild<QPushButton*>("PushButton6"),
+                              Qt::LeftButton);
+        },
+        [&](QDialog& dialog) { saveScreenshot(dialog, "changes.png"); }, true);
+    saveScreenshot(program.form2(), "form2-after.png");
 }
 
 int main(int argc, char* argv[])
