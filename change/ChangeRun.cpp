@@ -326,10 +326,7 @@ std::optional<QString> ChangeRun::newValueOf(StepRunner& steps, const Operation&
             return compute();
         } catch (const RuntimeError& error) {
             overflow = error.number() == RuntimeError::Overflow;
-            if (!overflow)
-                options.failedRow(value, error.description());
-            else
-                steps.failed(opSteps.newValue, error);
+            options.failedRow(value, error.description());
             return std::nullopt;
         }
     }

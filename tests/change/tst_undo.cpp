@@ -48,6 +48,8 @@ private slots:
     void undoRestoresExactly();
     void undoLeavesRowsChangedSince();
     void stopWhileWaitingForRowLock();
+    void halfCharacterNeverWritten();
+    void writeTheDatabaseDidNotApply();
 };
 
 void TestUndo::dryRunWritesNothing()
@@ -168,6 +170,86 @@ void TestUndo::stopWhileWaitingForRowLock()
     QCOMPARE(bench.ports.pointers.last(), 0);
     QCOMPARE(file.journal.runs().value(0).state, QStringLiteral("stopped"));
     QCOMPARE(file.journal.runs().value(0).changed, written);
+}
+
+// A cut by position inside a surrogate pair leaves half a character: that
+// row fails at the new value, is neither written nor journaled, a dry run
+// tells it as a row that cannot change, and the run is undone exactly.
+void TestUndo::halfCharacterNeverWritten()
+{
+    const QString smiles = QStringLiteral("\U0001F600\U0001F600");
+    const QString inside = QStringLiteral("a\U0001F600b");
+    const QVariantList values{smiles, "abcdef", inside};
+    Bench bench(values);
+    const QString split = QStringLiteral("The new value would cut a character in two.");
+    const QString operation = caption(26); // the text after position 3 goes
+
+    QList<QStringList> told;
+    ChangeRunOptions preview = Options();
+    preview.dryRun = true;
+    preview.failedRow = [&](const QString& value, const QString& reason) {
+        told << QStringList{value, reason};
+    };
+    bench.ports.operation = operation;
+    bench.ui.answers = {"3"};
+    const ChangeRunResult seen = ChangeRun(bench.ports, bench.ui).run(preview);
+    QCOMPARE(told, (QList<QStringList>{{smiles, split}}));
+    QCOMPARE(bench.ui.reports, QStringList());
+    QCOMPARE(seen.failed, 1);
+    QCOMPARE(seen.changed, 2);
+
+    JournalFile file;
+    ChangeRunOptions options = Options();
+    options.journal = &file.journal;
+    bench.ui.answers = {"3"};
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    QCOMPARE(result.failed, 1);
+    QCOMPARE(result.changed, 2);
+    QCOMPARE(bench.ui.reports.size(), 1);
+    QVERIFY2(bench.ui.reports.first().startsWith(split), qPrintable(bench.ui.reports.first()));
+    compareValues(bench.valuesById(), {smiles, "abc", QStringLiteral("a\U0001F600")});
+    QCOMPARE(file.journal.rowsToUndo(result.journalRun).size(), 2);
+
+    UndoPorts ports;
+    ScriptedInteraction ui;
+    const UndoResult undone =
+        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+    QVERIFY(undone.end == UndoResult::End::Done);
+    QCOMPARE(undone.restored, 2);
+    QCOMPARE(undone.conflicts + undone.failed, 0);
+    compareValues(bench.valuesById(), values);
+}
+
+// A row the write leaves alone while it still holds the value read (a
+// trigger drops the change) is a failure of its own, not someone else's
+// change; the journal keeps it out of the undo.
+void TestUndo::writeTheDatabaseDidNotApply()
+{
+    Bench bench({"a b", "c d", "e f"});
+    if (CurrentBackend() == Backend::SQLite) {
+        bench.schema.exec("CREATE TRIGGER keep BEFORE UPDATE ON t WHEN OLD.id = 2 "
+                          "BEGIN SELECT RAISE(IGNORE); END");
+    } else {
+        bench.schema.exec("CREATE FUNCTION keep() RETURNS trigger LANGUAGE plpgsql AS "
+                          "'BEGIN IF OLD.id = 2 THEN RETURN NULL; END IF; RETURN NEW; END'");
+        bench.schema.exec("CREATE TRIGGER keep BEFORE UPDATE ON t FOR EACH ROW "
+                          "EXECUTE FUNCTION keep()");
+    }
+    JournalFile file;
+    ChangeRunOptions options = Options();
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+
+    compareValues(bench.valuesById(), {"ab", "c d", "ef"});
+    QCOMPARE(result.changed, 2);
+    QCOMPARE(result.failed, 1);
+    QCOMPARE(result.conflicts, 0);
+    QCOMPARE(bench.ui.reports.size(), 1);
+    QVERIFY2(
+        bench.ui.reports.first().startsWith("The database did not apply the change to this row."),
+        qPrintable(bench.ui.reports.first()));
+    QCOMPARE(file.journal.rowsToUndo(result.journalRun).size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestUndo)

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <csignal>
 #include <memory>
 
 using namespace TestDatabases;
@@ -205,6 +206,9 @@ private slots:
     void qtMessagesOnlyInTheDebugLog_data();
     void qtMessagesOnlyInTheDebugLog();
     void killedRunUndoneExactly();
+    void stoppedRunAsJournaled_data();
+    void stoppedRunAsJournaled();
+    void lockWaitIsOneLine();
 
 private:
     std::unique_ptr<QTemporaryDir> m_configHome;
@@ -730,6 +734,123 @@ void TestCliDb::killedRunUndoneExactly()
              qPrintable(summary));
     // Undone once, it cannot be undone again.
     QCOMPARE(runCli(QStringList{"undo"} + logonArgs(schema.logon()), env).exitCode, ExitUsage);
+}
+
+namespace
+{
+
+// 30,000 rows 'w <id>' in t, with a copy to compare with.
+void fillWithCopy(Schema& schema, bool primaryKey)
+{
+    const bool sqlite = CurrentBackend() == Backend::SQLite;
+    schema.exec(primaryKey ? "CREATE TABLE t (id integer PRIMARY KEY, v varchar(40))"
+                           : "CREATE TABLE t (id integer, v varchar(40))");
+    schema.exec(sqlite ? "WITH RECURSIVE g(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM g "
+                         "WHERE i < 30000) INSERT INTO t SELECT i, 'w ' || i FROM g"
+                       : "INSERT INTO t SELECT i, 'w ' || i FROM generate_series(1, 30000) AS i");
+    schema.exec("CREATE TABLE t_copy AS SELECT * FROM t");
+}
+
+int differing(Schema& schema)
+{
+    return schema.column("SELECT count(*) FROM t JOIN t_copy c ON c.id = t.id WHERE t.v <> c.v")
+        .value(0)
+        .toInt();
+}
+
+int summaryCount(const QString& err, const QString& name)
+{
+    const QRegularExpression count(QStringLiteral("Summary: .*\"%1\":(\\d+)").arg(name));
+    const QRegularExpressionMatch match = count.match(err);
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+} // namespace
+
+// SIGINT at several points of a batched run: the summary and the journal say
+// exactly what the table holds, and the undo gives back the table as it was.
+void TestCliDb::stoppedRunAsJournaled_data()
+{
+    QTest::addColumn<bool>("primaryKey");
+    QTest::addColumn<int>("writtenBeforeStop");
+    QTest::newRow("primary key, stopped at the first rows") << true << 1;
+    QTest::newRow("primary key, stopped part way") << true << 8000;
+    QTest::newRow("row address, stopped part way") << false << 8000;
+}
+
+void TestCliDb::stoppedRunAsJournaled()
+{
+    QFETCH(bool, primaryKey);
+    QFETCH(int, writtenBeforeStop);
+    Schema schema(QStringLiteral("stopped"));
+    fillWithCopy(schema, primaryKey);
+    const QProcessEnvironment env = cliEnvironment(configHome(), schema.logon().password);
+
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(QUORVANE_CLI_PATH),
+                  QStringList{"run", "--table", "t", "--field", "v", "--operation", "1"} +
+                      logonArgs(schema.logon()));
+    QVERIFY(process.waitForStarted(10000));
+    QElapsedTimer waited;
+    waited.start();
+    while (differing(schema) < writtenBeforeStop && waited.elapsed() < 60000 &&
+           process.state() == QProcess::Running)
+        QTest::qWait(5);
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(60000));
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit, qPrintable(err));
+
+    const int written = differing(schema);
+    QVERIFY2(written >= writtenBeforeStop, qPrintable(err));
+    QCOMPARE(summaryCount(err, "changed"), written);
+    QCOMPARE(summaryCount(err, "conflicts"), 0);
+    QCOMPARE(summaryCount(err, "failed"), 0);
+    const CliRun undo = runCli(QStringList{"undo"} + logonArgs(schema.logon()), env);
+    QVERIFY2(undo.exitCode == ExitOk, qPrintable(undo.err));
+    QCOMPARE(summaryCount(undo.err, "restored"), written);
+    QCOMPARE(differing(schema), 0);
+}
+
+// A run that waits for a row another connection holds says so once, then
+// goes on when the row is let go; a second wait after a stop ends at once.
+void TestCliDb::lockWaitIsOneLine()
+{
+    Schema schema(QStringLiteral("waits"));
+    schema.exec("CREATE TABLE t (id integer PRIMARY KEY, v varchar(40))");
+    const QProcessEnvironment env = cliEnvironment(configHome(), schema.logon().password);
+    const QString waiting = QStringLiteral("Waiting for a row that another connection holds...");
+    for (const bool stop : {false, true}) {
+        schema.exec("DELETE FROM t");
+        schema.exec("INSERT INTO t VALUES (1, 'a b'), (2, 'c d'), (3, 'e f')");
+        auto holder = std::make_unique<OpenTransaction>(schema, "UPDATE t SET v = v WHERE id = 2");
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(QUORVANE_CLI_PATH),
+                      QStringList{"run", "--table", "t", "--field", "v", "--operation", "1"} +
+                          logonArgs(schema.logon()));
+        QVERIFY(process.waitForStarted(10000));
+        QString err;
+        QElapsedTimer waited;
+        waited.start();
+        while (!err.contains(waiting) && waited.elapsed() < 30000 &&
+               process.state() == QProcess::Running) {
+            process.waitForReadyRead(100);
+            err += QString::fromUtf8(process.readAllStandardError());
+        }
+        QTest::qWait(1500); // waits on for a while: still one line
+        if (stop)
+            ::kill(pid_t(process.processId()), SIGINT);
+        else
+            holder.reset();
+        QVERIFY(process.waitForFinished(stop ? 10000 : 60000));
+        err += QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(err.count(waiting), 1);
+        QVERIFY2(!err.contains(QStringLiteral("lock"), Qt::CaseInsensitive), qPrintable(err));
+        QCOMPARE(process.exitCode(), stop ? ExitReported : ExitOk);
+        QCOMPARE(summaryCount(err, "changed"), stop ? 0 : 3);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCliDb)
