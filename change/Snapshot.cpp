@@ -17,12 +17,13 @@ Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const Q
         m_count = static_cast<int>(m_whole.size());
         return;
     }
+    for (const QString& statement : dialect.readSession())
+        connection.execute(statement);
+    connection.begin();
+    m_inTransaction = true;
     const QString transaction = dialect.readTransaction();
-    if (!transaction.isEmpty()) {
-        connection.begin();
-        m_inTransaction = true;
+    if (!transaction.isEmpty())
         connection.execute(transaction);
-    }
     QSqlQuery counted = connection.select(dialect.countQuery(table));
     m_count = connection.next(counted) ? counted.value(0).toInt() : 0;
     openRead(query, {});

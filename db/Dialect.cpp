@@ -213,10 +213,17 @@ public:
         return arrays;
     }
 
-    QString readTransaction() const override
+    // The session's default, not SET TRANSACTION in the transaction: the
+    // driver may run each statement of a transaction in a savepoint of its
+    // own (psqlODBC's statement-level rollback, its default), where SET
+    // TRANSACTION ISOLATION LEVEL is refused. The driver's own BEGIN takes
+    // the default.
+    QStringList readSession() const override
     {
-        return QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+        return {QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL "
+                               "REPEATABLE READ, READ ONLY")};
     }
+    QString readTransaction() const override { return {}; }
 
     // A cursor of the server's, read in blocks: the driver may hold a whole
     // result in memory, the cursor never more than a block.
@@ -391,7 +398,8 @@ QString Dialect::countQuery(const QString& table) const
     return QStringLiteral("SELECT COUNT(*) FROM ") + QuoteIdentifier(table);
 }
 
-// Oracle's: read consistency for the whole transaction.
+// Oracle's: read consistency for the whole transaction, and no writes; its
+// first statement, as Oracle requires.
 QString Dialect::readTransaction() const
 {
     return QStringLiteral("SET TRANSACTION READ ONLY");

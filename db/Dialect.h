@@ -73,11 +73,17 @@ public:
     // A query narrowed to the rows where `condition` holds.
     static QString narrowed(const QString& query, const QString& condition);
 
-    // How the snapshot is read while another session writes. Where the
-    // database cannot read and write at once, it is read whole first.
+    // How the snapshot is read while another session writes: in a
+    // transaction that sees one moment and writes nothing. Where the
+    // database cannot read and write at once, it is read whole first, with
+    // no transaction.
     virtual bool readsWhileWriting() const { return true; }
-    // The statement that makes the reading transaction see one moment (run
-    // first in it); empty: no transaction.
+    // Statements the reading connection runs before its transaction begins,
+    // each committed on its own: they set how every transaction it begins
+    // from then on reads (the connection reads only, the refill after the
+    // run too). None where readTransaction says it all.
+    virtual QStringList readSession() const { return {}; }
+    // The statement run first in the reading transaction; empty: none.
     virtual QString readTransaction() const;
     // Statements that open a cursor on the snapshot query (the last one
     // holds the query and takes its bound values), the one that fetches its

@@ -25,10 +25,16 @@ QString env(const char* name)
     return qEnvironmentVariable(name);
 }
 
+// As a user types it: the driver's default options, and those that
+// QUORVANE_TEST_PG_SID_OPTIONS adds.
 QString postgresSid()
 {
-    return QStringLiteral("127.0.0.1;Port=%1;Database=postgres;UseDeclareFetch=1")
-        .arg(env("QUORVANE_TEST_PG_PORT"));
+    QString sid =
+        QStringLiteral("127.0.0.1;Port=%1;Database=postgres").arg(env("QUORVANE_TEST_PG_PORT"));
+    const QString options = env("QUORVANE_TEST_PG_SID_OPTIONS");
+    if (!options.isEmpty())
+        sid += u';' + options;
+    return sid;
 }
 
 QString sqliteConnectionTemplate()

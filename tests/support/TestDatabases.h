@@ -9,7 +9,9 @@
 // Real databases for the tests, chosen by QUORVANE_TEST_BACKEND:
 //  - "postgresql" (the default): the private server that scripts/test starts,
 //    reached under the driver name "Microsoft ODBC for Oracle", with the
-//    program's own connection string (the SID carries host, port and options);
+//    program's own connection string (the SID carries host and port, and
+//    psqlODBC's options only where QUORVANE_TEST_PG_SID_OPTIONS gives them,
+//    e.g. "UseDeclareFetch=1");
 //  - "sqlite": one file per schema through the SQLite ODBC driver, with
 //    QUORVANE_CONNECTION_STRING set to "Driver={SQLite3};Database=%SID%;NoCreat=1;".
 // Each schema has an user_tables view, so the program's dictionary query works.
