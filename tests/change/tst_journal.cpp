@@ -35,7 +35,35 @@ private slots:
     void rowsComeBackAsWritten_data();
     void rowsComeBackAsWritten();
     void halfASurrogatePairKeepsTheRow();
+    void batchFullByRowsOrSize_data();
+    void batchFullByRowsOrSize();
 };
+
+// A batch (of the journal and of the writes) is cut at its row count or at
+// about 8 MB of text, whichever comes first: long values go a few at a time.
+void TestJournal::batchFullByRowsOrSize_data()
+{
+    QTest::addColumn<int>("valueLength");
+    QTest::addColumn<int>("fullAfter");
+    QTest::newRow("short values: 1,000 rows") << 10 << 1000;
+    QTest::newRow("1 MB values: 2 rows") << (1 << 20) << 2;
+    QTest::newRow("a 5 MB value: alone") << 5 * (1 << 20) << 1;
+}
+
+void TestJournal::batchFullByRowsOrSize()
+{
+    QFETCH(int, valueLength);
+    QFETCH(int, fullAfter);
+    const Change change{
+        {QStringLiteral("17")}, QString(valueLength, u'x'), QString(valueLength, u'y')};
+    HeldChanges held;
+    int rows = 0;
+    while (!held.full(1000))
+        held.add(change, ++rows);
+    QCOMPARE(rows, fullAfter);
+    QCOMPARE(held.take().size(), fullAfter);
+    QVERIFY(!held.full(1000));
+}
 
 void TestJournal::rowsComeBackAsWritten_data()
 {
