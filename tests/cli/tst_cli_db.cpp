@@ -691,64 +691,31 @@ void TestCliDb::qtMessagesOnlyInTheDebugLog()
     }
 }
 
-// A run killed with SIGKILL part way: undo restores exactly the rows it
-// wrote, and history shows the run as it was left.
-void TestCliDb::killedRunUndoneExactly()
-{
-    Schema schema(QStringLiteral("killed"));
-    const bool sqlite = CurrentBackend() == Backend::SQLite;
-    schema.exec("CREATE TABLE t (id integer, v varchar(40))");
-    schema.exec(sqlite ? "WITH RECURSIVE g(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM g "
-                         "WHERE i < 50000) INSERT INTO t SELECT i, 'w ' || i FROM g"
-                       : "INSERT INTO t SELECT i, 'w ' || i FROM generate_series(1, 50000) AS i");
-    const QString changed = QStringLiteral("SELECT count(*) FROM t WHERE v NOT LIKE '% %'");
-    const QProcessEnvironment env = cliEnvironment(configHome(), schema.logon().password);
-
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(QUORVANE_CLI_PATH),
-                  QStringList{"run", "--table", "t", "--field", "v", "--operation", "1"} +
-                      logonArgs(schema.logon()));
-    QVERIFY(process.waitForStarted(10000));
-    QElapsedTimer waited;
-    waited.start();
-    while (schema.column(changed).value(0).toInt() < 50 && waited.elapsed() < 60000)
-        QTest::qWait(20);
-    process.kill();
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
-    const int written = schema.column(changed).value(0).toInt();
-    QVERIFY2(written >= 50 && written < 50000, qPrintable(QString::number(written)));
-
-    const CliRun history = runCli({"history"}, env);
-    QCOMPARE(history.exitCode, ExitOk);
-    QVERIFY2(history.out.startsWith("{") && history.out.contains("\"state\":\"running\""),
-             history.out.constData());
-
-    const CliRun undo = runCli(QStringList{"undo"} + logonArgs(schema.logon()), env);
-    QVERIFY2(undo.exitCode == ExitOk, qPrintable(undo.err));
-    QCOMPARE(schema.column(changed).value(0).toInt(), 0);
-    QCOMPARE(schema.column("SELECT count(*) FROM t WHERE v = 'w ' || id").value(0).toInt(), 50000);
-    const QString summary = stderrLines(undo.err).last();
-    QVERIFY2(summary.contains(QStringLiteral("\"restored\":%1,\"conflicts\":0").arg(written)),
-             qPrintable(summary));
-    // Undone once, it cannot be undone again.
-    QCOMPARE(runCli(QStringList{"undo"} + logonArgs(schema.logon()), env).exitCode, ExitUsage);
-}
-
 namespace
 {
 
-// 30,000 rows 'w <id>' in t, with a copy to compare with.
-void fillWithCopy(Schema& schema, bool primaryKey)
+// `rows` rows 'w <id>' in t, with a copy to compare with.
+void fillWithCopy(Schema& schema, bool primaryKey, int rows)
 {
     const bool sqlite = CurrentBackend() == Backend::SQLite;
     schema.exec(primaryKey ? "CREATE TABLE t (id integer PRIMARY KEY, v varchar(40))"
                            : "CREATE TABLE t (id integer, v varchar(40))");
     schema.exec(sqlite ? "WITH RECURSIVE g(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM g "
-                         "WHERE i < 30000) INSERT INTO t SELECT i, 'w ' || i FROM g"
-                       : "INSERT INTO t SELECT i, 'w ' || i FROM generate_series(1, 30000) AS i");
+                         "WHERE i < ?) INSERT INTO t SELECT i, 'w ' || i FROM g"
+                       : "INSERT INTO t SELECT i, 'w ' || i FROM generate_series(1, ?) AS i",
+                {rows});
     schema.exec("CREATE TABLE t_copy AS SELECT * FROM t");
+}
+
+// quorvane-cli removing the blanks of t.v, started.
+std::unique_ptr<QProcess> startRun(const Schema& schema, const QProcessEnvironment& env)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(env);
+    process->start(QStringLiteral(QUORVANE_CLI_PATH),
+                   QStringList{"run", "--table", "t", "--field", "v", "--operation", "1"} +
+                       logonArgs(schema.logon()));
+    return process;
 }
 
 int differing(Schema& schema)
@@ -767,6 +734,40 @@ int summaryCount(const QString& err, const QString& name)
 
 } // namespace
 
+// A run killed with SIGKILL part way: undo restores exactly the rows it
+// wrote, and history shows the run as it was left.
+void TestCliDb::killedRunUndoneExactly()
+{
+    Schema schema(QStringLiteral("killed"));
+    fillWithCopy(schema, false, 50000);
+    const QProcessEnvironment env = cliEnvironment(configHome(), schema.logon().password);
+    const auto process = startRun(schema, env);
+    QVERIFY(process->waitForStarted(10000));
+    QElapsedTimer waited;
+    waited.start();
+    while (differing(schema) < 50 && waited.elapsed() < 60000)
+        QTest::qWait(20);
+    process->kill();
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitStatus(), QProcess::CrashExit);
+    const int written = differing(schema);
+    QVERIFY2(written >= 50 && written < 50000, qPrintable(QString::number(written)));
+
+    const CliRun history = runCli({"history"}, env);
+    QCOMPARE(history.exitCode, ExitOk);
+    QVERIFY2(history.out.startsWith("{") && history.out.contains("\"state\":\"running\""),
+             history.out.constData());
+
+    const CliRun undo = runCli(QStringList{"undo"} + logonArgs(schema.logon()), env);
+    QVERIFY2(undo.exitCode == ExitOk, qPrintable(undo.err));
+    QCOMPARE(differing(schema), 0);
+    const QString summary = stderrLines(undo.err).last();
+    QVERIFY2(summary.contains(QStringLiteral("\"restored\":%1,\"conflicts\":0").arg(written)),
+             qPrintable(summary));
+    // Undone once, it cannot be undone again.
+    QCOMPARE(runCli(QStringList{"undo"} + logonArgs(schema.logon()), env).exitCode, ExitUsage);
+}
+
 // SIGINT at several points of a batched run: the summary and the journal say
 // exactly what the table holds, and the undo gives back the table as it was.
 void TestCliDb::stoppedRunAsJournaled_data()
@@ -783,14 +784,10 @@ void TestCliDb::stoppedRunAsJournaled()
     QFETCH(bool, primaryKey);
     QFETCH(int, writtenBeforeStop);
     Schema schema(QStringLiteral("stopped"));
-    fillWithCopy(schema, primaryKey);
+    fillWithCopy(schema, primaryKey, 30000);
     const QProcessEnvironment env = cliEnvironment(configHome(), schema.logon().password);
-
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(QUORVANE_CLI_PATH),
-                  QStringList{"run", "--table", "t", "--field", "v", "--operation", "1"} +
-                      logonArgs(schema.logon()));
+    const auto running = startRun(schema, env);
+    QProcess& process = *running;
     QVERIFY(process.waitForStarted(10000));
     QElapsedTimer waited;
     waited.start();
@@ -825,11 +822,8 @@ void TestCliDb::lockWaitIsOneLine()
         schema.exec("DELETE FROM t");
         schema.exec("INSERT INTO t VALUES (1, 'a b'), (2, 'c d'), (3, 'e f')");
         auto holder = std::make_unique<OpenTransaction>(schema, "UPDATE t SET v = v WHERE id = 2");
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(QUORVANE_CLI_PATH),
-                      QStringList{"run", "--table", "t", "--field", "v", "--operation", "1"} +
-                          logonArgs(schema.logon()));
+        const auto running = startRun(schema, env);
+        QProcess& process = *running;
         QVERIFY(process.waitForStarted(10000));
         QString err;
         QElapsedTimer waited;

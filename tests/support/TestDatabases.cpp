@@ -82,24 +82,24 @@ public:
         QSqlDatabase::removeDatabase(m_name);
     }
 
-    void exec(const QString& statement, const QVariantList& values = {})
-    {
-        QSqlQuery query(QSqlDatabase::database(m_name, false));
-        bool ok = false;
-        if (values.isEmpty()) {
-            ok = query.exec(statement);
-        } else {
-            ok = query.prepare(statement);
-            for (int i = 0; ok && i < values.size(); ++i)
-                query.bindValue(i, values[i]);
-            ok = ok && query.exec();
-        }
-        if (!ok)
-            throw failure(
-                QStringLiteral("%1\n  failed: %2").arg(statement, query.lastError().text()));
-    }
+    void exec(const QString& statement, const QVariantList& values = {}) { run(statement, values); }
 
     QList<QVariantList> rows(const QString& statement, const QVariantList& values = {})
+    {
+        QSqlQuery query = run(statement, values);
+        QList<QVariantList> result;
+        while (query.next()) {
+            QVariantList row;
+            for (int i = 0; i < query.record().count(); ++i)
+                row << query.value(i);
+            result << row;
+        }
+        return result;
+    }
+
+private:
+    // Runs a statement with its bound values, its rows read forward.
+    QSqlQuery run(const QString& statement, const QVariantList& values)
     {
         QSqlQuery query(QSqlDatabase::database(m_name, false));
         query.setForwardOnly(true);
@@ -115,17 +115,9 @@ public:
         if (!ok)
             throw failure(
                 QStringLiteral("%1\n  failed: %2").arg(statement, query.lastError().text()));
-        QList<QVariantList> result;
-        while (query.next()) {
-            QVariantList row;
-            for (int i = 0; i < query.record().count(); ++i)
-                row << query.value(i);
-            result << row;
-        }
-        return result;
+        return query;
     }
 
-private:
     QString m_name;
 };
 
