@@ -325,7 +325,7 @@ QString missingSelection(const Logon& logon, const QString& table,
 {
     if (!Oracle::ListTables(logon).contains(table))
         return QStringLiteral("No table %1").arg(table);
-    if (field && !Oracle::ListFields(logon, table).contains(*field))
+    if (field && !Oracle::FieldNames(logon, table).contains(*field))
         return QStringLiteral("No field %1 in %2").arg(*field, table);
     return {};
 }

@@ -366,6 +366,11 @@ QString Dialect::fullQuery(const QString& table) const
     return QStringLiteral("SELECT * FROM ") + QuoteIdentifier(table);
 }
 
+QString Dialect::fieldNamesQuery(const QString& table) const
+{
+    return narrowed(fullQuery(table), QStringLiteral("1 = 0"));
+}
+
 QString Dialect::columnQuery(const QString& table, const QString& field) const
 {
     return QStringLiteral("SELECT ") + QuoteIdentifier(field) + QStringLiteral(" FROM ") +

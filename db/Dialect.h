@@ -46,6 +46,8 @@ public:
     virtual QString tableQuery() const;
     // All columns of a table (read for their names only).
     virtual QString fullQuery(const QString& table) const;
+    // All columns of a table and none of its rows.
+    QString fieldNamesQuery(const QString& table) const;
     // One column of a table, in the order the database returns the rows.
     virtual QString columnQuery(const QString& table, const QString& field) const;
 

@@ -43,6 +43,17 @@ QStringList ListFields(const Logon& logon, const QString& table, const LetEvents
     return fields;
 }
 
+QStringList FieldNames(const Logon& logon, const QString& table)
+{
+    const auto connection = OpenConnection(logon, ConnectionProperty::ReadWrite);
+    const QSqlQuery rows = connection->select(connection->dialect().fieldNamesQuery(table));
+    const QSqlRecord record = rows.record();
+    QStringList fields;
+    for (int i = 0; i < record.count(); ++i)
+        fields << record.fieldName(i);
+    return fields;
+}
+
 QStringList Preview(const Logon& logon, const QString& table, const QString& field,
                     const LetEventsRun& letEventsRun)
 {

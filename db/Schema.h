@@ -23,6 +23,9 @@ QStringList ListTables(const Logon& logon, const LetEventsRun& letEventsRun = {}
 // The table's column names in the order of its full query; no row is read.
 QStringList ListFields(const Logon& logon, const QString& table,
                        const LetEventsRun& letEventsRun = {});
+// The same names, from a query that reads no row (whatever the driver's
+// options, nothing of the table is fetched).
+QStringList FieldNames(const Logon& logon, const QString& table);
 
 // The field's first values (at most 101), a Null as the empty text.
 QStringList Preview(const Logon& logon, const QString& table, const QString& field,

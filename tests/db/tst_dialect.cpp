@@ -40,6 +40,7 @@ private slots:
     void lockWait_data();
     void lockWait();
     void rowLock();
+    void fieldNamesReadNoRow();
     void narrowedSnapshot_data();
     void narrowedSnapshot();
 };
@@ -243,6 +244,13 @@ void TestDialect::rowLock()
     QVERIFY(::dialect("PostgreSQL")->rowLock("t", key).isEmpty());
     QCOMPARE(::dialect("SQLite")->writerAttributes(), QStringLiteral("Timeout=500;"));
     QVERIFY(::dialect("PostgreSQL")->writerAttributes().isEmpty());
+}
+
+// The command line checks a field's name without fetching the table.
+void TestDialect::fieldNamesReadNoRow()
+{
+    QCOMPARE(::dialect("SQLite")->fieldNamesQuery("a\"b"),
+             QStringLiteral("SELECT * FROM \"a\"\"b\" WHERE 1 = 0"));
 }
 
 void TestDialect::connectionLost()
