@@ -28,10 +28,11 @@ void check(const QSettings& settings)
     }
 }
 
-// The store holds a password: on Unix its folder (0700) and its file (0600)
-// are the user's alone, made so before the first value is written and
-// tightened on every write.
-void keepPrivate(const QString& fileName)
+} // namespace
+
+// The store holds a password: its folder and file are made the user's alone
+// before the first value is written and tightened on every write.
+void KeepPrivate(const QString& fileName)
 {
 #ifdef Q_OS_UNIX
     const QFileInfo file(fileName);
@@ -55,8 +56,6 @@ void keepPrivate(const QString& fileName)
 #endif
 }
 
-} // namespace
-
 QString ReadSetting(const QString& key, const QString& defaultValue)
 {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brenlow"),
@@ -70,10 +69,10 @@ void WriteSetting(const QString& key, const QString& text)
 {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brenlow"),
                        QStringLiteral("Quorvane"));
-    keepPrivate(settings.fileName());
+    KeepPrivate(settings.fileName());
     settings.setValue(key, text);
     settings.sync();
-    keepPrivate(settings.fileName());
+    KeepPrivate(settings.fileName());
     check(settings);
 }
 

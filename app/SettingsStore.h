@@ -20,4 +20,9 @@ QString ReadSetting(const QString& key, const QString& defaultValue = QString())
 // cannot be written.
 void WriteSetting(const QString& key, const QString& text);
 
+// On Unix, makes a file of the program's own and its folder the user's
+// alone: the folder 0700 and the file 0600, each made so when missing (the
+// file empty) and tightened when not. Does nothing elsewhere.
+void KeepPrivate(const QString& fileName);
+
 } // namespace SettingsStore

@@ -1,15 +1,19 @@
 #include "change/Journal.h"
 
 #include "app/RuntimeError.h"
+#include "app/SettingsStore.h"
 #include "change/RowWriter.h"
 
 #include <QAtomicInteger>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlError>
 #include <QStandardPaths>
+#include <QThread>
 
 namespace
 {
@@ -95,6 +99,33 @@ QString stateName(Journal::RowState state)
     return QString::fromLatin1(StateNames[static_cast<int>(state)]);
 }
 
+// How long a statement waits for the journal while another connection (a
+// thread's or another process's) writes it.
+constexpr int BusyWaitMs = 30000;
+
+// SQLITE_BUSY, the primary code or an extended one (BUSY_SNAPSHOT, ...).
+bool isBusy(const QSqlError& error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok && (code & 0xff) == 5;
+}
+
+// The journal holds every old and new value: its folder and its files
+// (SQLite makes the -wal and -shm files with the main file's mode) are the
+// user's alone, tightened before it is opened.
+void keepPrivate(const QString& path)
+{
+    SettingsStore::KeepPrivate(path);
+#ifdef Q_OS_UNIX
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const QString file = path + QLatin1String(suffix);
+        if (QFileInfo::exists(file))
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    }
+#endif
+}
+
 [[noreturn]] void fail(const QString& what, const QSqlError& error)
 {
     throw RuntimeError(RuntimeError::FileAccessError,
@@ -111,20 +142,29 @@ QString Journal::DefaultPath()
 
 Journal::Journal(const QString& path) : m_path(path), m_name(uniqueConnectionName())
 {
+    keepPrivate(path);
     QDir().mkpath(QFileInfo(path).absolutePath());
     m_database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
     m_database.setDatabaseName(path);
     if (!m_database.open())
         fail(QStringLiteral("cannot be opened (%1)").arg(path), m_database.lastError());
+    // First of all: the run's thread and the writer's thread, and other
+    // processes (an undo, history), wait their turns.
+    exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(BusyWaitMs));
     // Write-ahead: each commit survives the program's crash without waiting
-    // for the disk.
+    // for the disk, and readers do not wait for writers.
     exec(QStringLiteral("PRAGMA journal_mode = WAL"));
     exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
-    // The run's thread and the writer's thread wait their turns to write.
-    exec(QStringLiteral("PRAGMA busy_timeout = 10000"));
     exec(QStringLiteral("PRAGMA foreign_keys = ON"));
-    QSqlQuery version = exec(QStringLiteral("PRAGMA user_version"));
-    if (version.next() && version.value(0).toInt() > Version)
+    // Read and let go: a statement left open keeps its read transaction,
+    // which cannot become a write while another connection writes.
+    int version = 0;
+    {
+        QSqlQuery query = exec(QStringLiteral("PRAGMA user_version"));
+        if (query.next())
+            version = query.value(0).toInt();
+    }
+    if (version > Version)
         throw RuntimeError(
             RuntimeError::FileAccessError,
             QStringLiteral("The change journal %1 was made by a newer Quorvane.").arg(path));
@@ -151,16 +191,25 @@ Journal::~Journal()
     QSqlDatabase::removeDatabase(m_name);
 }
 
+// SQLite waits for a busy journal only where waiting cannot deadlock: not
+// when WAL mode is first switched on, not when a read turns into a write.
+// A statement that is its own transaction is tried again then, until its
+// wait is up; one inside a transaction fails, and the transaction with it.
 QSqlQuery Journal::exec(const QString& statement, const QVariantList& values)
 {
-    QSqlQuery query(m_database);
-    query.setForwardOnly(true);
-    bool ok = query.prepare(statement);
-    for (int i = 0; ok && i < values.size(); ++i)
-        query.bindValue(i, values.at(i));
-    if (!ok || !query.exec())
-        fail(QStringLiteral("cannot be written"), query.lastError());
-    return query;
+    const QDeadlineTimer deadline(BusyWaitMs);
+    for (;;) {
+        QSqlQuery query(m_database);
+        query.setForwardOnly(true);
+        bool ok = query.prepare(statement);
+        for (int i = 0; ok && i < values.size(); ++i)
+            query.bindValue(i, values.at(i));
+        if (ok && query.exec())
+            return query;
+        if (m_inTransaction || !isBusy(query.lastError()) || deadline.hasExpired())
+            fail(QStringLiteral("cannot be written"), query.lastError());
+        QThread::msleep(20);
+    }
 }
 
 qint64 Journal::beginRun(const Run& run)
@@ -179,18 +228,16 @@ qint64 Journal::beginRun(const Run& run)
 template <class Work> void Journal::inTransaction(Work&& work)
 {
     exec(QStringLiteral("BEGIN IMMEDIATE"));
+    m_inTransaction = true;
     try {
         work();
-    } catch (...) {
-        QSqlQuery(m_database).exec(QStringLiteral("ROLLBACK"));
-        throw;
-    }
-    try {
         exec(QStringLiteral("COMMIT"));
     } catch (...) {
         QSqlQuery(m_database).exec(QStringLiteral("ROLLBACK"));
+        m_inTransaction = false;
         throw;
     }
+    m_inTransaction = false;
 }
 
 // A whole batch goes in one statement as one JSON text, each row an array

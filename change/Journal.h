@@ -96,4 +96,5 @@ private:
     QString m_path;
     QString m_name;
     QSqlDatabase m_database;
+    bool m_inTransaction = false; // within inTransaction: statements are not tried again
 };

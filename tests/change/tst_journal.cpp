@@ -1,10 +1,18 @@
 // The change journal on its own: what goes in comes back out.
 
+#include "app/RuntimeError.h"
 #include "change/Journal.h"
 #include "change/RowWriter.h"
 
+#include <QDir>
+#include <QFile>
+#include <QSemaphore>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <memory>
 
 namespace
 {
@@ -25,6 +33,67 @@ struct JournalFile {
     qint64 other = 0;
 };
 
+Journal::Run someRun(const QString& sid)
+{
+    Journal::Run entry;
+    entry.started = QDateTime::currentDateTimeUtc();
+    entry.sid = sid;
+    entry.user = entry.table = entry.field = entry.operation = "x";
+    return entry;
+}
+
+// Another process's connection to the journal (a run's, an undo's) on a
+// thread of its own: takes the write lock, adds a run when the journal has
+// its tables, and commits a second and a half later.
+class WriteLockHolder
+{
+public:
+    explicit WriteLockHolder(const QString& path)
+    {
+        m_thread.reset(QThread::create([this, path] {
+            {
+                QSqlDatabase database = QSqlDatabase::addDatabase("QSQLITE", "holder");
+                database.setDatabaseName(path);
+                m_ok = database.open() && QSqlQuery(database).exec("BEGIN IMMEDIATE");
+                if (database.tables().contains("runs"))
+                    m_ok = m_ok && QSqlQuery(database).exec(
+                                       "INSERT INTO runs (started, sid, user, tbl, field, "
+                                       "operation, answers, state) VALUES ('', 'holder', '', "
+                                       "'', '', '', '[]', 'running')");
+                m_held.release();
+                QThread::msleep(1500);
+                m_ok = m_ok && QSqlQuery(database).exec("COMMIT");
+            }
+            QSqlDatabase::removeDatabase("holder");
+        }));
+        m_thread->start();
+        m_held.acquire();
+    }
+    ~WriteLockHolder() { m_thread->wait(); }
+    WriteLockHolder(const WriteLockHolder&) = delete;
+    WriteLockHolder& operator=(const WriteLockHolder&) = delete;
+    // Whether every statement of its own went through.
+    bool finish()
+    {
+        m_thread->wait();
+        return m_ok;
+    }
+
+private:
+    std::unique_ptr<QThread> m_thread;
+    QSemaphore m_held;
+    bool m_ok = false;
+};
+
+const auto GroupAndOthers = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                            QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+const auto Owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+
+QFile::Permissions mode(const QString& file)
+{
+    return QFile::permissions(file) & (Owner | GroupAndOthers);
+}
+
 } // namespace
 
 class TestJournal : public QObject
@@ -37,7 +106,88 @@ private slots:
     void halfASurrogatePairKeepsTheRow();
     void batchFullByRowsOrSize_data();
     void batchFullByRowsOrSize();
+    void keptPrivate_data();
+    void keptPrivate();
+    void waitsForAnotherWriter_data();
+    void waitsForAnotherWriter();
 };
+
+// The journal holds every old and new value: its folder and files are the
+// user's alone, an older journal's tightened when it is opened.
+void TestJournal::keptPrivate_data()
+{
+    QTest::addColumn<bool>("existing");
+    QTest::newRow("a new journal") << false;
+    QTest::newRow("an open journal readable by all, tightened") << true;
+}
+
+void TestJournal::keptPrivate()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("file modes are Unix's");
+#endif
+    QFETCH(bool, existing);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("Brenlow/Quorvane");
+    const QString path = folder + "/journal.sqlite";
+    const QStringList files{path, path + "-wal", path + "-shm"};
+    std::unique_ptr<Journal> earlier; // keeps the -wal and -shm files
+    if (existing) {
+        earlier = std::make_unique<Journal>(path);
+        earlier->beginRun(someRun("earlier"));
+        const auto everyoneReads =
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+        for (const QString& file : files)
+            QVERIFY(QFile::setPermissions(file, everyoneReads));
+        QVERIFY(QFile::setPermissions(folder, everyoneReads | QFile::ExeOwner | QFile::ExeGroup |
+                                                  QFile::ExeOther));
+    }
+
+    Journal journal(path);
+    journal.beginRun(someRun("now"));
+
+    QCOMPARE(mode(folder), Owner);
+    for (const QString& file : files)
+        QCOMPARE(mode(file), QFile::ReadOwner | QFile::WriteOwner);
+}
+
+// Another process writing the journal holds its write lock for a while: a
+// new journal's switch to WAL mode, an open and every write wait for it,
+// none fails as locked.
+void TestJournal::waitsForAnotherWriter_data()
+{
+    QTest::addColumn<bool>("existing");
+    QTest::newRow("a new journal") << false;
+    QTest::newRow("a journal in use") << true;
+}
+
+void TestJournal::waitsForAnotherWriter()
+{
+    QFETCH(bool, existing);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("journal.sqlite");
+    if (existing)
+        Journal(path).beginRun(someRun("earlier"));
+    WriteLockHolder holder(path);
+
+    QStringList sids;
+    int rowsToUndo = 0;
+    try {
+        Journal journal(path);
+        const qint64 run = journal.beginRun(someRun("now"));
+        journal.addRows(run, {Change{{"1"}, "old", "new"}});
+        journal.endRun(run, 1, 1, 0, 0, "done");
+        for (const Journal::Run& entry : journal.runs())
+            sids << entry.sid;
+        rowsToUndo = journal.rowsToUndo(run).size();
+    } catch (const RuntimeError& error) {
+        QFAIL(qPrintable(error.description()));
+    }
+
+    QVERIFY(holder.finish());
+    QCOMPARE(sids, existing ? QStringList({"now", "holder", "earlier"}) : QStringList{"now"});
+    QCOMPARE(rowsToUndo, 1);
+}
 
 // A batch (of the journal and of the writes) is cut at its row count or at
 // about 8 MB of text, whichever comes first: long values go a few at a time.
