@@ -7,6 +7,8 @@
 #include "tests/support/ChangeBench.h"
 
 #include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,6 +52,7 @@ private slots:
     void stopWhileWaitingForRowLock();
     void halfCharacterNeverWritten();
     void writeTheDatabaseDidNotApply();
+    void journalFailureIsNoDoneRun();
 };
 
 void TestUndo::dryRunWritesNothing()
@@ -250,6 +253,31 @@ void TestUndo::writeTheDatabaseDidNotApply()
         bench.ui.reports.first().startsWith("The database did not apply the change to this row."),
         qPrintable(bench.ui.reports.first()));
     QCOMPARE(file.journal.rowsToUndo(result.journalRun).size(), 2);
+}
+
+// A journal that refuses the rows ends the run before anything is written,
+// and its history says the run failed.
+void TestUndo::journalFailureIsNoDoneRun()
+{
+    Bench bench({"a b", "c d"});
+    JournalFile file;
+    {
+        QSqlDatabase refuser = QSqlDatabase::addDatabase("QSQLITE", "refuser");
+        refuser.setDatabaseName(file.dir.filePath("journal.sqlite"));
+        QVERIFY(refuser.open());
+        QVERIFY(QSqlQuery(refuser).exec("CREATE TRIGGER full BEFORE INSERT ON rows "
+                                        "BEGIN SELECT RAISE(ABORT, 'disk full'); END"));
+        refuser.close();
+    }
+    QSqlDatabase::removeDatabase("refuser");
+    ChangeRunOptions options = Options();
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+
+    compareValues(bench.valuesById(), {"a b", "c d"});
+    QCOMPARE(result.changed, 0);
+    QCOMPARE(file.journal.runs().value(0).state, QStringLiteral("failed"));
 }
 
 QTEST_GUILESS_MAIN(TestUndo)
