@@ -3,6 +3,8 @@
 #include "app/RuntimeError.h"
 #include "db/Oracle.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <utility>
 
 namespace
@@ -256,13 +258,18 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
             int written = affected;
             if (statement.isSelect()) { // each written row's number in the batch and new key
                 written = 0;
-                while (m_connection.next(statement)) {
-                    const int at = statement.value(0).toInt() - 1;
-                    if (at < 0 || at >= rows)
+                const QJsonArray returned =
+                    m_connection.next(statement)
+                        ? QJsonDocument::fromJson(statement.value(0).toString().toUtf8()).array()
+                        : QJsonArray();
+                for (const QJsonValue& row : returned) {
+                    const QJsonArray parts = row.toArray();
+                    const int at = parts.at(0).toInt() - 1;
+                    if (at < 0 || at >= rows || !results[at].keyAfter.isEmpty())
                         continue;
                     ++written;
-                    for (int i = 1; i <= m_key.returning.size(); ++i)
-                        results[at].keyAfter << statement.value(i).toString();
+                    for (qsizetype i = 1; i < parts.size(); ++i)
+                        results[at].keyAfter << parts.at(i).toString();
                 }
             } else if (affected < 0) {
                 // What the statement did is not known: undone, then sent

@@ -175,18 +175,26 @@ public:
         columns << QStringLiteral("old_value") << QStringLiteral("new_value")
                 << QStringLiteral("n");
         const QString column = QuoteIdentifier(field);
-        QString statement =
+        const QString statement =
             QStringLiteral("UPDATE %1 AS t SET %2 = v.new_value FROM unnest(%3) WITH ORDINALITY "
                            "AS v(%4) WHERE %5 AND t.%2 = v.old_value")
                 .arg(QuoteIdentifier(table), column, joined(arrays, ", "), joined(columns, ", "),
                      joined(matches, " AND "));
-        if (!key.returning.isEmpty()) {
-            QStringList returned{QStringLiteral("v.n")};
-            for (const QString& name : key.names)
-                returned << QStringLiteral("CAST(t.%1 AS text)").arg(name);
-            statement += QStringLiteral(" RETURNING ") + joined(returned, ", ");
+        if (key.returning.isEmpty())
+            return statement;
+        // The moved keys in one row of one text: a row per written row costs
+        // more to fetch than the write itself. The leading comment keeps
+        // psqlODBC (UseDeclareFetch=1) from wrapping a statement that begins
+        // with WITH in a cursor, which a data-modifying statement cannot be.
+        QStringList returned{QStringLiteral("v.n")};
+        QStringList aggregated{QStringLiteral("n")};
+        for (qsizetype i = 0; i < key.names.size(); ++i) {
+            returned << QStringLiteral("CAST(t.%1 AS text) AS k%2").arg(key.names[i]).arg(i + 1);
+            aggregated << QStringLiteral("k%1").arg(i + 1);
         }
-        return statement;
+        return QStringLiteral("/* batch */ WITH u AS (%1 RETURNING %2) SELECT "
+                              "CAST(json_agg(json_build_array(%3)) AS text) FROM u")
+            .arg(statement, joined(returned, ", "), joined(aggregated, ", "));
     }
 
     // Each column as the text of an array: every element quoted, a double

@@ -107,9 +107,11 @@ public:
 
     // The compare-and-set write of a batch of rows: each row takes its new
     // value where the key names it and the field still holds the value
-    // read. Bound values: batchValues' of the rows. It affects (or, where the key moves, returns)
-    // one row per row written; a returned row gives the row's number in the batch (from 1), then
-    // its new key.
+    // read. Bound values: batchValues' of the rows. It affects one row per
+    // row written; where the key moves, it returns one row of one text
+    // instead: a JSON array with, for each row written, an array of the
+    // row's number in the batch (from 1) and the texts of its new key (Null
+    // when none was written).
     virtual QString batchWrite(const QString& table, const QString& field, const RowKey& key,
                                int rows) const;
     // The values a batch statement binds, from its rows, each the key's
