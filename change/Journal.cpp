@@ -14,6 +14,12 @@
 #include <QSqlError>
 #include <QStandardPaths>
 #include <QThread>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iterator>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace
 {
@@ -90,9 +96,23 @@ QVariantList fromJson(const QString& json)
 }
 
 // The journal's layout; a journal of a later layout is not touched.
-constexpr int Version = 1;
+// 2: rows an undo left alone are "kept", rows it is writing back "undoing".
+constexpr int Version = 2;
 
-const char* const StateNames[] = {"pending", "written", "failed", "conflict", "restored"};
+const char* const StateNames[] = {"pending",  "written", "failed", "conflict",
+                                  "restored", "undoing", "kept"};
+
+// The states no write changes again; the condition is the partial index's,
+// word for word, so that counts by state read the index alone.
+const char FinalStates[] = "state IN ('failed', 'conflict', 'restored', 'kept')";
+
+Journal::RowState stateOf(const QString& name)
+{
+    for (int i = 0; i < int(std::size(StateNames)); ++i)
+        if (name == QLatin1String(StateNames[i]))
+            return static_cast<Journal::RowState>(i);
+    return Journal::RowState::Pending;
+}
 
 QString stateName(Journal::RowState state)
 {
@@ -158,34 +178,57 @@ Journal::Journal(const QString& path) : m_path(path), m_name(uniqueConnectionNam
     exec(QStringLiteral("PRAGMA foreign_keys = ON"));
     // Read and let go: a statement left open keeps its read transaction,
     // which cannot become a write while another connection writes.
-    int version = 0;
+    int layout = 0;
     {
         QSqlQuery query = exec(QStringLiteral("PRAGMA user_version"));
         if (query.next())
-            version = query.value(0).toInt();
+            layout = query.value(0).toInt();
     }
-    if (version > Version)
+    if (layout > Version)
         throw RuntimeError(
             RuntimeError::FileAccessError,
             QStringLiteral("The change journal %1 was made by a newer Quorvane.").arg(path));
-    exec(QStringLiteral(
-        "CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, started TEXT NOT NULL, "
-        "sid TEXT NOT NULL, user TEXT NOT NULL, tbl TEXT NOT NULL, field TEXT NOT NULL, "
-        "operation TEXT NOT NULL, answers TEXT NOT NULL, rows INTEGER NOT NULL DEFAULT 0, "
-        "changed INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0, "
-        "conflicts INTEGER NOT NULL DEFAULT 0, state TEXT NOT NULL, "
-        "undone INTEGER NOT NULL DEFAULT 0)"));
-    exec(QStringLiteral(
-        "CREATE TABLE IF NOT EXISTS rows (id INTEGER PRIMARY KEY, "
-        "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, key TEXT NOT NULL, "
-        "key_before TEXT NOT NULL, "
-        "old TEXT NOT NULL, new TEXT NOT NULL, state TEXT NOT NULL)"));
-    exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_of_run ON rows (run, id)"));
-    exec(QStringLiteral("PRAGMA user_version = %1").arg(Version));
+    if (layout < Version)
+        migrate();
+}
+
+void Journal::migrate()
+{
+    inTransaction([&] {
+        // Another process may have done it meanwhile.
+        QSqlQuery version = exec(QStringLiteral("PRAGMA user_version"));
+        const bool done = version.next() && version.value(0).toInt() >= Version;
+        version.finish();
+        if (done)
+            return;
+        exec(QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, started TEXT NOT NULL, "
+            "sid TEXT NOT NULL, user TEXT NOT NULL, tbl TEXT NOT NULL, field TEXT NOT NULL, "
+            "operation TEXT NOT NULL, answers TEXT NOT NULL, rows INTEGER NOT NULL DEFAULT 0, "
+            "changed INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0, "
+            "conflicts INTEGER NOT NULL DEFAULT 0, state TEXT NOT NULL, "
+            "undone INTEGER NOT NULL DEFAULT 0)"));
+        exec(QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS rows (id INTEGER PRIMARY KEY, "
+            "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, key TEXT NOT NULL, "
+            "key_before TEXT NOT NULL, "
+            "old TEXT NOT NULL, new TEXT NOT NULL, state TEXT NOT NULL)"));
+        exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_of_run ON rows (run, id)"));
+        // Only rows no write changes again: a run's own writes never touch it.
+        exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_final ON rows (run, state) WHERE ") +
+             QLatin1String(FinalStates));
+        // Layout 1 marked a run undone whatever became of its rows, and left
+        // the rows it did not restore as written: they were left alone.
+        exec(QStringLiteral("UPDATE rows SET state = 'kept' WHERE state IN ('pending', 'written') "
+                            "AND run IN (SELECT id FROM runs WHERE undone = 1)"));
+        exec(QStringLiteral("PRAGMA user_version = %1").arg(Version));
+    });
 }
 
 Journal::~Journal()
 {
+    while (!m_locks.empty())
+        releaseLock(m_locks.begin()->first);
     m_database.close();
     m_database = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_name);
@@ -212,14 +255,74 @@ QSqlQuery Journal::exec(const QString& statement, const QVariantList& values)
     }
 }
 
+// The run's lock is taken before its entry can be seen by another process:
+// an undo never finds the run running without it.
 qint64 Journal::beginRun(const Run& run)
 {
-    const QSqlQuery query =
-        exec(QStringLiteral("INSERT INTO runs (started, sid, user, tbl, field, operation, answers, "
-                            "rows, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'running')"),
-             {run.started.toUTC().toString(Qt::ISODateWithMs), run.sid, run.user, run.table,
-              run.field, run.operation, toJson(QVariant(run.answers).toList()), run.rows});
-    return query.lastInsertId().toLongLong();
+    qint64 id = 0;
+    try {
+        inTransaction([&] {
+            const QSqlQuery query = exec(
+                QStringLiteral("INSERT INTO runs (started, sid, user, tbl, field, operation, "
+                               "answers, rows, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'running')"),
+                {run.started.toUTC().toString(Qt::ISODateWithMs), run.sid, run.user, run.table,
+                 run.field, run.operation, toJson(QVariant(run.answers).toList()), run.rows});
+            id = query.lastInsertId().toLongLong();
+            const QByteArray path = QFile::encodeName(lockPath(id));
+            const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                const QString why = QString::fromLocal8Bit(std::strerror(errno));
+                if (fd >= 0)
+                    ::close(fd);
+                throw RuntimeError(RuntimeError::FileAccessError,
+                                   QStringLiteral("The change journal cannot lock its run (%1): %2")
+                                       .arg(lockPath(id), why));
+            }
+            m_locks[id] = fd;
+        });
+    } catch (...) {
+        releaseLock(id);
+        throw;
+    }
+    return id;
+}
+
+QString Journal::lockPath(qint64 run) const
+{
+    return m_path + QStringLiteral(".run-%1.lock").arg(run);
+}
+
+// The file goes first: an undo that opened it before gets the lock only
+// once the run has ended.
+void Journal::releaseLock(qint64 run)
+{
+    const auto held = m_locks.find(run);
+    if (held == m_locks.end())
+        return;
+    ::unlink(QFile::encodeName(lockPath(run)).constData());
+    ::close(held->second);
+    m_locks.erase(held);
+}
+
+// The writing process holds an flock() on the run's file: the system lets go
+// of it when the process ends, however it ends, so a run killed part way can
+// be undone at once, and no process id is taken for a live one.
+bool Journal::isWriting(qint64 run) const
+{
+    const QByteArray path = QFile::encodeName(lockPath(run));
+    const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return false; // ended, or begun by a program that held no lock
+        throw RuntimeError(RuntimeError::FileAccessError,
+                           QStringLiteral("The change journal cannot read its run's lock (%1): %2")
+                               .arg(lockPath(run), QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    if (!held)
+        ::unlink(path.constData()); // left by a process that was killed
+    ::close(fd);
+    return held;
 }
 
 // The write lock is taken at the start: two threads' connections journal
@@ -303,21 +406,56 @@ void Journal::markRows(const QList<Mark>& marks)
 void Journal::endRun(qint64 run, int rows, int changed, int failed, int conflicts,
                      const QString& state)
 {
-    exec(QStringLiteral("UPDATE runs SET rows = ?, changed = ?, failed = ?, conflicts = ?, "
-                        "state = ? WHERE id = ?"),
-         {rows, changed, failed, conflicts, state, run});
+    try {
+        exec(QStringLiteral("UPDATE runs SET rows = ?, changed = ?, failed = ?, conflicts = ?, "
+                            "state = ? WHERE id = ?"),
+             {rows, changed, failed, conflicts, state, run});
+    } catch (...) {
+        releaseLock(run);
+        throw;
+    }
+    releaseLock(run);
 }
 
-void Journal::markUndone(qint64 run)
+bool Journal::markUndone(qint64 run)
 {
-    exec(QStringLiteral("UPDATE runs SET undone = 1 WHERE id = ?"), {run});
+    const QSqlQuery query = exec(
+        QStringLiteral("UPDATE runs SET undone = 1 WHERE id = ? AND (SELECT count(*) FROM rows "
+                       "WHERE run = ?) = (SELECT count(*) FROM rows WHERE run = ? AND %1)")
+            .arg(QLatin1String(FinalStates)),
+        {run, run, run});
+    return query.numRowsAffected() > 0;
 }
 
 QList<Journal::Run> Journal::runs()
 {
-    QSqlQuery query = exec(QStringLiteral(
-        "SELECT id, started, sid, user, tbl, field, operation, answers, rows, changed, failed, "
-        "conflicts, state, undone FROM runs ORDER BY id DESC"));
+    return readRuns(std::nullopt);
+}
+
+std::optional<Journal::Run> Journal::run(qint64 id)
+{
+    const QList<Run> found = readRuns(id);
+    if (found.isEmpty())
+        return std::nullopt;
+    return found.front();
+}
+
+// The counts by state come from the indexes alone: all rows of the run, and
+// those in a final state.
+QList<Journal::Run> Journal::readRuns(std::optional<qint64> only)
+{
+    const QString final = QLatin1String(FinalStates);
+    QSqlQuery query = exec(
+        QStringLiteral(
+            "SELECT id, started, sid, user, tbl, field, operation, answers, rows, changed, failed, "
+            "conflicts, state, undone, "
+            "(SELECT count(*) FROM rows WHERE run = runs.id), "
+            "(SELECT count(*) FROM rows WHERE run = runs.id AND %1), "
+            "(SELECT count(*) FROM rows WHERE run = runs.id AND %1 AND state = 'restored'), "
+            "(SELECT count(*) FROM rows WHERE run = runs.id AND %1 AND state = 'kept') "
+            "FROM runs %2 ORDER BY id DESC")
+            .arg(final, only ? QStringLiteral("WHERE id = ?") : QString()),
+        only ? QVariantList{*only} : QVariantList{});
     QList<Run> runs;
     while (query.next()) {
         Run run;
@@ -335,24 +473,19 @@ QList<Journal::Run> Journal::runs()
         run.conflicts = query.value(11).toInt();
         run.state = query.value(12).toString();
         run.undone = query.value(13).toBool();
+        run.toUndo = query.value(14).toInt() - query.value(15).toInt();
+        run.restored = query.value(16).toInt();
+        run.kept = query.value(17).toInt();
         runs << run;
     }
     return runs;
 }
 
-std::optional<Journal::Run> Journal::run(qint64 id)
-{
-    for (const Run& run : runs())
-        if (run.id == id)
-            return run;
-    return std::nullopt;
-}
-
 QList<Journal::Row> Journal::rowsToUndo(qint64 run)
 {
     QSqlQuery query =
-        exec(QStringLiteral("SELECT id, key, old, new, key_before FROM rows WHERE run = ? "
-                            "AND state IN ('pending', 'written') ORDER BY id DESC"),
+        exec(QStringLiteral("SELECT id, key, old, new, key_before, state FROM rows WHERE run = ? "
+                            "AND state IN ('pending', 'written', 'undoing') ORDER BY id DESC"),
              {run});
     QList<Row> rows;
     while (query.next()) {
@@ -362,6 +495,7 @@ QList<Journal::Row> Journal::rowsToUndo(qint64 run)
         row.oldValue = query.value(2).toString();
         row.newValue = query.value(3).toString();
         row.keyBefore = fromJson(query.value(4).toString());
+        row.state = stateOf(query.value(5).toString());
         rows << row;
     }
     return rows;

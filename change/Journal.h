@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <map>
 #include <optional>
 
 struct Change;
@@ -32,7 +33,12 @@ public:
     // The file; another thread opens a Journal of its own on it.
     const QString& path() const { return m_path; }
 
-    enum class RowState { Pending, Written, Failed, Conflict, Restored };
+    // A row is pending until its write is told; an undo marks it undoing
+    // before it writes the row back, and then restored, or kept (changed
+    // since the run: left alone). Failed, conflict, restored and kept are
+    // final: such a row is never written again. A row an undo found never
+    // written (its run was killed before the write was final) is failed.
+    enum class RowState { Pending, Written, Failed, Conflict, Restored, Undoing, Kept };
 
     struct Run {
         qint64 id = 0;
@@ -47,8 +53,12 @@ public:
         int changed = 0;
         int failed = 0;
         int conflicts = 0;
-        QString state; // running, done, stopped, failed
-        bool undone = false;
+        QString state;       // running, done, stopped, failed
+        bool undone = false; // every row it wrote was restored or kept
+        // Counted from the rows:
+        int restored = 0; // rows an undo gave their old value back
+        int kept = 0;     // rows an undo left alone, changed since the run
+        int toUndo = 0;   // rows that may still hold the run's new value
     };
 
     struct Row {
@@ -57,9 +67,11 @@ public:
         QVariantList keyBefore; // the key the row had when it was read
         QString oldValue;
         QString newValue;
+        RowState state = RowState::Pending; // pending, written or undoing
     };
 
-    // A new run, state "running"; its id.
+    // A new run, state "running"; its id. This journal holds the run's lock
+    // until endRun() (or its own end, or the process's): see isWriting().
     qint64 beginRun(const Run& run);
     // Rows about to be written, committed together before their writes are
     // sent; their ids, in order.
@@ -75,14 +87,21 @@ public:
     {
         markRows({{row, state, key}});
     }
-    // The run's end: its counts and state.
+    // The run's end: its counts and state. Lets go of the run's lock, also
+    // when the counts cannot be written.
     void endRun(qint64 run, int rows, int changed, int failed, int conflicts, const QString& state);
-    void markUndone(qint64 run);
+    // Marks the run undone when none of its rows is left to undo; true when
+    // it is marked.
+    bool markUndone(qint64 run);
+    // True while a live process (this one too) writes the run: its lock, a
+    // file next to the journal, is held.
+    bool isWriting(qint64 run) const;
 
     // Newest first.
     QList<Run> runs();
     std::optional<Run> run(qint64 id);
-    // The rows of a run that may hold its new values (pending or written), newest first.
+    // The rows of a run that may hold its new values (pending, written or
+    // undoing), newest first.
     QList<Row> rowsToUndo(qint64 run);
 
     // Drops all but the newest KeptRuns runs.
@@ -92,9 +111,15 @@ private:
     // Runs `work` in one transaction of the journal's.
     template <class Work> void inTransaction(Work&& work);
     QSqlQuery exec(const QString& statement, const QVariantList& values = {});
+    // Makes or brings the tables to the layout this program writes.
+    void migrate();
+    QList<Run> readRuns(std::optional<qint64> only);
+    QString lockPath(qint64 run) const;
+    void releaseLock(qint64 run);
 
     QString m_path;
     QString m_name;
     QSqlDatabase m_database;
-    bool m_inTransaction = false; // within inTransaction: statements are not tried again
+    bool m_inTransaction = false;  // within inTransaction: statements are not tried again
+    std::map<qint64, int> m_locks; // the runs this journal writes: their lock files' descriptors
 };

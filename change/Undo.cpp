@@ -59,9 +59,11 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
 
     std::optional<Journal::Run> run;
     QList<Journal::Row> rows;
+    bool writing = false;
     if (!steps.step(ReadRun, [&] {
             run = m_journal.run(runId);
-            if (run && !run->undone)
+            if (run && !run->undone && run->sid == logon.sid && run->user == logon.user &&
+                !(writing = m_journal.isWriting(runId)))
                 rows = m_journal.rowsToUndo(runId);
         }))
         return finish(UndoResult::End::Failed);
@@ -71,6 +73,8 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
         return finish(UndoResult::End::AlreadyUndone);
     if (run->sid != logon.sid || run->user != logon.user)
         return finish(UndoResult::End::OtherLogon);
+    if (writing)
+        return finish(UndoResult::End::StillWriting);
 
     m_ports.setMousePointer(MousePointer::Hourglass);
     RunActivity activity(m_ports);
@@ -103,11 +107,23 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     steps.setBounded(true);
     RowPacer pacer(m_ports);
     bool stopped = false;
+    bool ended = false; // the connection or the journal failed
+    int settled = 0;    // rows marked restored, kept or never written
     for (qsizetype i = 0; i < rows.size(); ++i) {
         if ((stopped = pacer.stopRequested()))
             break;
         const Journal::Row& row = rows.at(i);
         steps.step(LoopHead, [] {});
+        // The journal learns first that the row may be written back: found
+        // later with its old value, it was restored by an undo whose mark
+        // was lost, not left unwritten by a run that was killed.
+        if (row.state != Journal::RowState::Undoing && !steps.step(WriteBack, [&] {
+                m_journal.markRow(row.id, Journal::RowState::Undoing);
+            })) {
+            ++result.failed;
+            ended = true;
+            break;
+        }
         // Back from the new value to the old one, only where the new one stands.
         // The journal learns of each row restored (and where it moved)
         // before the write back is final.
@@ -122,41 +138,74 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                 back = results.front();
                 activity.settled();
             });
-        bool conflict = false;
+        std::optional<Journal::RowState> became; // the row's final state, once journaled
         const bool written = steps.step(WriteBack, [&] {
             writer->write({row.key, row.newValue, row.oldValue}, i);
-            if (back.outcome == RowWriter::Outcome::Failed)
+            if (back.outcome == RowWriter::Outcome::Failed) {
+                // Not written: whatever the journal was told, the row is
+                // still to undo, where it was.
+                try {
+                    m_journal.markRow(row.id, Journal::RowState::Undoing, row.key);
+                } catch (const RuntimeError&) {
+                }
                 throw RuntimeError(back.errorNumber, back.error);
-            // A row not found with its new value but as it was read was
-            // never written (or holds its old value again): no conflict.
-            conflict = back.outcome == RowWriter::Outcome::Conflict &&
-                       !stillAsRead(*connection, key, *run, row);
+            }
+            // Written, but the journal could not say so: not counted, tried
+            // again by the next undo.
+            if (back.errorNumber != 0)
+                throw RuntimeError(back.errorNumber, back.error);
+            if (back.outcome == RowWriter::Outcome::Written) {
+                became = Journal::RowState::Restored;
+            } else if (back.outcome == RowWriter::Outcome::Conflict) {
+                // A row not found with its new value but as it was read
+                // holds its old value: restored before, where an undo had
+                // begun on it, else never written. No conflict either way.
+                const Journal::RowState state =
+                    !stillAsRead(*connection, key, *run, row) ? Journal::RowState::Kept
+                    : row.state == Journal::RowState::Undoing ? Journal::RowState::Restored
+                                                              : Journal::RowState::Failed;
+                m_journal.markRow(row.id, state);
+                became = state;
+            }
         });
         steps.step(Progress,
                    [&] { m_ports.setProgress(double(i + 1) / double(rows.size()) * 100.0); });
         activity.writing(int(i + 1), int(rows.size()));
         if (!written) {
             ++result.failed;
-            if (steps.lastErrorNumber() == RuntimeError::ConnectionLost) {
-                result.connectionLost = true;
+            const int error = steps.lastErrorNumber();
+            result.connectionLost = error == RuntimeError::ConnectionLost;
+            if (result.connectionLost || error == RuntimeError::FileAccessError) {
+                ended = true;
                 break;
             }
-        } else if (back.outcome == RowWriter::Outcome::Stopped) {
+            continue;
+        }
+        if (back.outcome == RowWriter::Outcome::Stopped) {
             stopped = true;
             break;
-        } else if (back.outcome == RowWriter::Outcome::Written) {
-            ++result.restored;
-        } else if (conflict) {
-            ++result.conflicts;
         }
+        if (!became)
+            continue;
+        ++settled;
+        if (*became == Journal::RowState::Restored)
+            ++result.restored;
+        else if (*became == Journal::RowState::Kept)
+            ++result.conflicts;
     }
     steps.setBounded(false);
     steps.reportRepeats();
     result.rows = result.restored + result.conflicts + result.failed;
-    if (result.connectionLost)
+    result.left = int(rows.size()) - settled;
+    if (ended)
         return finish(UndoResult::End::Failed);
     if (stopped)
         return finish(UndoResult::End::Stopped);
-    steps.step(MarkUndone, [&] { m_journal.markUndone(runId); });
+    if (result.left == 0) {
+        steps.step(MarkUndone, [&] {
+            if (!m_journal.markUndone(runId))
+                result.left = m_journal.run(runId)->toUndo;
+        });
+    }
     return finish(UndoResult::End::Done);
 }

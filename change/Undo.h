@@ -7,12 +7,17 @@
 // where it still holds what the run wrote (compare-and-set, as the run
 // wrote it); rows changed since are left alone and counted. Rows journaled
 // but never written (a run killed mid-way) still hold their old value: they
-// are neither changed nor counted.
+// are neither changed nor counted. Each row restored or left alone is so
+// marked in the journal and never written again; the run is marked undone
+// once no row is left, so that an undo that failed rows or was stopped can
+// be undone again, for the rows left. A run still being written by a live
+// process is not undone.
 struct UndoResult {
     enum class End {
         UnknownRun,    // no such run in the journal
         AlreadyUndone, // it was undone before
         OtherLogon,    // the run was made under another SID or user
+        StillWriting,  // a live process still writes the run
         Failed,        // the connection or the table could not be used, or was lost
         Stopped,       // asked to stop before it ended; it can be undone again
         Done,
@@ -21,7 +26,8 @@ struct UndoResult {
     int rows = 0;      // rows the run wrote: restored + conflicts + failed
     int restored = 0;  // rows that hold their old value again
     int conflicts = 0; // rows changed since the run: left alone
-    int failed = 0;    // rows whose write back was refused
+    int failed = 0;    // rows whose write back was refused, or not journaled
+    int left = 0;      // rows still to undo: failed, stopped or not reached
     int reports = 0;
     bool connectionLost = false;
 };

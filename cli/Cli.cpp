@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QMap>
 #include <csignal>
 #include <cstdio>
@@ -55,12 +56,17 @@ const char Usage[] =
     "      --dry-run writes nothing: it prints {\"old\":...,\"new\":...} for\n"
     "      every row that would change, and the same Summary line.\n"
     "  quorvane-cli history\n"
-    "      The journaled runs, newest first, one JSON object per line.\n"
+    "      The journaled runs, newest first, one JSON object per line; besides\n"
+    "      the run's own counts, the rows an undo restored (\"restored\"), left\n"
+    "      alone as changed since (\"conflictsLeft\") and still to undo (\"toUndo\").\n"
     "  quorvane-cli undo [--run ID] [LOGON]\n"
     "      Gives every row the run wrote its old value back, where it still holds\n"
     "      what the run wrote; by default the newest run of the logon not yet\n"
-    "      undone. Ends stderr with 'Summary: {...}'. Exit 0: all restored;\n"
-    "      1: conflicts, errors or stopped; 2: no such run, or undone before.\n"
+    "      undone. A run is undone once every row is restored or left alone;\n"
+    "      rows that failed or were not reached (stopped) are tried again by the\n"
+    "      next undo, and only they. Ends stderr with 'Summary: {...}' (\"left\":\n"
+    "      rows still to undo). Exit 0: all restored; 1: conflicts, errors or\n"
+    "      stopped; 2: no such run, undone before, or still being written.\n"
     "\n"
     "LOGON: --sid SID --user USER; the password comes from the environment\n"
     "variable QUORVANE_PASSWORD. What is not given is read from the logon the\n"
@@ -587,6 +593,9 @@ int history(const QStringList& arguments)
                 {"conflicts", run.conflicts},
                 {"state", run.state},
                 {"undone", run.undone},
+                {"restored", run.restored},
+                {"conflictsLeft", run.kept},
+                {"toUndo", run.toUndo},
             };
             writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
         }
@@ -655,19 +664,35 @@ int undo(const QStringList& arguments)
     case UndoResult::End::OtherLogon:
         writeErr(QStringLiteral("quorvane-cli: run %1 was made under another logon\n").arg(runId));
         return BadUsage;
+    case UndoResult::End::StillWriting:
+        writeErr(QStringLiteral("quorvane-cli: Run %1 is still writing.\n").arg(runId));
+        return BadUsage;
     default:
         break;
     }
+    if (result.left > 0) {
+        const QLocale english(QLocale::English, QLocale::UnitedStates);
+        QString left = QStringLiteral("quorvane-cli: %1 of %2 rows restored")
+                           .arg(english.toString(result.restored),
+                                english.toString(result.restored + result.conflicts + result.left));
+        if (result.end == UndoResult::End::Stopped)
+            left += QStringLiteral(" \u00b7 Stopped");
+        left += QStringLiteral(" \u00b7 %1 left: undo --run %2 again to go on\n")
+                    .arg(english.toString(result.left))
+                    .arg(runId);
+        writeErr(left);
+    }
     writeErr(QStringLiteral("Summary: {\"run\":%1,\"rows\":%2,\"restored\":%3,\"conflicts\":%4,"
-                            "\"failed\":%5,\"stopped\":%6}\n")
+                            "\"failed\":%5,\"stopped\":%6,\"left\":%7}\n")
                  .arg(runId)
                  .arg(result.rows)
                  .arg(result.restored)
                  .arg(result.conflicts)
                  .arg(result.failed)
-                 .arg(result.end == UndoResult::End::Stopped ? "true" : "false"));
+                 .arg(result.end == UndoResult::End::Stopped ? "true" : "false")
+                 .arg(result.left));
     const bool complete = result.end == UndoResult::End::Done && result.conflicts == 0 &&
-                          result.failed == 0 && result.reports == 0;
+                          result.failed == 0 && result.left == 0 && result.reports == 0;
     return complete ? Success : ErrorReported;
 }
 

@@ -434,8 +434,10 @@ void Form2::PushButton8_Click()
         return;
     const Logon logon = this->logon();
     std::optional<Journal::Run> run;
+    bool writing = false;
     try {
         run = Undo::LastUndoable(*journal, logon);
+        writing = run && journal->isWriting(run->id);
     } catch (const std::exception& error) {
         ErrorReport::Show(m_ui, ErrorReport::DescriptionOf(error),
                           ErrorReport::Location(QStringLiteral("Form2"), handler), 100);
@@ -443,6 +445,11 @@ void Form2::PushButton8_Click()
     }
     if (!run) {
         m_ui.messageBox(QStringLiteral("There is no change of this logon left to undo."), title);
+        return;
+    }
+    const QString stillWriting = QStringLiteral("Run %1 is still writing.").arg(run->id);
+    if (writing) {
+        m_ui.messageBox(stillWriting, title);
         return;
     }
     const QString question =
@@ -462,8 +469,15 @@ void Form2::PushButton8_Click()
         result = Undo(*this, m_ui, *journal).undo(run->id, logon, handler);
         setRunning(false);
     }
+    if (result.end == UndoResult::End::StillWriting) { // it began meanwhile
+        clearStatus();
+        m_ui.messageBox(stillWriting, title);
+        return;
+    }
+    // Out of the rows the run wrote that were left to undo.
     QString summary = QStringLiteral("%1 of %2 rows restored")
-                          .arg(Look::Count(result.restored), Look::Count(result.rows));
+                          .arg(Look::Count(result.restored),
+                               Look::Count(result.restored + result.conflicts + result.left));
     if (result.conflicts > 0)
         summary += QStringLiteral(" \u00b7 %1 changed since, left alone")
                        .arg(Look::Count(result.conflicts));
@@ -471,6 +485,9 @@ void Form2::PushButton8_Click()
         summary += QStringLiteral(" \u00b7 %1 failed").arg(Look::Count(result.failed));
     if (result.end == UndoResult::End::Stopped)
         summary += QStringLiteral(" \u00b7 Stopped");
+    if (result.left > 0)
+        summary +=
+            QStringLiteral(" \u00b7 %1 left: Undo again to go on").arg(Look::Count(result.left));
     if (result.end == UndoResult::End::Done || result.end == UndoResult::End::Stopped ||
         result.end == UndoResult::End::Failed) {
         showStatus(QStringLiteral("Undo: ") + summary);

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QSemaphore>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -110,6 +111,8 @@ private slots:
     void keptPrivate();
     void waitsForAnotherWriter_data();
     void waitsForAnotherWriter();
+    void runLockedWhileWritten();
+    void earlierLayoutRead();
 };
 
 // The journal holds every old and new value: its folder and files are the
@@ -187,6 +190,79 @@ void TestJournal::waitsForAnotherWriter()
     QVERIFY(holder.finish());
     QCOMPARE(sids, existing ? QStringList({"now", "holder", "earlier"}) : QStringList{"now"});
     QCOMPARE(rowsToUndo, 1);
+}
+
+// A run is being written while the journal that began it has not ended it;
+// another journal on the file, in any process, sees that.
+void TestJournal::runLockedWhileWritten()
+{
+    JournalFile file;
+    {
+        Journal other(file.journal.path());
+        QVERIFY(other.isWriting(file.run));
+        QVERIFY(other.isWriting(file.other));
+        file.journal.endRun(file.run, 0, 0, 0, 0, "done");
+        QVERIFY(!other.isWriting(file.run));
+        QVERIFY(other.isWriting(file.other));
+    }
+    auto ending = std::make_unique<Journal>(file.journal.path());
+    const qint64 third = ending->beginRun(*file.journal.run(file.run));
+    QVERIFY(file.journal.isWriting(third));
+    ending.reset(); // its program ends
+    QVERIFY(!file.journal.isWriting(third));
+}
+
+// A journal of the first layout: its runs come back with the rows counted,
+// and a run it marked undone has no row left to undo.
+void TestJournal::earlierLayoutRead()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("journal.sqlite");
+    {
+        QSqlDatabase old = QSqlDatabase::addDatabase("QSQLITE", "layout1");
+        old.setDatabaseName(path);
+        QVERIFY(old.open());
+        QSqlQuery query(old);
+        for (const char* statement :
+             {"CREATE TABLE runs (id INTEGER PRIMARY KEY, started TEXT NOT NULL, "
+              "sid TEXT NOT NULL, user TEXT NOT NULL, tbl TEXT NOT NULL, field TEXT NOT NULL, "
+              "operation TEXT NOT NULL, answers TEXT NOT NULL, rows INTEGER NOT NULL DEFAULT 0, "
+              "changed INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0, "
+              "conflicts INTEGER NOT NULL DEFAULT 0, state TEXT NOT NULL, "
+              "undone INTEGER NOT NULL DEFAULT 0)",
+              "CREATE TABLE rows (id INTEGER PRIMARY KEY, "
+              "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, key TEXT NOT NULL, "
+              "key_before TEXT NOT NULL, "
+              "old TEXT NOT NULL, new TEXT NOT NULL, state TEXT NOT NULL)",
+              "CREATE INDEX rows_of_run ON rows (run, id)",
+              "INSERT INTO runs VALUES (1, '2024-01-01T00:00:00.000Z', 's', 'u', 't', 'f', "
+              "'o', '[]', 3, 3, 0, 0, 'done', 1), (2, '2024-01-02T00:00:00.000Z', 's', 'u', "
+              "'t', 'f', 'o', '[]', 3, 2, 1, 0, 'done', 0)",
+              "INSERT INTO rows VALUES (1, 1, '[\"1\"]', '[\"1\"]', 'a', 'b', 'restored'), "
+              "(2, 1, '[\"2\"]', '[\"2\"]', 'a', 'b', 'restored'), "
+              "(3, 1, '[\"3\"]', '[\"3\"]', 'a', 'b', 'written'), "
+              "(4, 2, '[\"1\"]', '[\"1\"]', 'a', 'b', 'written'), "
+              "(5, 2, '[\"2\"]', '[\"2\"]', 'a', 'b', 'pending'), "
+              "(6, 2, '[\"3\"]', '[\"3\"]', 'a', 'b', 'failed')",
+              "PRAGMA user_version = 1"})
+            QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase("layout1");
+
+    Journal journal(path);
+    const QList<Journal::Run> runs = journal.runs();
+    QCOMPARE(runs.size(), 2);
+    QCOMPARE(runs.at(1).id, 1);
+    QVERIFY(runs.at(1).undone);
+    QCOMPARE(runs.at(1).restored, 2);
+    QCOMPARE(runs.at(1).kept, 1);
+    QCOMPARE(runs.at(1).toUndo, 0);
+    QVERIFY(!runs.at(0).undone);
+    QCOMPARE(runs.at(0).restored, 0);
+    QCOMPARE(runs.at(0).kept, 0);
+    QCOMPARE(runs.at(0).toUndo, 2);
+    QCOMPARE(journal.rowsToUndo(2).size(), 2);
+    QCOMPARE(runs.at(0).changed, 2); // the run's own counts as they were
 }
 
 // A batch (of the journal and of the writes) is cut at its row count or at

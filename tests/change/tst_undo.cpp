@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 using namespace ChangeBench;
 using End = ChangeRunResult::End;
@@ -30,9 +31,18 @@ class UndoPorts : public RunPorts
 public:
     void setMousePointer(MousePointer pointer) override { pointers << int(pointer); }
     void setProgress(double percent) override { progress << percent; }
+    // Stop once this many rows went, where not negative.
+    bool stopRequested() const override { return stopAfter >= 0 && progress.size() >= stopAfter; }
     QList<int> pointers;
     QList<double> progress;
+    int stopAfter = -1;
 };
+
+QList<int> sortedIds(QList<int> ids)
+{
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
 
 } // namespace
 
@@ -49,6 +59,8 @@ private slots:
     void dryRunWritesNothing();
     void undoRestoresExactly();
     void undoLeavesRowsChangedSince();
+    void undoneOnlyWhenNoRowLeft_data();
+    void undoneOnlyWhenNoRowLeft();
     void stopWhileWaitingForRowLock();
     void halfCharacterNeverWritten();
     void writeTheDatabaseDidNotApply();
@@ -140,6 +152,80 @@ void TestUndo::undoLeavesRowsChangedSince()
     QCOMPARE(undone.conflicts, 1);
     QCOMPARE(undone.rows, 3);
     QVERIFY(undone.end == UndoResult::End::Done);
+    // Left alone for good: the run is undone.
+    const Journal::Run entry = *file.journal.run(result.journalRun);
+    QVERIFY(entry.undone);
+    QCOMPARE(entry.restored, 2);
+    QCOMPARE(entry.kept, 1);
+    QCOMPARE(entry.toUndo, 0);
+}
+
+// An undo that failed a row, or was stopped, leaves the run to undo: the
+// next undo writes the rows left, and only them, and then the run is undone.
+void TestUndo::undoneOnlyWhenNoRowLeft_data()
+{
+    QTest::addColumn<bool>("refuse");
+    QTest::newRow("a write back refused") << true;
+    QTest::newRow("stopped after a row") << false;
+}
+
+void TestUndo::undoneOnlyWhenNoRowLeft()
+{
+    QFETCH(bool, refuse);
+    const QVariantList values{"a b", "c d", "e f"};
+    Bench bench(values);
+    JournalFile file;
+    ChangeRunOptions options = Options();
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    const qint64 id = ChangeRun(bench.ports, bench.ui).run(options).journalRun;
+    const Logon logon = bench.schema.logon();
+    if (refuse && CurrentBackend() == Backend::SQLite) {
+        bench.schema.exec("CREATE TRIGGER refuse BEFORE UPDATE ON t WHEN OLD.id = 2 "
+                          "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    } else if (refuse) {
+        bench.schema.exec("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                          "'BEGIN IF OLD.id = 2 THEN RAISE EXCEPTION ''refused''; END IF; "
+                          "RETURN NEW; END'");
+        bench.schema.exec("CREATE TRIGGER refuse BEFORE UPDATE ON t FOR EACH ROW "
+                          "EXECUTE FUNCTION refuse()");
+    }
+    UndoPorts ports;
+    ports.stopAfter = refuse ? -1 : 1;
+    ScriptedInteraction ui;
+    const qsizetype before = bench.audited().size();
+    const UndoResult first = Undo(ports, ui, file.journal).undo(id, logon);
+    QVERIFY(first.end == (refuse ? UndoResult::End::Done : UndoResult::End::Stopped));
+    QCOMPARE(first.restored, refuse ? 2 : 1);
+    QCOMPARE(first.failed, refuse ? 1 : 0);
+    QCOMPARE(first.left, 3 - first.restored);
+    const QList<int> firstWritten = bench.audited().mid(before);
+    QCOMPARE(firstWritten.size(), first.restored);
+    const Journal::Run half = *file.journal.run(id);
+    QVERIFY(!half.undone);
+    QCOMPARE(half.restored, first.restored);
+    QCOMPARE(half.toUndo, first.left);
+    QCOMPARE(Undo::LastUndoable(file.journal, logon)->id, id);
+
+    if (refuse)
+        bench.schema.exec("DROP TRIGGER refuse" +
+                          QString(CurrentBackend() == Backend::SQLite ? "" : " ON t"));
+    ports.stopAfter = -1;
+    const qsizetype between = bench.audited().size();
+    const UndoResult second = Undo(ports, ui, file.journal).undo(id, logon);
+    QVERIFY(second.end == UndoResult::End::Done);
+    QCOMPARE(second.restored, first.left);
+    QCOMPARE(second.failed + second.conflicts + second.left, 0);
+    const QList<int> secondWritten = bench.audited().mid(between);
+    if (refuse)
+        QCOMPARE(secondWritten, QList<int>{2});
+    QCOMPARE(sortedIds(firstWritten + secondWritten), (QList<int>{1, 2, 3}));
+    compareValues(bench.valuesById(), values);
+    const Journal::Run whole = *file.journal.run(id);
+    QVERIFY(whole.undone);
+    QCOMPARE(whole.restored, 3);
+    QCOMPARE(whole.toUndo, 0);
+    QVERIFY(!Undo::LastUndoable(file.journal, logon));
 }
 
 void TestUndo::stopWhileWaitingForRowLock()

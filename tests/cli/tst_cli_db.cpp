@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -209,6 +210,7 @@ private slots:
     void stoppedRunAsJournaled_data();
     void stoppedRunAsJournaled();
     void lockWaitIsOneLine();
+    void undoRefusedWhileTheRunWrites();
 
 private:
     std::unique_ptr<QTemporaryDir> m_configHome;
@@ -767,6 +769,12 @@ void TestCliDb::killedRunUndoneExactly()
              qPrintable(summary));
     // Undone once, it cannot be undone again.
     QCOMPARE(runCli(QStringList{"undo"} + logonArgs(schema.logon()), env).exitCode, ExitUsage);
+    const CliRun after = runCli({"history"}, env);
+    const QJsonObject entry = QJsonDocument::fromJson(after.out.split('\n').first()).object();
+    QCOMPARE(entry.value("restored").toInt(-1), written);
+    QCOMPARE(entry.value("conflictsLeft").toInt(-1), 0);
+    QCOMPARE(entry.value("toUndo").toInt(-1), 0);
+    QCOMPARE(entry.value("undone").toBool(), true);
 }
 
 // SIGINT at several points of a batched run: the summary and the journal say
@@ -846,6 +854,49 @@ void TestCliDb::lockWaitIsOneLine()
         QCOMPARE(process.exitCode(), stop ? ExitReported : ExitOk);
         QCOMPARE(summaryCount(err, "changed"), stop ? 0 : 3);
     }
+}
+
+// An undo of a run that another process still writes (it waits for a row
+// another connection holds) is refused; once the run has ended, it is undone.
+void TestCliDb::undoRefusedWhileTheRunWrites()
+{
+    Schema schema(QStringLiteral("writing"));
+    schema.exec("CREATE TABLE t (id integer PRIMARY KEY, v varchar(40))");
+    schema.exec("INSERT INTO t VALUES (1, 'a b'), (2, 'c d'), (3, 'e f')");
+    const QProcessEnvironment env = cliEnvironment(configHome(), schema.logon().password);
+    auto holder = std::make_unique<OpenTransaction>(schema, "UPDATE t SET v = v WHERE id = 2");
+    const auto running = startRun(schema, env);
+    QProcess& process = *running;
+    QVERIFY(process.waitForStarted(10000));
+    QString err;
+    QElapsedTimer waited;
+    waited.start();
+    while (!err.contains(QStringLiteral("Waiting for a row")) && waited.elapsed() < 30000 &&
+           process.state() == QProcess::Running) {
+        process.waitForReadyRead(100);
+        err += QString::fromUtf8(process.readAllStandardError());
+    }
+    QVERIFY2(process.state() == QProcess::Running, qPrintable(err));
+    const CliRun history = runCli({"history"}, env);
+    const qint64 id =
+        QJsonDocument::fromJson(history.out.split('\n').first()).object().value("run").toInteger();
+    QVERIFY2(id > 0, history.out.constData());
+    const QStringList undoRun =
+        QStringList{"undo", "--run", QString::number(id)} + logonArgs(schema.logon());
+
+    const CliRun refused = runCli(undoRun, env);
+    QCOMPARE(refused.exitCode, ExitUsage);
+    QVERIFY2(refused.err.contains(QStringLiteral("Run %1 is still writing").arg(id)),
+             qPrintable(refused.err));
+    holder.reset();
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), ExitOk);
+    QCOMPARE(valuesById(schema, "t", "v"), (QStringList{"ab", "cd", "ef"}));
+
+    const CliRun undo = runCli(undoRun, env);
+    QVERIFY2(undo.exitCode == ExitOk, qPrintable(undo.err));
+    QCOMPARE(summaryCount(undo.err, "restored"), 3);
+    QCOMPARE(valuesById(schema, "t", "v"), (QStringList{"a b", "c d", "e f"}));
 }
 
 QTEST_GUILESS_MAIN(TestCliDb)
