@@ -97,7 +97,8 @@ QVariantList fromJson(const QString& json)
 
 // The journal's layout; a journal of a later layout is not touched.
 // 2: rows an undo left alone are "kept", rows it is writing back "undoing".
-constexpr int Version = 2;
+// 3: a run keeps the names of the columns its rows were named by.
+constexpr int Version = 3;
 
 const char* const StateNames[] = {"pending",  "written", "failed", "conflict",
                                   "restored", "undoing", "kept"};
@@ -207,7 +208,13 @@ void Journal::migrate()
             "operation TEXT NOT NULL, answers TEXT NOT NULL, rows INTEGER NOT NULL DEFAULT 0, "
             "changed INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0, "
             "conflicts INTEGER NOT NULL DEFAULT 0, state TEXT NOT NULL, "
-            "undone INTEGER NOT NULL DEFAULT 0)"));
+            "undone INTEGER NOT NULL DEFAULT 0, key_names TEXT)"));
+        QSqlQuery keyNames = exec(QStringLiteral(
+            "SELECT count(*) FROM pragma_table_info('runs') WHERE name = 'key_names'"));
+        const bool hasKeyNames = keyNames.next() && keyNames.value(0).toInt() > 0;
+        keyNames.finish();
+        if (!hasKeyNames) // a run of an earlier layout: its key's names are not known
+            exec(QStringLiteral("ALTER TABLE runs ADD COLUMN key_names TEXT"));
         exec(QStringLiteral(
             "CREATE TABLE IF NOT EXISTS rows (id INTEGER PRIMARY KEY, "
             "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, key TEXT NOT NULL, "
@@ -262,11 +269,14 @@ qint64 Journal::beginRun(const Run& run)
     qint64 id = 0;
     try {
         inTransaction([&] {
-            const QSqlQuery query = exec(
-                QStringLiteral("INSERT INTO runs (started, sid, user, tbl, field, operation, "
-                               "answers, rows, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'running')"),
-                {run.started.toUTC().toString(Qt::ISODateWithMs), run.sid, run.user, run.table,
-                 run.field, run.operation, toJson(QVariant(run.answers).toList()), run.rows});
+            const QSqlQuery query =
+                exec(QStringLiteral("INSERT INTO runs (started, sid, user, tbl, field, operation, "
+                                    "answers, rows, state, key_names) "
+                                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'running', ?)"),
+                     {run.started.toUTC().toString(Qt::ISODateWithMs), run.sid, run.user, run.table,
+                      run.field, run.operation, toJson(QVariant(run.answers).toList()), run.rows,
+                      run.keyNames.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
+                                             : QVariant(toJson(QVariant(run.keyNames).toList()))});
             id = query.lastInsertId().toLongLong();
             const QByteArray path = QFile::encodeName(lockPath(id));
             const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -452,8 +462,8 @@ QList<Journal::Run> Journal::readRuns(std::optional<qint64> only)
             "(SELECT count(*) FROM rows WHERE run = runs.id), "
             "(SELECT count(*) FROM rows WHERE run = runs.id AND %1), "
             "(SELECT count(*) FROM rows WHERE run = runs.id AND %1 AND state = 'restored'), "
-            "(SELECT count(*) FROM rows WHERE run = runs.id AND %1 AND state = 'kept') "
-            "FROM runs %2 ORDER BY id DESC")
+            "(SELECT count(*) FROM rows WHERE run = runs.id AND %1 AND state = 'kept'), "
+            "key_names FROM runs %2 ORDER BY id DESC")
             .arg(final, only ? QStringLiteral("WHERE id = ?") : QString()),
         only ? QVariantList{*only} : QVariantList{});
     QList<Run> runs;
@@ -476,6 +486,7 @@ QList<Journal::Run> Journal::readRuns(std::optional<qint64> only)
         run.toUndo = query.value(14).toInt() - query.value(15).toInt();
         run.restored = query.value(16).toInt();
         run.kept = query.value(17).toInt();
+        run.keyNames = QVariant(fromJson(query.value(18).toString())).toStringList();
         runs << run;
     }
     return runs;

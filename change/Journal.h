@@ -59,6 +59,9 @@ public:
         int restored = 0; // rows an undo gave their old value back
         int kept = 0;     // rows an undo left alone, changed since the run
         int toUndo = 0;   // rows that may still hold the run's new value
+        // The columns (or row address) its rows were named by, as the key
+        // names them; empty for a run of a journal's earlier layout.
+        QStringList keyNames;
     };
 
     struct Row {

@@ -88,6 +88,15 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     Oracle::RowKey key;
     if (!steps.step(FindRows, [&] {
             key = Oracle::ReadRowKey(*connection, run->table, run->field);
+            // The rows are named as the run named them, or not at all: a key
+            // moved to other columns would name other rows.
+            if (!run->keyNames.isEmpty() && run->keyNames != key.names)
+                throw RuntimeError(
+                    RuntimeError::DriverError,
+                    QStringLiteral("The table's rows were named by %1 when the run wrote them, "
+                                   "and are named by %2 now: they cannot be found again.")
+                        .arg(run->keyNames.join(QStringLiteral(", ")),
+                             key.names.join(QStringLiteral(", "))));
             for (const Journal::Row& row : rows)
                 if (row.key.size() != key.conditions.size())
                     throw RuntimeError(RuntimeError::DriverError,

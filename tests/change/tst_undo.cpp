@@ -65,6 +65,7 @@ private slots:
     void halfCharacterNeverWritten();
     void writeTheDatabaseDidNotApply();
     void journalFailureIsNoDoneRun();
+    void keyMovedToOtherColumnsRefused();
 };
 
 void TestUndo::dryRunWritesNothing()
@@ -364,6 +365,48 @@ void TestUndo::journalFailureIsNoDoneRun()
     compareValues(bench.valuesById(), {"a b", "c d"});
     QCOMPARE(result.changed, 0);
     QCOMPARE(file.journal.runs().value(0).state, QStringLiteral("failed"));
+}
+
+// The primary key moved to another column between the run and the undo: the
+// journal's keys would name other rows. The undo refuses, writes nothing,
+// and the run stays undoable.
+void TestUndo::keyMovedToOtherColumnsRefused()
+{
+    const bool sqlite = CurrentBackend() == Backend::SQLite;
+    const QString keyed = sqlite ? "CREATE TABLE t (id integer PRIMARY KEY, code integer, "
+                                   "v varchar(200)) WITHOUT ROWID"
+                                 : "CREATE TABLE t (id integer PRIMARY KEY, code integer UNIQUE, "
+                                   "v varchar(200))";
+    // Both rows end as "ab": by the moved key, each would get the other's old value.
+    Bench bench({"a b", "a  b"}, "t", "v", "varchar(200)", {keyed});
+    bench.schema.exec("UPDATE t SET code = 3 - id"); // the other row's id
+    JournalFile file;
+    ChangeRunOptions options = Options();
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    QCOMPARE(result.changed, 2);
+    if (sqlite) {
+        bench.schema.exec("CREATE TABLE moved (id integer, code integer PRIMARY KEY, "
+                          "v varchar(200)) WITHOUT ROWID");
+        bench.schema.exec("INSERT INTO moved SELECT id, code, v FROM t");
+        bench.schema.exec("DROP TABLE t");
+        bench.schema.exec("ALTER TABLE moved RENAME TO t");
+    } else {
+        bench.schema.exec("ALTER TABLE t DROP CONSTRAINT t_pkey");
+        bench.schema.exec("ALTER TABLE t ADD PRIMARY KEY (code)");
+    }
+
+    UndoPorts ports;
+    ScriptedInteraction ui;
+    const UndoResult undone =
+        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+    QVERIFY(undone.end == UndoResult::End::Failed);
+    QCOMPARE(ui.reports.size(), 1);
+    QVERIFY2(ui.reports.first().contains("cannot be found again"), qPrintable(ui.reports.first()));
+    compareValues(bench.valuesById(), {"ab", "ab"});
+    QVERIFY(!file.journal.run(result.journalRun)->undone);
+    QVERIFY(Undo::LastUndoable(file.journal, bench.schema.logon()));
 }
 
 QTEST_GUILESS_MAIN(TestUndo)
