@@ -66,8 +66,7 @@ DirectWriter::DirectWriter(Oracle::Connection& connection, const QString& table,
                            const QString& field, const Oracle::RowKey& key, WriteControl control)
     : m_connection(connection), m_statement(connection.dialect().rowWrite(table, field, key)),
       m_holds(connection.dialect().rowHolds(table, field, key)),
-      m_lock(connection.dialect().rowLock(table, key)), m_keyMoves(!key.returning.isEmpty()),
-      m_control(std::move(control))
+      m_lock(connection.dialect().rowLock(table, key)), m_key(key), m_control(std::move(control))
 {
 }
 
@@ -76,7 +75,7 @@ void DirectWriter::write(const Change& change, qint64 ticket)
     Result result;
     // Where the key moves, the write and what is told of it stand or fall
     // together; a write whose outcome is unknown is then rolled back.
-    const bool transaction = m_keyMoves || !m_lock.isEmpty();
+    const bool transaction = m_key.moves() || !m_lock.isEmpty();
     try {
         if (!m_prepared) {
             prepareSession(m_connection);
@@ -140,10 +139,13 @@ Result DirectWriter::send(const Change& change, qint64 ticket)
             } else if (affected < 0) {
                 // Not known whether it took effect (autocommitted): the row
                 // itself tells.
-                written = rowsHolding(change.key, change.newValue) > 0;
+                written =
+                    rowsHolding(m_key.withField(change.key, change.newValue), change.newValue) > 0;
             }
             if (written) {
                 result.outcome = Outcome::Written;
+                if (m_key.fieldPart >= 0)
+                    result.keyAfter = m_key.withField(change.key, change.newValue);
             } else if (rowsHolding(change.key, change.oldValue) > 0) {
                 // Still as read: stopped before it was written, or left
                 // alone by the database.
@@ -283,6 +285,10 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
                 m_connection.rollback();
                 return std::nullopt;
             }
+            if (m_key.fieldPart >= 0)
+                for (qsizetype i = 0; i < rows; ++i)
+                    results[i].keyAfter =
+                        m_key.withField(held[i].first.key, held[i].first.newValue);
             settle(results);
             m_connection.commit();
             return results;

@@ -151,7 +151,7 @@ private:
     QString m_statement;
     QString m_holds;
     QString m_lock; // run first in the write's transaction, where the dialect has one
-    bool m_keyMoves;
+    Oracle::RowKey m_key;
     WriteControl m_control;
     std::optional<QSqlQuery> m_prepared;
     std::optional<QSqlQuery> m_locking;

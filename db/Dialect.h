@@ -29,6 +29,21 @@ struct RowKey {
     // Where the key moves when the row is written: the expressions that give
     // the key it has after the write (returned by the write itself).
     QStringList returning;
+    // Where the field is itself part of the key, that part's place in it:
+    // the write moves the key to the new value. -1 otherwise.
+    int fieldPart = -1;
+
+    // True when a write may give the row another key.
+    bool moves() const { return !returning.isEmpty() || fieldPart >= 0; }
+    // The key a row named by `key` has once the field holds `value`, where
+    // the field is part of the key; else `key` itself.
+    QVariantList withField(const QVariantList& key, const QString& value) const
+    {
+        QVariantList moved = key;
+        if (fieldPart >= 0 && fieldPart < moved.size())
+            moved[fieldPart] = value;
+        return moved;
+    }
 };
 
 class Dialect

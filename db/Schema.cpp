@@ -83,6 +83,7 @@ RowKey ReadRowKey(Connection& connection, const QString& table, const QString& f
         }
     }
     RowKey key = dialect.rowKey(keyRows);
+    key.fieldPart = int(key.names.indexOf(QuoteIdentifier(field)));
     if (!dialect.fieldTypeQuery().isEmpty()) {
         QSqlQuery query =
             connection.select(dialect.fieldTypeQuery(), {QuoteIdentifier(table), field});

@@ -66,6 +66,7 @@ private slots:
     void writeTheDatabaseDidNotApply();
     void journalFailureIsNoDoneRun();
     void keyMovedToOtherColumnsRefused();
+    void fieldThatIsTheKey();
 };
 
 void TestUndo::dryRunWritesNothing()
@@ -407,6 +408,34 @@ void TestUndo::keyMovedToOtherColumnsRefused()
     compareValues(bench.valuesById(), {"ab", "ab"});
     QVERIFY(!file.journal.run(result.journalRun)->undone);
     QVERIFY(Undo::LastUndoable(file.journal, bench.schema.logon()));
+}
+
+// The field is the table's primary key: each write moves the row's key, and
+// the undo finds the rows by the keys they have after the run.
+void TestUndo::fieldThatIsTheKey()
+{
+    const QString keyed = CurrentBackend() == Backend::SQLite
+                              ? "CREATE TABLE t (id integer, v varchar(200) PRIMARY KEY) "
+                                "WITHOUT ROWID"
+                              : "CREATE TABLE t (id integer, v varchar(200) PRIMARY KEY)";
+    const QVariantList values{"a b", "c  d", "ef"};
+    Bench bench(values, "t", "v", "varchar(200)", {keyed});
+    JournalFile file;
+    ChangeRunOptions options = Options();
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    QCOMPARE(result.changed, 2);
+    compareValues(bench.valuesById(), {"ab", "cd", "ef"});
+
+    UndoPorts ports;
+    ScriptedInteraction ui;
+    const UndoResult undone =
+        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+    QVERIFY(undone.end == UndoResult::End::Done);
+    QCOMPARE(undone.restored, 2);
+    QCOMPARE(undone.conflicts + undone.failed, 0);
+    compareValues(bench.valuesById(), values);
 }
 
 QTEST_GUILESS_MAIN(TestUndo)
