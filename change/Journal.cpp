@@ -388,7 +388,8 @@ QList<qint64> Journal::addRows(qint64 run, const QList<Change>& changes)
     return ids;
 }
 
-// The marks go as one JSON text too, each [row, state, key or null].
+// The marks go as one JSON text too, each [row, state, key or null, stored
+// value or null].
 void Journal::markRows(const QList<Mark>& marks)
 {
     if (marks.isEmpty())
@@ -402,12 +403,18 @@ void Journal::markRows(const QList<Mark>& marks)
             batch += QLatin1String("null");
         else
             appendJson(batch, mark.key);
+        batch += u',';
+        if (mark.stored)
+            appendJson(batch, *mark.stored);
+        else
+            batch += QLatin1String("null");
         batch += u']';
     }
     batch += u']';
     inTransaction([&] {
         exec(QStringLiteral("UPDATE rows SET state = json_extract(m.value, '$[1]'), "
-                            "key = coalesce(json_extract(m.value, '$[2]'), rows.key) "
+                            "key = coalesce(json_extract(m.value, '$[2]'), rows.key), "
+                            "new = coalesce(json_extract(m.value, '$[3]'), rows.new) "
                             "FROM json_each(?) AS m WHERE rows.id = json_extract(m.value, '$[0]')"),
              {batch});
     });

@@ -84,6 +84,9 @@ public:
         qint64 row;
         RowState state;
         QVariantList key;
+        // The value the database stored, where a trigger rewrote the one
+        // written: the row's new value from now on.
+        std::optional<QString> stored = std::nullopt;
     };
     void markRows(const QList<Mark>& marks);
     void markRow(qint64 row, RowState state, const QVariantList& key = {})

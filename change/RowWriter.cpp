@@ -13,13 +13,21 @@ namespace
 using Result = RowWriter::Result;
 using Outcome = RowWriter::Outcome;
 
+Result outcomeOf(qint64 ticket, Outcome outcome)
+{
+    Result result;
+    result.ticket = ticket;
+    result.outcome = outcome;
+    return result;
+}
+
 // The same outcome for every change held.
 RowWriter::Results each(const QList<std::pair<Change, qint64>>& held, Outcome outcome)
 {
     RowWriter::Results results;
     results.reserve(held.size());
     for (const auto& change : held)
-        results << Result{change.second, outcome, {}, 0, {}};
+        results << outcomeOf(change.second, outcome);
     return results;
 }
 
@@ -66,6 +74,9 @@ DirectWriter::DirectWriter(Oracle::Connection& connection, const QString& table,
                            const QString& field, const Oracle::RowKey& key, WriteControl control)
     : m_connection(connection), m_statement(connection.dialect().rowWrite(table, field, key)),
       m_holds(connection.dialect().rowHolds(table, field, key)),
+      m_value(connection.dialect().rowValue(table, field, key)),
+      m_triggers(connection.dialect().updateTriggerQuery()),
+      m_trigger(connection.dialect().updateTriggerValues(table)),
       m_lock(connection.dialect().rowLock(table, key)), m_key(key), m_control(std::move(control))
 {
 }
@@ -73,16 +84,14 @@ DirectWriter::DirectWriter(Oracle::Connection& connection, const QString& table,
 void DirectWriter::write(const Change& change, qint64 ticket)
 {
     Result result;
-    // Where the key moves, the write and what is told of it stand or fall
-    // together; a write whose outcome is unknown is then rolled back.
-    const bool transaction = m_key.moves() || !m_lock.isEmpty();
+    bool transaction = false;
     try {
-        if (!m_prepared) {
-            prepareSession(m_connection);
-            m_prepared = m_connection.prepare(m_statement);
-            if (!m_lock.isEmpty())
-                m_locking = m_connection.prepare(m_lock);
-        }
+        if (!m_prepared)
+            prepare();
+        // Where the key moves, or the value is read back, the write and what
+        // is told of it stand or fall together; a write whose outcome is
+        // unknown is then rolled back.
+        transaction = m_key.moves() || !m_lock.isEmpty() || m_readBack;
         if (transaction)
             m_connection.begin();
         result = send(change, ticket);
@@ -109,6 +118,30 @@ void DirectWriter::write(const Change& change, qint64 ticket)
         result = failure(ticket, error);
     }
     done({result});
+}
+
+void DirectWriter::prepare()
+{
+    prepareSession(m_connection);
+    QSqlQuery triggers = m_connection.select(m_triggers, m_trigger);
+    m_readBack = m_connection.next(triggers) && triggers.value(0).toInt() > 0;
+    triggers = QSqlQuery();
+    m_prepared = m_connection.prepare(m_statement);
+    if (!m_lock.isEmpty())
+        m_locking = m_connection.prepare(m_lock);
+}
+
+std::optional<QString> DirectWriter::storedValue(const QVariantList& key, const QString& written)
+{
+    if (!m_readBack)
+        return std::nullopt;
+    QSqlQuery query = m_connection.select(m_value, key);
+    if (!m_connection.next(query) || query.value(0).isNull())
+        return std::nullopt;
+    const QString stored = query.value(0).toString();
+    if (stored == written)
+        return std::nullopt;
+    return stored;
 }
 
 int DirectWriter::rowsHolding(const QVariantList& key, const QString& value)
@@ -146,6 +179,8 @@ Result DirectWriter::send(const Change& change, qint64 ticket)
                 result.outcome = Outcome::Written;
                 if (m_key.fieldPart >= 0)
                     result.keyAfter = m_key.withField(change.key, change.newValue);
+                result.stored = storedValue(
+                    result.keyAfter.isEmpty() ? change.key : result.keyAfter, change.newValue);
             } else if (rowsHolding(change.key, change.oldValue) > 0) {
                 // Still as read: stopped before it was written, or left
                 // alone by the database.
@@ -219,7 +254,7 @@ void BatchWriter::send()
         if (m_control.stop()) { // the rest is not sent
             Results stopped;
             for (qsizetype j = i; j < held.size(); ++j)
-                stopped << Result{held[j].second, Outcome::Stopped, {}, 0, {}};
+                stopped << outcomeOf(held[j].second, Outcome::Stopped);
             done(stopped);
             return;
         }
@@ -231,7 +266,8 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
 {
     const Oracle::Dialect& dialect = m_connection.dialect();
     if (m_fullText.isEmpty()) {
-        prepareSession(m_connection);
+        if (!m_single.m_prepared)
+            m_single.prepare();
         m_fullText = dialect.batchWrite(m_table, m_field, m_key, m_rows);
     }
     // A short batch has a statement of its own, unless the dialect's
@@ -285,10 +321,14 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
                 m_connection.rollback();
                 return std::nullopt;
             }
-            if (m_key.fieldPart >= 0)
-                for (qsizetype i = 0; i < rows; ++i)
-                    results[i].keyAfter =
-                        m_key.withField(held[i].first.key, held[i].first.newValue);
+            for (qsizetype i = 0; i < rows; ++i) {
+                const Change& change = held[i].first;
+                if (m_key.fieldPart >= 0)
+                    results[i].keyAfter = m_key.withField(change.key, change.newValue);
+                results[i].stored = m_single.storedValue(
+                    results[i].keyAfter.isEmpty() ? change.key : results[i].keyAfter,
+                    change.newValue);
+            }
             settle(results);
             m_connection.commit();
             return results;
@@ -311,19 +351,21 @@ JournalMarkingWriter::JournalMarkingWriter(Journal& journal, std::unique_ptr<Row
 {
     m_inner->setReports(
         [this](const Results& results) {
-            // A row written where its key stays needs no mark: undo finds
-            // it by the key it was journaled with, holding its new value or
-            // not. A row whose key moved is marked with its new key, and a
-            // conflict or a failure as such.
+            // A row written where its key stays, holding the value written,
+            // needs no mark: undo finds it by the key it was journaled with,
+            // holding its new value or not. A row whose key moved is marked
+            // with its new key, one a trigger rewrote with the value stored,
+            // and a conflict or a failure as such.
             QList<Journal::Mark> marks;
             for (const Result& result : results) {
-                if (result.outcome == Outcome::Written && result.keyAfter.isEmpty())
+                if (result.outcome == Outcome::Written && result.keyAfter.isEmpty() &&
+                    !result.stored)
                     continue;
                 const Journal::RowState state =
                     result.outcome == Outcome::Written    ? Journal::RowState::Written
                     : result.outcome == Outcome::Conflict ? Journal::RowState::Conflict
                                                           : Journal::RowState::Failed;
-                marks.append({result.ticket, state, result.keyAfter});
+                marks.append({result.ticket, state, result.keyAfter, result.stored});
             }
             m_journal.markRows(marks);
             settle(results);

@@ -83,6 +83,9 @@ public:
         QVariantList keyAfter; // the key the row has after the write, where it moved
         int errorNumber = 0;   // a RuntimeError's number (also on a written row whose
         QString error;         // journaling failed), and its description
+        // The value the database stored, where it is not the one written (a
+        // trigger rewrote it); read back in the write's transaction.
+        std::optional<QString> stored;
     };
     using Results = QList<Result>;
     using Report = std::function<void(const Results&)>;
@@ -146,15 +149,28 @@ private:
     Result send(const Change& change, qint64 ticket);
     // The number of rows the key names that hold `value`.
     int rowsHolding(const QVariantList& key, const QString& value);
+    // Where the table's triggers may store another value than the one
+    // written: the value the row the key names holds, when it is not
+    // `written`.
+    std::optional<QString> storedValue(const QVariantList& key, const QString& written);
+    // The session settings, the statements prepared, and whether the
+    // table's triggers may store other values than those written.
+    void prepare();
 
     Oracle::Connection& m_connection;
     QString m_statement;
     QString m_holds;
-    QString m_lock; // run first in the write's transaction, where the dialect has one
+    QString m_value;        // the field's value by the key
+    QString m_triggers;     // counts the table's update triggers
+    QVariantList m_trigger; // its bound values
+    QString m_lock;         // run first in the write's transaction, where the dialect has one
     Oracle::RowKey m_key;
     WriteControl m_control;
     std::optional<QSqlQuery> m_prepared;
     std::optional<QSqlQuery> m_locking;
+    bool m_readBack = false;
+
+    friend class BatchWriter;
 };
 
 // Changes in batches of up to `rows` (or about 8 MB of text), each batch one

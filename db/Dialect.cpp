@@ -56,6 +56,13 @@ public:
         return anyOf(QStringLiteral("INSTR(%1, ?) > 0").arg(QuoteIdentifier(field)), texts);
     }
 
+    QString updateTriggerQuery() const override
+    {
+        return QStringLiteral("SELECT COUNT(*) FROM user_triggers WHERE '\"' || "
+                              "REPLACE(table_name, '\"', '\"\"') || '\"' = ? AND "
+                              "triggering_event LIKE '%UPDATE%' AND status = 'ENABLED'");
+    }
+
     // No session setting limits a wait for a row lock: the row is locked
     // first, for a second at most.
     QString rowLock(const QString& table, const RowKey& key) const override
@@ -145,6 +152,17 @@ public:
             return {};
         return anyOf(QStringLiteral("strpos(%1 COLLATE \"C\", ?) > 0").arg(QuoteIdentifier(field)),
                      texts);
+    }
+
+    // Row triggers on UPDATE (tgtype bits: 1 row, 16 update), and rules.
+    QString updateTriggerQuery() const override
+    {
+        return QStringLiteral(
+            "WITH r AS (SELECT to_regclass(CAST(? AS text)) AS oid) "
+            "SELECT (SELECT count(*) FROM pg_catalog.pg_trigger, r WHERE tgrelid = r.oid AND "
+            "NOT tgisinternal AND tgenabled <> 'D' AND tgtype & 17 = 17) + "
+            "(SELECT count(*) FROM pg_catalog.pg_rewrite, r WHERE ev_class = r.oid AND "
+            "ev_type = '2')");
     }
 
     QString fieldTypeQuery() const override
@@ -282,6 +300,14 @@ public:
     }
 
     QVariantList rowKeyQueryValues(const QString& table) const override { return {table, table}; }
+
+    // Any trigger on the table: one on UPDATE may write the row again.
+    QString updateTriggerQuery() const override
+    {
+        return QStringLiteral(
+            "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND tbl_name = ?");
+    }
+    QVariantList updateTriggerValues(const QString& table) const override { return {table}; }
 
     RowKey rowKey(const QList<QVariantList>& keyRows) const override
     {
@@ -458,6 +484,17 @@ QVariantList Dialect::batchValues(const QList<QVariantList>& rows) const
     for (const QVariantList& row : rows)
         values += row;
     return values;
+}
+
+QVariantList Dialect::updateTriggerValues(const QString& table) const
+{
+    return {QuoteIdentifier(table)};
+}
+
+QString Dialect::rowValue(const QString& table, const QString& field, const RowKey& key) const
+{
+    return QStringLiteral("SELECT ") + QuoteIdentifier(field) + QStringLiteral(" FROM ") +
+           QuoteIdentifier(table) + QStringLiteral(" WHERE ") + joined(key.conditions, " AND ");
 }
 
 QString Dialect::rowHolds(const QString& table, const QString& field, const RowKey& key) const

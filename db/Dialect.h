@@ -143,6 +143,15 @@ public:
     // again). Bound values: the key's texts in order. Empty: none.
     virtual QString rowLock(const QString& table, const RowKey& key) const;
 
+    // A query whose first value counts the table's triggers that may run on
+    // an UPDATE and so store another value than the one written. Bound
+    // values: updateTriggerValues(table).
+    virtual QString updateTriggerQuery() const = 0;
+    virtual QVariantList updateTriggerValues(const QString& table) const;
+    // The field's value in the row the key names. Bound values: the key's
+    // texts in order.
+    QString rowValue(const QString& table, const QString& field, const RowKey& key) const;
+
     // The number of rows the key names that hold a value. Bound values: the
     // key's texts in order, the value.
     QString rowHolds(const QString& table, const QString& field, const RowKey& key) const;

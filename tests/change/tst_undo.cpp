@@ -67,6 +67,7 @@ private slots:
     void journalFailureIsNoDoneRun();
     void keyMovedToOtherColumnsRefused();
     void fieldThatIsTheKey();
+    void valueRewrittenByTrigger();
 };
 
 void TestUndo::dryRunWritesNothing()
@@ -436,6 +437,38 @@ void TestUndo::fieldThatIsTheKey()
     QCOMPARE(undone.restored, 2);
     QCOMPARE(undone.conflicts + undone.failed, 0);
     compareValues(bench.valuesById(), values);
+}
+
+// A trigger stores another value than the one written: the journal keeps the
+// value stored, so that the undo finds the row holding it and restores it.
+void TestUndo::valueRewrittenByTrigger()
+{
+    Bench bench({"a b", "c d", "e f"});
+    if (CurrentBackend() == Backend::SQLite) {
+        bench.schema.exec("CREATE TRIGGER mark AFTER UPDATE ON t WHEN NEW.v = 'ab' "
+                          "BEGIN UPDATE t SET v = 'ab!' WHERE id = NEW.id; END");
+    } else {
+        bench.schema.exec(
+            "CREATE FUNCTION mark() RETURNS trigger LANGUAGE plpgsql AS "
+            "'BEGIN IF NEW.v = ''ab'' THEN NEW.v := ''ab!''; END IF; RETURN NEW; END'");
+        bench.schema.exec("CREATE TRIGGER mark BEFORE UPDATE ON t FOR EACH ROW "
+                          "EXECUTE FUNCTION mark()");
+    }
+    JournalFile file;
+    ChangeRunOptions options = Options();
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    QCOMPARE(result.changed, 3);
+    compareValues(bench.valuesById(), {"ab!", "cd", "ef"});
+
+    UndoPorts ports;
+    ScriptedInteraction ui;
+    const UndoResult undone =
+        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+    QVERIFY(undone.end == UndoResult::End::Done);
+    QCOMPARE(undone.restored, 3);
+    compareValues(bench.valuesById(), {"a b", "c d", "e f"});
 }
 
 QTEST_GUILESS_MAIN(TestUndo)

@@ -41,6 +41,7 @@ private slots:
     void lockWait();
     void rowLock();
     void fieldNamesReadNoRow();
+    void updateTriggers();
     void narrowedSnapshot_data();
     void narrowedSnapshot();
 };
@@ -244,6 +245,17 @@ void TestDialect::rowLock()
     QVERIFY(::dialect("PostgreSQL")->rowLock("t", key).isEmpty());
     QCOMPARE(::dialect("SQLite")->writerAttributes(), QStringLiteral("Timeout=500;"));
     QVERIFY(::dialect("PostgreSQL")->writerAttributes().isEmpty());
+}
+
+// Where a trigger may store another value than the one written, the writers
+// read the row's value back by its key.
+void TestDialect::updateTriggers()
+{
+    const Oracle::RowKey key = ::dialect("Oracle")->rowKey({});
+    QCOMPARE(::dialect("Oracle")->rowValue("t", "f", key),
+             QStringLiteral("SELECT \"f\" FROM \"t\" WHERE ROWID = CHARTOROWID(?)"));
+    QCOMPARE(::dialect("Oracle")->updateTriggerValues("a\"b"), QVariantList{"\"a\"\"b\""});
+    QVERIFY(::dialect("Oracle")->updateTriggerQuery().contains("user_triggers"));
 }
 
 // The command line checks a field's name without fetching the table.
