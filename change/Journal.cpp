@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
+#include <limits>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -494,11 +495,21 @@ QList<Journal::Run> Journal::readRuns(std::optional<qint64> only)
 
 QList<Journal::Row> Journal::rowsToUndo(qint64 run)
 {
+    return rowsToUndo(run, std::numeric_limits<qint64>::max(), -1);
+}
+
+// By the index of the run's rows, from `below` down: a page costs the rows
+// it passes over, not the run's.
+QList<Journal::Row> Journal::rowsToUndo(qint64 run, qint64 below, int limit)
+{
     QSqlQuery query =
         exec(QStringLiteral("SELECT id, key, old, new, key_before, state FROM rows WHERE run = ? "
-                            "AND state IN ('pending', 'written', 'undoing') ORDER BY id DESC"),
-             {run});
+                            "AND id < ? AND state IN ('pending', 'written', 'undoing') "
+                            "ORDER BY id DESC LIMIT ?"),
+             {run, below, limit});
     QList<Row> rows;
+    if (limit > 0)
+        rows.reserve(limit);
     while (query.next()) {
         Row row;
         row.id = query.value(0).toLongLong();

@@ -106,6 +106,9 @@ public:
     // The rows of a run that may hold its new values (pending, written or
     // undoing), newest first.
     QList<Row> rowsToUndo(qint64 run);
+    // The same a page at a time: at most `limit` of them (all where
+    // negative) whose ids are below `below`, newest first.
+    QList<Row> rowsToUndo(qint64 run, qint64 below, int limit);
 
     // Drops all but the newest KeptRuns runs.
     void prune();

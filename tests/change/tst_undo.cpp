@@ -38,6 +38,18 @@ public:
     int stopAfter = -1;
 };
 
+// An undo writes as the suite's runs do: row by row or in batches of the
+// same size, the journal read a few batches at a time.
+UndoOptions undoOptions()
+{
+    const ChangeRunOptions run = Options();
+    UndoOptions options;
+    options.rowByRow = run.rowByRow;
+    options.batchRows = run.batchRows;
+    options.pageRows = 3 * run.batchRows;
+    return options;
+}
+
 QList<int> sortedIds(QList<int> ids)
 {
     std::sort(ids.begin(), ids.end());
@@ -115,7 +127,7 @@ void TestUndo::undoRestoresExactly()
 
     UndoPorts ports;
     ScriptedInteraction ui;
-    Undo undo(ports, ui, file.journal);
+    Undo undo(ports, ui, file.journal, undoOptions());
     QCOMPARE(Undo::LastUndoable(file.journal, bench.schema.logon())->id, entry.id);
     const UndoResult undone = undo.undo(entry.id, bench.schema.logon());
 
@@ -147,7 +159,7 @@ void TestUndo::undoLeavesRowsChangedSince()
     UndoPorts ports;
     ScriptedInteraction ui;
     const UndoResult undone =
-        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
 
     compareValues(bench.valuesById(), {"a b", "edited", "e f"});
     QCOMPARE(undone.restored, 2);
@@ -196,7 +208,11 @@ void TestUndo::undoneOnlyWhenNoRowLeft()
     ports.stopAfter = refuse ? -1 : 1;
     ScriptedInteraction ui;
     const qsizetype before = bench.audited().size();
-    const UndoResult first = Undo(ports, ui, file.journal).undo(id, logon);
+    // A page is written through before the next is read: one row a page,
+    // the stop comes after the first.
+    UndoOptions firstOptions = undoOptions();
+    firstOptions.pageRows = 1;
+    const UndoResult first = Undo(ports, ui, file.journal, firstOptions).undo(id, logon);
     QVERIFY(first.end == (refuse ? UndoResult::End::Done : UndoResult::End::Stopped));
     QCOMPARE(first.restored, refuse ? 2 : 1);
     QCOMPARE(first.failed, refuse ? 1 : 0);
@@ -214,7 +230,7 @@ void TestUndo::undoneOnlyWhenNoRowLeft()
                           QString(CurrentBackend() == Backend::SQLite ? "" : " ON t"));
     ports.stopAfter = -1;
     const qsizetype between = bench.audited().size();
-    const UndoResult second = Undo(ports, ui, file.journal).undo(id, logon);
+    const UndoResult second = Undo(ports, ui, file.journal, undoOptions()).undo(id, logon);
     QVERIFY(second.end == UndoResult::End::Done);
     QCOMPARE(second.restored, first.left);
     QCOMPARE(second.failed + second.conflicts + second.left, 0);
@@ -304,7 +320,7 @@ void TestUndo::halfCharacterNeverWritten()
     UndoPorts ports;
     ScriptedInteraction ui;
     const UndoResult undone =
-        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
     QVERIFY(undone.end == UndoResult::End::Done);
     QCOMPARE(undone.restored, 2);
     QCOMPARE(undone.conflicts + undone.failed, 0);
@@ -401,7 +417,7 @@ void TestUndo::keyMovedToOtherColumnsRefused()
     UndoPorts ports;
     ScriptedInteraction ui;
     const UndoResult undone =
-        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
     QVERIFY(undone.end == UndoResult::End::Failed);
     QCOMPARE(ui.reports.size(), 1);
     QVERIFY2(ui.reports.first().contains("cannot be found again"), qPrintable(ui.reports.first()));
@@ -431,7 +447,7 @@ void TestUndo::fieldThatIsTheKey()
     UndoPorts ports;
     ScriptedInteraction ui;
     const UndoResult undone =
-        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
     QVERIFY(undone.end == UndoResult::End::Done);
     QCOMPARE(undone.restored, 2);
     QCOMPARE(undone.conflicts + undone.failed, 0);
