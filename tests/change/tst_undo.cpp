@@ -79,6 +79,8 @@ private slots:
     void journalFailureIsNoDoneRun();
     void keyMovedToOtherColumnsRefused();
     void fieldThatIsTheKey();
+    void undoOverPagesAndBatches_data();
+    void undoOverPagesAndBatches();
 };
 
 void TestUndo::dryRunWritesNothing()
@@ -452,6 +454,76 @@ void TestUndo::fieldThatIsTheKey()
     QCOMPARE(undone.restored, 2);
     QCOMPARE(undone.conflicts + undone.failed, 0);
     compareValues(bench.valuesById(), values);
+}
+
+// An undo over more rows than a page, in batches, with a row changed since
+// the run in the middle of a batch: that batch goes row by row, every other
+// row gets its old value back with one write, and the changed row is left
+// alone.
+void TestUndo::undoOverPagesAndBatches_data()
+{
+    QTest::addColumn<bool>("primaryKey");
+    QTest::newRow("a table with a primary key") << true;
+    QTest::newRow("a table without a key (row address)") << false;
+}
+
+void TestUndo::undoOverPagesAndBatches()
+{
+    QFETCH(bool, primaryKey);
+    const bool sqlite = CurrentBackend() == Backend::SQLite;
+    QStringList create;
+    if (primaryKey) {
+        create << "CREATE TABLE t (id integer PRIMARY KEY, v varchar(200))";
+        if (sqlite) {
+            create << "CREATE TRIGGER noted AFTER UPDATE ON t BEGIN "
+                      "INSERT INTO audit (id) VALUES (NEW.id); END";
+        } else {
+            create << "CREATE FUNCTION note() RETURNS trigger LANGUAGE plpgsql AS "
+                      "'BEGIN INSERT INTO audit (id) VALUES (NEW.id); RETURN NEW; END'"
+                   << "CREATE TRIGGER noted AFTER UPDATE ON t FOR EACH ROW "
+                      "EXECUTE FUNCTION note()";
+        }
+    }
+    QVariantList values;
+    for (int i = 1; i <= 23; ++i)
+        values << (i % 5 == 0 ? QStringLiteral("same%1").arg(i) : QStringLiteral("a %1").arg(i));
+    Bench bench(values, "t", "v", "varchar(200)", create);
+    JournalFile file;
+    ChangeRunOptions options = Options();
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    QCOMPARE(result.changed, 19);
+    bench.schema.exec("UPDATE t SET v = 'edited' WHERE id = 12");
+    QVariantList expected = values;
+    expected[11] = "edited";
+
+    UndoOptions undoOptions;
+    undoOptions.rowByRow = RowByRow();
+    undoOptions.batchRows = 4;
+    undoOptions.pageRows = 8;
+    UndoPorts ports;
+    ScriptedInteraction ui;
+    const qsizetype before = bench.audited().size();
+    const UndoResult undone =
+        Undo(ports, ui, file.journal, undoOptions).undo(result.journalRun, bench.schema.logon());
+
+    QVERIFY(undone.end == UndoResult::End::Done);
+    QCOMPARE(undone.restored, 18);
+    QCOMPARE(undone.conflicts, 1);
+    QCOMPARE(undone.failed + undone.left, 0);
+    QCOMPARE(ui.shown, QStringList());
+    compareValues(bench.valuesById(), expected);
+    QList<int> restored;
+    for (int i = 1; i <= 23; ++i)
+        if (i % 5 != 0 && i != 12)
+            restored << i;
+    QCOMPARE(sortedIds(bench.audited().mid(before)), restored);
+    QCOMPARE(ports.progress.last(), 100.0);
+    const Journal::Run entry = *file.journal.run(result.journalRun);
+    QVERIFY(entry.undone);
+    QCOMPARE(entry.restored, 18);
+    QCOMPARE(entry.kept, 1);
 }
 
 QTEST_GUILESS_MAIN(TestUndo)
