@@ -165,7 +165,8 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     bool ended = false;                   // the connection or the journal failed
     int told = 0;                         // rows whose write back was told
     int settled = 0;                      // rows marked restored, kept or never written
-    QHash<qint64, Journal::Row> inFlight; // handed to the writer, not yet told
+    QHash<qint64, Journal::Row> inFlight; // marked undoing, not yet told
+    QList<Journal::Row> unsent;           // told stopped: not written
     Oracle::RowKey key;
     std::unique_ptr<RowWriter> writer; // after what its reports use: it goes first
     if (!steps.step(FindRows, [&] {
@@ -273,6 +274,7 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                 break;
             case RowWriter::Outcome::Stopped:
                 stopped = true;
+                unsent << row;
                 break;
             case RowWriter::Outcome::Failed:
                 ++result.failed;
@@ -292,58 +294,87 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     RowPacer pacer(m_ports);
     const int batch = writer->batchRows();
     qint64 below = std::numeric_limits<qint64>::max();
-    while (!stopped && !ended) {
-        if ((stopped = pacer.stopRequested()))
-            break;
-        QList<Journal::Row> page;
-        if (!steps.step(FindRows, [&] {
-                page = m_journal.rowsToUndo(runId, below, m_options.pageRows);
-                for (const Journal::Row& row : page)
-                    if (row.key.size() != key.conditions.size())
-                        throw RuntimeError(RuntimeError::DriverError,
-                                           QStringLiteral("The table's row key changed since the "
-                                                          "run: its rows cannot be found again."));
-            })) {
+    // The next page of rows to undo, newest first, their keys checked.
+    auto readPage = [&](QList<Journal::Row>& page) {
+        ended = !steps.step(FindRows, [&] {
+            page = m_journal.rowsToUndo(runId, below, m_options.pageRows);
+            for (const Journal::Row& row : page)
+                if (row.key.size() != key.conditions.size())
+                    throw RuntimeError(RuntimeError::DriverError,
+                                       QStringLiteral("The table's row key changed since the "
+                                                      "run: its rows cannot be found again."));
+        });
+        if (!page.isEmpty())
+            below = page.last().id;
+    };
+    // The journal learns first that a batch's rows may be written back, in
+    // one transaction: a row found later with its old value was restored
+    // by an undo whose mark was lost, not left unwritten by a run that was
+    // killed. From then on the rows are in flight.
+    auto markUndoing = [&](const QList<Journal::Row>& rows) {
+        QList<Journal::Mark> undoing;
+        for (const Journal::Row& row : rows)
+            if (row.state != Journal::RowState::Undoing)
+                undoing.append({row.id, Journal::RowState::Undoing, {}});
+        if (!steps.step(WriteBack, [&] { m_journal.markRows(undoing); })) {
+            ++result.failed;
             ended = true;
-            break;
+            return false;
         }
-        if (page.isEmpty())
-            break;
-        below = page.last().id;
+        for (const Journal::Row& row : rows)
+            inFlight.insert(row.id, row);
+        return true;
+    };
+    QList<Journal::Row> page;
+    qsizetype marked = 0; // rows at the page's start marked ahead
+    readPage(page);
+    while (!page.isEmpty() && !stopped && !ended) {
         for (qsizetype first = 0; first < page.size() && !stopped && !ended; first += batch) {
             const QList<Journal::Row> rows = page.mid(first, batch);
-            // The journal learns first that the rows may be written back,
-            // in one transaction: a row found later with its old value was
-            // restored by an undo whose mark was lost, not left unwritten
-            // by a run that was killed.
-            QList<Journal::Mark> undoing;
-            for (const Journal::Row& row : rows)
-                if (row.state != Journal::RowState::Undoing)
-                    undoing.append({row.id, Journal::RowState::Undoing, {}});
-            if (!steps.step(WriteBack, [&] { m_journal.markRows(undoing); })) {
-                ++result.failed;
-                ended = true;
+            if (first >= marked && !markUndoing(rows))
                 break;
-            }
             // Back from the new value to the old one, only where the new
             // one stands.
             for (const Journal::Row& row : rows) {
                 if ((stopped = pacer.stopRequested()) || ended)
                     break;
                 steps.step(LoopHead, [] {});
-                inFlight.insert(row.id, row);
                 writer->write({row.key, row.newValue, row.oldValue}, row.id);
             }
         }
-        // The page is written through before the next is read: the rows in
-        // flight never outgrow a page.
-        if (!stopped && !ended)
-            writer->flush();
+        if (stopped || ended)
+            break;
+        // While the writer works through the page, the next is read and its
+        // first batch marked; then the page is written through, so that the
+        // rows in flight never outgrow a page and a stop between pages
+        // finds none under way.
+        QList<Journal::Row> next;
+        readPage(next);
+        marked =
+            !ended && markUndoing(next.mid(0, batch)) ? qMin<qsizetype>(batch, next.size()) : 0;
+        if (ended)
+            break;
+        writer->flush();
+        if ((stopped = pacer.stopRequested()))
+            break;
+        page = std::move(next);
     }
     // What was sent and not yet told is cancelled where it waits, and told.
     if (stopped || ended)
         writer->drop();
     writer.reset();
+    // Rows marked undoing that were never written back (a stop or a failure
+    // came first) are as they were: a row a killed run never wrote is not
+    // found "undoing" by the next undo and counted restored. Should the
+    // journal refuse, they are tried again all the same.
+    QList<Journal::Mark> asBefore;
+    for (const Journal::Row& row : unsent + inFlight.values())
+        if (row.state != Journal::RowState::Undoing)
+            asBefore.append({row.id, row.state, row.key});
+    try {
+        m_journal.markRows(asBefore);
+    } catch (const RuntimeError&) {
+    }
     steps.setBounded(false);
     steps.reportRepeats();
     result.rows = result.restored + result.conflicts + result.failed;
