@@ -414,6 +414,27 @@ void Journal::markRows(const QList<Mark>& marks)
     });
 }
 
+// A batch of an undo is marked twice (undoing, then restored): its ids go
+// as one JSON array of numbers, without a key or a state per row.
+void Journal::markUndo(const QList<qint64>& rows, RowState state)
+{
+    if (rows.isEmpty())
+        return;
+    QString ids(1, u'[');
+    ids.reserve(rows.size() * 12);
+    for (const qint64 row : rows) {
+        if (ids.size() > 1)
+            ids += u',';
+        ids += QString::number(row);
+    }
+    ids += u']';
+    inTransaction([&] {
+        exec(QStringLiteral(
+                 "UPDATE rows SET state = ? WHERE id IN (SELECT value FROM json_each(?))"),
+             {stateName(state), ids});
+    });
+}
+
 void Journal::endRun(qint64 run, int rows, int changed, int failed, int conflicts,
                      const QString& state)
 {

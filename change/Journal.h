@@ -90,6 +90,9 @@ public:
     {
         markRows({{row, state, key}});
     }
+    // Rows of an undo that all take the same state, their keys as they are:
+    // one statement over their ids, in one transaction.
+    void markUndo(const QList<qint64>& rows, RowState state);
     // The run's end: its counts and state. Lets go of the run's lock, also
     // when the counts cannot be written.
     void endRun(qint64 run, int rows, int changed, int failed, int conflicts, const QString& state);

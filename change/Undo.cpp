@@ -35,13 +35,16 @@ bool stillAsRead(Oracle::Connection& connection, const Oracle::RowKey& key, cons
     return connection.next(query) && query.value(0).toInt() > 0;
 }
 
-// Records in the journal each row an undo wrote back, and the key it has
-// after the write, before the write is made final: one transaction per
-// batch, as JournalMarkingWriter does for a run's rows. A row that was not
-// written after all (its batch failed or was stopped after the marks) is
-// marked undoing again under the key it had: whatever the journal was
-// told, it is still to undo, where it was. Conflicts are the undo's to
-// settle.
+// Records in the journal each row an undo wrote back whose key moved with
+// the write (a row address, or a key the field is part of), with the key it
+// has after the write, before the write is made final: one transaction per
+// batch, as JournalMarkingWriter does for a run's rows. Where the key
+// stays, the undo marks the batch's rows once the batch is final, together
+// with its conflicts, on its own thread: a row whose mark is lost is still
+// "undoing", and found holding its old value by the next undo. A row that
+// was not written after all (its batch failed or was stopped after the
+// marks) is marked undoing again under the key it had: whatever the
+// journal was told, it is still to undo, where it was.
 class RestoreMarkingWriter : public RowWriter
 {
 public:
@@ -52,7 +55,7 @@ public:
             [this](const Results& results) {
                 QList<Journal::Mark> marks;
                 for (const Result& result : results)
-                    if (result.outcome == Outcome::Written)
+                    if (result.outcome == Outcome::Written && !result.keyAfter.isEmpty())
                         marks.append({result.ticket, Journal::RowState::Restored, result.keyAfter});
                 m_journal.markRows(marks);
                 settle(results);
@@ -215,30 +218,40 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
         }))
         return finish(UndoResult::End::Failed);
 
-    // A row not found with its new value but as it was read holds its old
-    // value: restored before, where an undo had begun on it, else never
-    // written. No conflict either way. Else it changed since: kept.
-    auto settleConflicts = [&](const QList<Journal::Row>& rows) {
+    // What became of a batch's rows, in one transaction: those written back
+    // where their keys stay are restored. A row not found with its new value
+    // but as it was read holds its old value: restored before, where an undo
+    // had begun on it, else never written. No conflict either way. Else it
+    // changed since: kept.
+    auto settleBatch = [&](const QList<qint64>& written, const QList<Journal::Row>& conflicts) {
         QList<Journal::Mark> marks;
         const bool marked = steps.step(WriteBack, [&] {
-            for (const Journal::Row& row : rows) {
+            for (const Journal::Row& row : conflicts) {
                 const Journal::RowState state =
                     !stillAsRead(*connection, key, *run, row) ? Journal::RowState::Kept
                     : row.state == Journal::RowState::Undoing ? Journal::RowState::Restored
                                                               : Journal::RowState::Failed;
                 marks.append({row.id, state, {}});
             }
+            if (marks.isEmpty()) {
+                m_journal.markUndo(written, Journal::RowState::Restored);
+                return;
+            }
+            for (const qint64 row : written)
+                marks.append({row, Journal::RowState::Restored, {}});
             m_journal.markRows(marks);
         });
         if (!marked) { // still to undo
-            result.failed += int(rows.size());
+            result.failed += int(written.size() + conflicts.size());
             if (endsTheUndo(steps.lastErrorNumber())) {
                 ended = true;
                 result.connectionLost = steps.lastErrorNumber() == RuntimeError::ConnectionLost;
             }
             return;
         }
-        for (const Journal::Mark& mark : marks) {
+        settled += int(written.size());
+        result.restored += int(written.size());
+        for (const Journal::Mark& mark : marks.mid(0, conflicts.size())) {
             ++settled;
             if (mark.state == Journal::RowState::Restored)
                 ++result.restored;
@@ -249,6 +262,7 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     // What became of each write back, told when its batch went.
     writer->setReports({}, [&](const RowWriter::Results& results) {
         activity.settled();
+        QList<qint64> written; // where the key stays: not yet marked
         QList<Journal::Row> conflicts;
         for (const RowWriter::Result& back : results) {
             const Journal::Row row = inFlight.take(back.ticket);
@@ -266,8 +280,12 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
             }
             switch (back.outcome) {
             case RowWriter::Outcome::Written:
-                ++result.restored;
-                ++settled;
+                if (back.keyAfter.isEmpty()) {
+                    written << row.id;
+                } else {
+                    ++result.restored;
+                    ++settled;
+                }
                 break;
             case RowWriter::Outcome::Conflict:
                 conflicts << row;
@@ -281,8 +299,10 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                 break;
             }
         }
-        if (!conflicts.isEmpty() && !ended)
-            settleConflicts(conflicts);
+        if (ended) // no row is read again
+            conflicts.clear();
+        if (!written.isEmpty() || !conflicts.isEmpty())
+            settleBatch(written, conflicts);
         if (total > 0)
             steps.step(Progress, [&] {
                 m_ports.setProgress(qMin(double(told) / double(total) * 100.0, 100.0));
@@ -312,11 +332,12 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     // by an undo whose mark was lost, not left unwritten by a run that was
     // killed. From then on the rows are in flight.
     auto markUndoing = [&](const QList<Journal::Row>& rows) {
-        QList<Journal::Mark> undoing;
+        QList<qint64> undoing;
         for (const Journal::Row& row : rows)
             if (row.state != Journal::RowState::Undoing)
-                undoing.append({row.id, Journal::RowState::Undoing, {}});
-        if (!steps.step(WriteBack, [&] { m_journal.markRows(undoing); })) {
+                undoing << row.id;
+        if (!steps.step(WriteBack,
+                        [&] { m_journal.markUndo(undoing, Journal::RowState::Undoing); })) {
             ++result.failed;
             ended = true;
             return false;
