@@ -81,6 +81,7 @@ private slots:
     void fieldThatIsTheKey();
     void undoOverPagesAndBatches_data();
     void undoOverPagesAndBatches();
+    void stoppedUndoLeavesRowsAsTheyWere();
 };
 
 void TestUndo::dryRunWritesNothing()
@@ -524,6 +525,46 @@ void TestUndo::undoOverPagesAndBatches()
     QVERIFY(entry.undone);
     QCOMPARE(entry.restored, 18);
     QCOMPARE(entry.kept, 1);
+}
+
+// An undo marks a batch's rows undoing before it sends them. Stopped before
+// it sent them, it leaves them as they were: a row the run journaled but
+// never wrote (killed before its write was final) is not counted restored
+// by the next undo.
+void TestUndo::stoppedUndoLeavesRowsAsTheyWere()
+{
+    Bench bench({"a b", "c d", "ef"}, "t", "v", "varchar(200)",
+                {"CREATE TABLE t (id integer PRIMARY KEY, v varchar(200))"});
+    JournalFile file;
+    ChangeRunOptions options = Options();
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    QCOMPARE(result.changed, 2);
+    // Journaled, never written.
+    file.journal.addRows(result.journalRun, {Change{{"3"}, "ef", "e f"}});
+    const Logon logon = bench.schema.logon();
+
+    UndoPorts ports;
+    ports.stopAfter = 0; // Stop at once
+    ScriptedInteraction ui;
+    const UndoResult stopped =
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, logon);
+    QVERIFY(stopped.end == UndoResult::End::Stopped);
+    QCOMPARE(stopped.restored, 0);
+    QCOMPARE(stopped.left, 3);
+    QCOMPARE(file.journal.run(result.journalRun)->toUndo, 3);
+
+    ports.stopAfter = -1;
+    const UndoResult undone =
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, logon);
+    QVERIFY(undone.end == UndoResult::End::Done);
+    QCOMPARE(undone.restored, 2);
+    QCOMPARE(undone.conflicts + undone.failed + undone.left, 0);
+    compareValues(bench.valuesById(), {"a b", "c d", "ef"});
+    const Journal::Run entry = *file.journal.run(result.journalRun);
+    QVERIFY(entry.undone);
+    QCOMPARE(entry.restored, 2);
 }
 
 QTEST_GUILESS_MAIN(TestUndo)
