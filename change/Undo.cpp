@@ -40,8 +40,9 @@ bool stillAsRead(Oracle::Connection& connection, const Oracle::RowKey& key, cons
 // has after the write, before the write is made final: one transaction per
 // batch, as JournalMarkingWriter does for a run's rows. Where the key
 // stays, the undo marks the batch's rows once the batch is final, together
-// with its conflicts, on its own thread: a row whose mark is lost is still
-// "undoing", and found holding its old value by the next undo. A row that
+// with its conflicts, on the undo's thread (not the writer's): a row whose
+// mark is lost is still "undoing", and found holding its old value by the
+// next undo. A row that
 // was not written after all (its batch failed or was stopped after the
 // marks) is marked undoing again under the key it had: whatever the
 // journal was told, it is still to undo, where it was.
@@ -70,8 +71,9 @@ public:
                 try {
                     m_journal.markRows(back);
                 } catch (const RuntimeError&) {
-                    // Those whose restored mark went in are found holding
-                    // their new value by the next undo, and written again.
+                    // The journal fails as the write did: a row it was told
+                    // of as restored stays so (a lost restored mark is
+                    // found again; a mark that outlived its write is not).
                 }
                 done(results);
             });
