@@ -10,7 +10,9 @@
 // run, journaled as the program runs it (in batches, or row by row), runs on
 // one, the set-based "UPDATE t SET f = REPLACE(f, ' ', '') WHERE f LIKE
 // '% %'" a DBA would write on the other, and the two tables are then
-// compared. Then quorvane-cli changes ten times `rows` rows and its peak
+// compared. The run is then undone (as the program undoes it), timed, and
+// its table compared with the values it was made with. Then quorvane-cli
+// changes ten times `rows` rows and its peak
 // memory is read. All of it with psqlODBC's default options, as a user
 // types the SID. The previews are timed twice: with the default options the
 // driver reads the whole column before the first of its 101 rows, with
@@ -20,17 +22,20 @@
 #include "change/ChangeRun.h"
 #include "change/Journal.h"
 #include "change/OperationCatalogue.h"
+#include "change/Undo.h"
 #include "db/Schema.h"
 #include "tests/support/TestDatabases.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace TestDatabases;
@@ -118,7 +123,9 @@ bool compare(Schema& schema, Journal& journal, const Case& c, int rounds)
     static int tables = 0;
     std::vector<double> runTimes;
     std::vector<double> setTimes;
+    std::vector<double> undoTimes;
     int written = 0;
+    int restored = 0;
     bool ok = true;
     for (int round = 0; round < rounds; ++round) {
         const QString byRun = QStringLiteral("by_run_%1").arg(++tables);
@@ -152,31 +159,99 @@ bool compare(Schema& schema, Journal& journal, const Case& c, int rounds)
             count(schema, QStringLiteral("SELECT count(*) FROM %1 a FULL JOIN %2 b USING (id) "
                                          "WHERE a.f IS DISTINCT FROM b.f")
                               .arg(byRun, bySet));
+
+        // The undo, with the same writer, then the table as it was made.
+        UndoOptions undoOptions;
+        undoOptions.rowByRow = c.rowByRow;
+        timer.start();
+        const UndoResult undone =
+            Undo(ports, ui, journal, undoOptions).undo(result.journalRun, schema.logon());
+        undoTimes.push_back(seconds(timer));
+        restored = undone.restored;
+        const qint64 unrestored = count(
+            schema, QStringLiteral("SELECT count(*) FROM %1 WHERE f IS DISTINCT FROM CASE WHEN "
+                                   "id % %2 = 0 THEN 'word ' || id || ' end' ELSE 'word' || id "
+                                   "|| 'end' END")
+                        .arg(byRun)
+                        .arg(c.every));
+
         schema.exec(QStringLiteral("DROP TABLE %1, %2").arg(byRun, bySet));
         if (result.end != ChangeRunResult::End::Done || ui.reports != 0 || differing != 0) {
             std::fprintf(stderr, "  MISMATCH: end %d, %d reports, %lld rows differ\n",
                          int(result.end), ui.reports, static_cast<long long>(differing));
             ok = false;
         }
+        if (undone.end != UndoResult::End::Done || undone.restored != result.changed ||
+            unrestored != 0) {
+            std::fprintf(stderr, "  MISMATCH: undo end %d, %d restored, %lld rows not restored\n",
+                         int(undone.end), undone.restored, static_cast<long long>(unrestored));
+            ok = false;
+        }
     }
     std::sort(runTimes.begin(), runTimes.end());
     std::sort(setTimes.begin(), setTimes.end());
+    std::sort(undoTimes.begin(), undoTimes.end());
     const double run = runTimes[runTimes.size() / 2];
     const double set = setTimes[setTimes.size() / 2];
+    const double undo = undoTimes[undoTimes.size() / 2];
     std::printf("%8d rows, %3d%% changing, %-22s: run %8.3f s (%7d written), set-based "
-                "UPDATE %7.3f s, ratio %6.1f%s\n",
+                "UPDATE %7.3f s, ratio %6.1f; undo %8.3f s (%7d restored), undo/run %5.2f%s\n",
                 c.rows, 100 / c.every,
                 qPrintable(QStringLiteral("%1, %2").arg(
                     c.rowByRow ? QStringLiteral("row by row") : QStringLiteral("batches"),
                     c.primaryKey ? QStringLiteral("key") : QStringLiteral("ctid"))),
-                run, written, set, run / set,
+                run, written, set, run / set, undo, restored, undo / run,
                 rounds > 1 ? qPrintable(QStringLiteral(" (medians of %1)").arg(rounds)) : "");
     std::fflush(stdout);
     return ok;
 }
 
-// quorvane-cli run on a table of `rows` rows that all change: its time and
-// its peak resident memory.
+// One quorvane-cli command, its output dropped: its exit code, time and
+// own peak resident memory (wait4 tells it of this child alone).
+struct CliOutcome {
+    int exitCode = -1;
+    double seconds = 0;
+    double peakMegabytes = 0;
+};
+
+CliOutcome runCli(const QProcessEnvironment& env, const QStringList& arguments)
+{
+    std::vector<QByteArray> args{QByteArray(QUORVANE_CLI_PATH)};
+    for (const QString& argument : arguments)
+        args.push_back(argument.toLocal8Bit());
+    std::vector<QByteArray> vars;
+    for (const QString& var : env.toStringList())
+        vars.push_back(var.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (QByteArray& var : vars)
+        envp.push_back(var.data());
+    envp.push_back(nullptr);
+    CliOutcome outcome;
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child > 0 && wait4(child, &status, 0, &usage) == child && WIFEXITED(status))
+        outcome.exitCode = WEXITSTATUS(status);
+    outcome.seconds = seconds(timer);
+    outcome.peakMegabytes = double(usage.ru_maxrss) / 1024.0;
+    return outcome;
+}
+
+// quorvane-cli run on a table of `rows` rows that all change, then its undo:
+// their times and their peak resident memory.
 bool cliPeakMemory(Schema& schema, int rows)
 {
     makeTable(schema, QStringLiteral("cli_rows"), rows, 1, false);
@@ -185,27 +260,27 @@ bool cliPeakMemory(Schema& schema, int rows)
     env.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
     env.insert(QStringLiteral("QUORVANE_PASSWORD"), schema.logon().password);
-    QProcess cli;
-    cli.setProcessEnvironment(env);
-    cli.setStandardOutputFile(QProcess::nullDevice());
-    cli.setStandardErrorFile(QProcess::nullDevice());
-    QElapsedTimer timer;
-    timer.start();
-    cli.start(QStringLiteral(QUORVANE_CLI_PATH),
-              {"run", "--table", "cli_rows", "--field", "f", "--operation", "1", "--sid",
-               schema.logon().sid, "--user", schema.logon().user});
-    const bool finished = cli.waitForFinished(-1) && cli.exitCode() == 0;
-    const double runSeconds = seconds(timer);
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
+    const QStringList logon{"--sid", schema.logon().sid, "--user", schema.logon().user};
+    const CliOutcome run = runCli(
+        env, QStringList{"run", "--table", "cli_rows", "--field", "f", "--operation", "1"} + logon);
     const qint64 left = count(schema, "SELECT count(*) FROM cli_rows WHERE f LIKE '% %'");
     std::printf("quorvane-cli run, %d rows all changing (batches, journaled, no key): %.3f s, "
                 "peak memory %.1f MB\n",
-                rows, runSeconds, double(usage.ru_maxrss) / 1024.0);
-    if (!finished || left != 0)
-        std::fprintf(stderr, "  MISMATCH: exit %d, %lld rows keep blanks\n", cli.exitCode(),
-                     static_cast<long long>(left));
-    return finished && left == 0;
+                rows, run.seconds, run.peakMegabytes);
+    const CliOutcome undo = runCli(env, QStringList{"undo"} + logon);
+    const qint64 unrestored = count(
+        schema, "SELECT count(*) FROM cli_rows WHERE f <> 'word ' || id || ' end' OR f IS NULL");
+    std::printf("quorvane-cli undo of it: %.3f s, peak memory %.1f MB, undo/run %.2f\n",
+                undo.seconds, undo.peakMegabytes, undo.seconds / run.seconds);
+    std::fflush(stdout);
+    const bool ok = run.exitCode == 0 && left == 0 && undo.exitCode == 0 && unrestored == 0;
+    if (!ok)
+        std::fprintf(stderr,
+                     "  MISMATCH: run exit %d, %lld rows keep blanks; undo exit %d, %lld rows "
+                     "not restored\n",
+                     run.exitCode, static_cast<long long>(left), undo.exitCode,
+                     static_cast<long long>(unrestored));
+    return ok;
 }
 
 // The median time of `rounds` previews of the table's field f, in milliseconds.

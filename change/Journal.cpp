@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
+#include <limits>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -420,6 +421,27 @@ void Journal::markRows(const QList<Mark>& marks)
     });
 }
 
+// A batch of an undo is marked twice (undoing, then restored): its ids go
+// as one JSON array of numbers, without a key or a state per row.
+void Journal::markUndo(const QList<qint64>& rows, RowState state)
+{
+    if (rows.isEmpty())
+        return;
+    QString ids(1, u'[');
+    ids.reserve(rows.size() * 12);
+    for (const qint64 row : rows) {
+        if (ids.size() > 1)
+            ids += u',';
+        ids += QString::number(row);
+    }
+    ids += u']';
+    inTransaction([&] {
+        exec(QStringLiteral(
+                 "UPDATE rows SET state = ? WHERE id IN (SELECT value FROM json_each(?))"),
+             {stateName(state), ids});
+    });
+}
+
 void Journal::endRun(qint64 run, int rows, int changed, int failed, int conflicts,
                      const QString& state)
 {
@@ -501,11 +523,21 @@ QList<Journal::Run> Journal::readRuns(std::optional<qint64> only)
 
 QList<Journal::Row> Journal::rowsToUndo(qint64 run)
 {
+    return rowsToUndo(run, std::numeric_limits<qint64>::max(), -1);
+}
+
+// By the index of the run's rows, from `below` down: a page costs the rows
+// it passes over, not the run's.
+QList<Journal::Row> Journal::rowsToUndo(qint64 run, qint64 below, int limit)
+{
     QSqlQuery query =
         exec(QStringLiteral("SELECT id, key, old, new, key_before, state FROM rows WHERE run = ? "
-                            "AND state IN ('pending', 'written', 'undoing') ORDER BY id DESC"),
-             {run});
+                            "AND id < ? AND state IN ('pending', 'written', 'undoing') "
+                            "ORDER BY id DESC LIMIT ?"),
+             {run, below, limit});
     QList<Row> rows;
+    if (limit > 0)
+        rows.reserve(limit);
     while (query.next()) {
         Row row;
         row.id = query.value(0).toLongLong();

@@ -93,6 +93,9 @@ public:
     {
         markRows({{row, state, key}});
     }
+    // Rows of an undo that all take the same state, their keys as they are:
+    // one statement over their ids, in one transaction.
+    void markUndo(const QList<qint64>& rows, RowState state);
     // The run's end: its counts and state. Lets go of the run's lock, also
     // when the counts cannot be written.
     void endRun(qint64 run, int rows, int changed, int failed, int conflicts, const QString& state);
@@ -109,6 +112,9 @@ public:
     // The rows of a run that may hold its new values (pending, written or
     // undoing), newest first.
     QList<Row> rowsToUndo(qint64 run);
+    // The same a page at a time: at most `limit` of them (all where
+    // negative) whose ids are below `below`, newest first.
+    QList<Row> rowsToUndo(qint64 run, qint64 below, int limit);
 
     // Drops all but the newest KeptRuns runs.
     void prune();

@@ -2,7 +2,11 @@
 
 #include "app/ErrorReport.h"
 #include "app/RuntimeError.h"
+#include "change/ThreadedWriter.h"
 #include "db/Schema.h"
+
+#include <QHash>
+#include <limits>
 
 namespace
 {
@@ -31,11 +35,88 @@ bool stillAsRead(Oracle::Connection& connection, const Oracle::RowKey& key, cons
     return connection.next(query) && query.value(0).toInt() > 0;
 }
 
+// Records in the journal each row an undo wrote back whose key moved with
+// the write (a row address, or a key the field is part of), with the key it
+// has after the write, before the write is made final: one transaction per
+// batch, as JournalMarkingWriter does for a run's rows. Where the key
+// stays, the undo marks the batch's rows once the batch is final, together
+// with its conflicts, on the undo's thread (not the writer's): a row whose
+// mark is lost is still "undoing", and found holding its old value by the
+// next undo. A row that
+// was not written after all (its batch failed or was stopped after the
+// marks) is marked undoing again under the key it had: whatever the
+// journal was told, it is still to undo, where it was.
+class RestoreMarkingWriter : public RowWriter
+{
+public:
+    RestoreMarkingWriter(Journal& journal, std::unique_ptr<RowWriter> inner)
+        : m_journal(journal), m_inner(std::move(inner))
+    {
+        m_inner->setReports(
+            [this](const Results& results) {
+                QList<Journal::Mark> marks;
+                for (const Result& result : results)
+                    if (result.outcome == Outcome::Written && !result.keyAfter.isEmpty())
+                        marks.append({result.ticket, Journal::RowState::Restored, result.keyAfter});
+                m_journal.markRows(marks);
+                settle(results);
+            },
+            [this](const Results& results) {
+                QList<Journal::Mark> back;
+                for (const Result& result : results) {
+                    const QVariantList key = m_keys.take(result.ticket);
+                    if (result.outcome == Outcome::Failed || result.outcome == Outcome::Stopped)
+                        back.append({result.ticket, Journal::RowState::Undoing, key});
+                }
+                try {
+                    m_journal.markRows(back);
+                } catch (const RuntimeError&) {
+                    // The journal fails as the write did: a row it was told
+                    // of as restored stays so (a lost restored mark is
+                    // found again; a mark that outlived its write is not).
+                }
+                done(results);
+            });
+    }
+    // The same, with a journal of its own.
+    RestoreMarkingWriter(std::unique_ptr<Journal> journal, std::unique_ptr<RowWriter> inner)
+        : RestoreMarkingWriter(*journal, std::move(inner))
+    {
+        m_owned = std::move(journal);
+    }
+
+    int batchRows() const override { return m_inner->batchRows(); }
+    void write(const Change& change, qint64 row) override
+    {
+        m_keys.insert(row, change.key);
+        m_inner->write(change, row);
+    }
+    void flush() override { m_inner->flush(); }
+    void drop() override
+    {
+        m_inner->drop();
+        m_keys.clear();
+    }
+
+private:
+    std::unique_ptr<Journal> m_owned;
+    Journal& m_journal;
+    std::unique_ptr<RowWriter> m_inner;
+    QHash<qint64, QVariantList> m_keys; // journal row -> its key, while in flight
+};
+
+bool endsTheUndo(int error)
+{
+    return error == RuntimeError::ConnectionLost || error == RuntimeError::FileAccessError;
+}
+
 } // namespace
 
-Undo::Undo(RunPorts& ports, Interaction& ui, Journal& journal)
-    : m_ports(ports), m_ui(ui), m_journal(journal)
+Undo::Undo(RunPorts& ports, Interaction& ui, Journal& journal, UndoOptions options)
+    : m_ports(ports), m_ui(ui), m_journal(journal), m_options(options)
 {
+    m_options.batchRows = qMax(1, m_options.batchRows);
+    m_options.pageRows = qMax(1, m_options.pageRows);
 }
 
 std::optional<Journal::Run> Undo::LastUndoable(Journal& journal, const Logon& logon)
@@ -58,13 +139,11 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     };
 
     std::optional<Journal::Run> run;
-    QList<Journal::Row> rows;
     bool writing = false;
     if (!steps.step(ReadRun, [&] {
             run = m_journal.run(runId);
-            if (run && !run->undone && run->sid == logon.sid && run->user == logon.user &&
-                !(writing = m_journal.isWriting(runId)))
-                rows = m_journal.rowsToUndo(runId);
+            if (run && !run->undone && run->sid == logon.sid && run->user == logon.user)
+                writing = m_journal.isWriting(runId);
         }))
         return finish(UndoResult::End::Failed);
     if (!run)
@@ -75,6 +154,8 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
         return finish(UndoResult::End::OtherLogon);
     if (writing)
         return finish(UndoResult::End::StillWriting);
+    // No row is added once the run has ended: these are all there are.
+    const int total = run->toUndo;
 
     m_ports.setMousePointer(MousePointer::Hourglass);
     RunActivity activity(m_ports);
@@ -84,8 +165,15 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
             connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::Writing);
         }))
         return finish(UndoResult::End::Failed);
-    std::unique_ptr<DirectWriter> writer;
+
+    bool stopped = false;
+    bool ended = false;                   // the connection or the journal failed
+    int told = 0;                         // rows whose write back was told
+    int settled = 0;                      // rows marked restored, kept or never written
+    QHash<qint64, Journal::Row> inFlight; // marked undoing, not yet told
+    QList<Journal::Row> unsent;           // told stopped: not written
     Oracle::RowKey key;
+    std::unique_ptr<RowWriter> writer; // after what its reports use: it goes first
     if (!steps.step(FindRows, [&] {
             key = Oracle::ReadRowKey(*connection, run->table, run->field);
             // The rows are named as the run named them, or not at all: a key
@@ -97,118 +185,226 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                                    "and are named by %2 now: they cannot be found again.")
                         .arg(run->keyNames.join(QStringLiteral(", ")),
                              key.names.join(QStringLiteral(", "))));
-            for (const Journal::Row& row : rows)
-                if (row.key.size() != key.conditions.size())
-                    throw RuntimeError(RuntimeError::DriverError,
-                                       QStringLiteral("The table's row key changed since the run: "
-                                                      "its rows cannot be found again."));
-            WriteControl control;
-            control.stopRequested = [this] {
-                m_ports.keepResponsive();
-                return m_ports.stopRequested();
-            };
-            control.waiting = [&activity] { activity.waiting(); };
-            writer = std::make_unique<DirectWriter>(*connection, run->table, run->field, key,
-                                                    std::move(control));
+            const QString table = run->table;
+            const QString field = run->field;
+            if (m_options.rowByRow) {
+                WriteControl control;
+                control.stopRequested = [this] {
+                    m_ports.keepResponsive();
+                    return m_ports.stopRequested();
+                };
+                control.waiting = [&activity] { activity.waiting(); };
+                writer = std::make_unique<RestoreMarkingWriter>(
+                    m_journal, std::make_unique<DirectWriter>(*connection, table, field, key,
+                                                              std::move(control)));
+            } else {
+                // As a run writes: batches on a thread of their own, over a
+                // connection (and a journal connection, for the marks) of
+                // their own, while this thread reads and marks the next.
+                auto threaded = std::make_unique<ThreadedWriter>(
+                    logon, m_options.batchRows, [this] { m_ports.keepResponsive(); },
+                    [this] { return m_ports.stopRequested(); },
+                    [&activity] { activity.waiting(); });
+                const QString journal = m_journal.path();
+                const int rows = m_options.batchRows;
+                const Oracle::RowKey rowKey = key;
+                threaded->start([=](Oracle::Connection& writing,
+                                    WriteControl control) -> std::unique_ptr<RowWriter> {
+                    return std::make_unique<RestoreMarkingWriter>(
+                        std::make_unique<Journal>(journal),
+                        std::make_unique<BatchWriter>(writing, table, field, rowKey,
+                                                      std::move(control), rows));
+                });
+                writer = std::move(threaded);
+            }
         }))
         return finish(UndoResult::End::Failed);
 
-    steps.setBounded(true);
-    RowPacer pacer(m_ports);
-    bool stopped = false;
-    bool ended = false; // the connection or the journal failed
-    int settled = 0;    // rows marked restored, kept or never written
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        if ((stopped = pacer.stopRequested()))
-            break;
-        const Journal::Row& row = rows.at(i);
-        steps.step(LoopHead, [] {});
-        // The journal learns first that the row may be written back: found
-        // later with its old value, it was restored by an undo whose mark
-        // was lost, not left unwritten by a run that was killed.
-        if (row.state != Journal::RowState::Undoing && !steps.step(WriteBack, [&] {
-                m_journal.markRow(row.id, Journal::RowState::Undoing);
-            })) {
-            ++result.failed;
-            ended = true;
-            break;
-        }
-        // Back from the new value to the old one, only where the new one stands.
-        // The journal learns of each row restored (and where it moved)
-        // before the write back is final.
-        RowWriter::Result back;
-        writer->setReports(
-            [&](const RowWriter::Results& results) {
-                if (results.front().outcome == RowWriter::Outcome::Written)
-                    m_journal.markRow(row.id, Journal::RowState::Restored,
-                                      results.front().keyAfter);
-            },
-            [&](const RowWriter::Results& results) {
-                back = results.front();
-                activity.settled();
-            });
-        std::optional<Journal::RowState> became; // the row's final state, once journaled
-        const bool written = steps.step(WriteBack, [&] {
-            writer->write({row.key, row.newValue, row.oldValue}, i);
-            if (back.outcome == RowWriter::Outcome::Failed) {
-                // Not written: whatever the journal was told, the row is
-                // still to undo, where it was.
-                try {
-                    m_journal.markRow(row.id, Journal::RowState::Undoing, row.key);
-                } catch (const RuntimeError&) {
-                }
-                throw RuntimeError(back.errorNumber, back.error);
-            }
-            // Written, but the journal could not say so: not counted, tried
-            // again by the next undo.
-            if (back.errorNumber != 0)
-                throw RuntimeError(back.errorNumber, back.error);
-            if (back.outcome == RowWriter::Outcome::Written) {
-                became = Journal::RowState::Restored;
-            } else if (back.outcome == RowWriter::Outcome::Conflict) {
-                // A row not found with its new value but as it was read
-                // holds its old value: restored before, where an undo had
-                // begun on it, else never written. No conflict either way.
+    // What became of a batch's rows, in one transaction: those written back
+    // where their keys stay are restored. A row not found with its new value
+    // but as it was read holds its old value: restored before, where an undo
+    // had begun on it, else never written. No conflict either way. Else it
+    // changed since: kept.
+    auto settleBatch = [&](const QList<qint64>& written, const QList<Journal::Row>& conflicts) {
+        QList<Journal::Mark> marks;
+        const bool marked = steps.step(WriteBack, [&] {
+            for (const Journal::Row& row : conflicts) {
                 const Journal::RowState state =
                     !stillAsRead(*connection, key, *run, row) ? Journal::RowState::Kept
                     : row.state == Journal::RowState::Undoing ? Journal::RowState::Restored
                                                               : Journal::RowState::Failed;
-                m_journal.markRow(row.id, state);
-                became = state;
+                marks.append({row.id, state, {}});
             }
+            if (marks.isEmpty()) {
+                m_journal.markUndo(written, Journal::RowState::Restored);
+                return;
+            }
+            for (const qint64 row : written)
+                marks.append({row, Journal::RowState::Restored, {}});
+            m_journal.markRows(marks);
         });
-        steps.step(Progress,
-                   [&] { m_ports.setProgress(double(i + 1) / double(rows.size()) * 100.0); });
-        activity.writing(int(i + 1), int(rows.size()));
-        if (!written) {
-            ++result.failed;
-            const int error = steps.lastErrorNumber();
-            result.connectionLost = error == RuntimeError::ConnectionLost;
-            if (result.connectionLost || error == RuntimeError::FileAccessError) {
+        if (!marked) { // still to undo
+            result.failed += int(written.size() + conflicts.size());
+            if (endsTheUndo(steps.lastErrorNumber())) {
                 ended = true;
+                result.connectionLost = steps.lastErrorNumber() == RuntimeError::ConnectionLost;
+            }
+            return;
+        }
+        settled += int(written.size());
+        result.restored += int(written.size());
+        for (const Journal::Mark& mark : marks.mid(0, conflicts.size())) {
+            ++settled;
+            if (mark.state == Journal::RowState::Restored)
+                ++result.restored;
+            else if (mark.state == Journal::RowState::Kept)
+                ++result.conflicts;
+        }
+    };
+    // What became of each write back, told when its batch went.
+    writer->setReports({}, [&](const RowWriter::Results& results) {
+        activity.settled();
+        QList<qint64> written; // where the key stays: not yet marked
+        QList<Journal::Row> conflicts;
+        for (const RowWriter::Result& back : results) {
+            const Journal::Row row = inFlight.take(back.ticket);
+            ++told;
+            if (back.errorNumber != 0) {
+                // Refused, or written while the journal could not say so:
+                // not counted, tried again by the next undo.
+                ++result.failed;
+                if (!ended) {
+                    steps.failed(WriteBack, RuntimeError(back.errorNumber, back.error));
+                    ended = endsTheUndo(back.errorNumber);
+                    result.connectionLost = back.errorNumber == RuntimeError::ConnectionLost;
+                }
+                continue;
+            }
+            switch (back.outcome) {
+            case RowWriter::Outcome::Written:
+                if (back.keyAfter.isEmpty()) {
+                    written << row.id;
+                } else {
+                    ++result.restored;
+                    ++settled;
+                }
+                break;
+            case RowWriter::Outcome::Conflict:
+                conflicts << row;
+                break;
+            case RowWriter::Outcome::Stopped:
+                stopped = true;
+                unsent << row;
+                break;
+            case RowWriter::Outcome::Failed:
+                ++result.failed;
                 break;
             }
-            continue;
         }
-        if (back.outcome == RowWriter::Outcome::Stopped) {
-            stopped = true;
+        if (ended) // no row is read again
+            conflicts.clear();
+        if (!written.isEmpty() || !conflicts.isEmpty())
+            settleBatch(written, conflicts);
+        if (total > 0)
+            steps.step(Progress, [&] {
+                m_ports.setProgress(qMin(double(told) / double(total) * 100.0, 100.0));
+            });
+        activity.writing(told, total);
+    });
+
+    steps.setBounded(true);
+    RowPacer pacer(m_ports);
+    const int batch = writer->batchRows();
+    qint64 below = std::numeric_limits<qint64>::max();
+    // The next page of rows to undo, newest first, their keys checked.
+    auto readPage = [&](QList<Journal::Row>& page) {
+        ended = !steps.step(FindRows, [&] {
+            page = m_journal.rowsToUndo(runId, below, m_options.pageRows);
+            for (const Journal::Row& row : page)
+                if (row.key.size() != key.conditions.size())
+                    throw RuntimeError(RuntimeError::DriverError,
+                                       QStringLiteral("The table's row key changed since the "
+                                                      "run: its rows cannot be found again."));
+        });
+        if (!page.isEmpty())
+            below = page.last().id;
+    };
+    // The journal learns first that a batch's rows may be written back, in
+    // one transaction: a row found later with its old value was restored
+    // by an undo whose mark was lost, not left unwritten by a run that was
+    // killed. From then on the rows are in flight.
+    auto markUndoing = [&](const QList<Journal::Row>& rows) {
+        QList<qint64> undoing;
+        for (const Journal::Row& row : rows)
+            if (row.state != Journal::RowState::Undoing)
+                undoing << row.id;
+        if (!steps.step(WriteBack,
+                        [&] { m_journal.markUndo(undoing, Journal::RowState::Undoing); })) {
+            ++result.failed;
+            ended = true;
+            return false;
+        }
+        for (const Journal::Row& row : rows)
+            inFlight.insert(row.id, row);
+        return true;
+    };
+    QList<Journal::Row> page;
+    qsizetype marked = 0; // rows at the page's start marked ahead
+    readPage(page);
+    while (!page.isEmpty() && !stopped && !ended) {
+        for (qsizetype first = 0; first < page.size() && !stopped && !ended; first += batch) {
+            const QList<Journal::Row> rows = page.mid(first, batch);
+            if (first >= marked && !markUndoing(rows))
+                break;
+            // Back from the new value to the old one, only where the new
+            // one stands.
+            for (const Journal::Row& row : rows) {
+                if ((stopped = pacer.stopRequested()) || ended)
+                    break;
+                steps.step(LoopHead, [] {});
+                writer->write({row.key, row.newValue, row.oldValue}, row.id);
+            }
+        }
+        if (stopped || ended)
             break;
-        }
-        if (!became)
-            continue;
-        ++settled;
-        if (*became == Journal::RowState::Restored)
-            ++result.restored;
-        else if (*became == Journal::RowState::Kept)
-            ++result.conflicts;
+        // While the writer works through the page, the next is read and its
+        // first batch marked; then the page is written through, so that the
+        // rows in flight never outgrow a page and a stop between pages
+        // finds none under way.
+        QList<Journal::Row> next;
+        readPage(next);
+        marked =
+            !ended && markUndoing(next.mid(0, batch)) ? qMin<qsizetype>(batch, next.size()) : 0;
+        if (ended)
+            break;
+        writer->flush();
+        if ((stopped = pacer.stopRequested()))
+            break;
+        page = std::move(next);
+    }
+    // What was sent and not yet told is cancelled where it waits, and told.
+    if (stopped || ended)
+        writer->drop();
+    writer.reset();
+    // Rows marked undoing that were never written back (a stop or a failure
+    // came first) are as they were: a row a killed run never wrote is not
+    // found "undoing" by the next undo and counted restored. Should the
+    // journal refuse, they are tried again all the same.
+    QList<Journal::Mark> asBefore;
+    for (const Journal::Row& row : unsent + inFlight.values())
+        if (row.state != Journal::RowState::Undoing)
+            asBefore.append({row.id, row.state, row.key});
+    try {
+        m_journal.markRows(asBefore);
+    } catch (const RuntimeError&) {
     }
     steps.setBounded(false);
     steps.reportRepeats();
     result.rows = result.restored + result.conflicts + result.failed;
-    result.left = int(rows.size()) - settled;
+    result.left = total - settled;
     if (ended)
         return finish(UndoResult::End::Failed);
-    if (stopped)
+    if (result.left > 0 && (stopped || m_ports.stopRequested()))
         return finish(UndoResult::End::Stopped);
     if (result.left == 0) {
         steps.step(MarkUndone, [&] {

@@ -32,10 +32,20 @@ struct UndoResult {
     bool connectionLost = false;
 };
 
+// How an undo writes: as a run does, in batches on a thread of their own
+// (or one statement per row), reading the journal's rows a page at a time.
+struct UndoOptions {
+    bool rowByRow = false;
+    int batchRows = 1000;
+    // Rows read from the journal at a time; each page is written through
+    // before the next is read.
+    int pageRows = 5000;
+};
+
 class Undo
 {
 public:
-    Undo(RunPorts& ports, Interaction& ui, Journal& journal);
+    Undo(RunPorts& ports, Interaction& ui, Journal& journal, UndoOptions options = {});
 
     // The newest run of the logon that is not yet undone, if any.
     static std::optional<Journal::Run> LastUndoable(Journal& journal, const Logon& logon);
@@ -49,4 +59,5 @@ private:
     RunPorts& m_ports;
     Interaction& m_ui;
     Journal& m_journal;
+    UndoOptions m_options;
 };

@@ -59,9 +59,10 @@ const char Usage[] =
     "      The journaled runs, newest first, one JSON object per line; besides\n"
     "      the run's own counts, the rows an undo restored (\"restored\"), left\n"
     "      alone as changed since (\"conflictsLeft\") and still to undo (\"toUndo\").\n"
-    "  quorvane-cli undo [--run ID] [LOGON]\n"
+    "  quorvane-cli undo [--run ID] [--row-by-row] [LOGON]\n"
     "      Gives every row the run wrote its old value back, where it still holds\n"
-    "      what the run wrote; by default the newest run of the logon not yet\n"
+    "      what the run wrote, in batches as a run writes (one UPDATE per row\n"
+    "      with --row-by-row); by default the newest run of the logon not yet\n"
     "      undone. A run is undone once every row is restored or left alone;\n"
     "      rows that failed or were not reached (stopped) are tried again by the\n"
     "      next undo, and only they. Ends stderr with 'Summary: {...}' (\"left\":\n"
@@ -622,7 +623,8 @@ private:
 
 int undo(const QStringList& arguments)
 {
-    const Options options = parseOptions(arguments, {RunOption, SidOption, UserOption});
+    const Options options =
+        parseOptions(arguments, {RunOption, SidOption, UserOption}, {RowByRowFlag});
     if (!options.error.isEmpty())
         return usageError(options.error);
     const QStringList runs = options.values.value(RunOption);
@@ -653,7 +655,9 @@ int undo(const QStringList& arguments)
     stopOnSignals();
     UndoPorts ports;
     ScriptedAnswers ui({});
-    const UndoResult result = Undo(ports, ui, *journal).undo(runId, logon);
+    UndoOptions undoOptions;
+    undoOptions.rowByRow = options.values.contains(RowByRowFlag);
+    const UndoResult result = Undo(ports, ui, *journal, undoOptions).undo(runId, logon);
     switch (result.end) {
     case UndoResult::End::UnknownRun:
         writeErr(QStringLiteral("quorvane-cli: there is no run %1\n").arg(runId));

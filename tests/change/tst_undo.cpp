@@ -38,6 +38,18 @@ public:
     int stopAfter = -1;
 };
 
+// An undo writes as the suite's runs do: row by row or in batches of the
+// same size, the journal read a few batches at a time.
+UndoOptions undoOptions()
+{
+    const ChangeRunOptions run = Options();
+    UndoOptions options;
+    options.rowByRow = run.rowByRow;
+    options.batchRows = run.batchRows;
+    options.pageRows = 3 * run.batchRows;
+    return options;
+}
+
 QList<int> sortedIds(QList<int> ids)
 {
     std::sort(ids.begin(), ids.end());
@@ -67,6 +79,9 @@ private slots:
     void journalFailureIsNoDoneRun();
     void keyMovedToOtherColumnsRefused();
     void fieldThatIsTheKey();
+    void undoOverPagesAndBatches_data();
+    void undoOverPagesAndBatches();
+    void stoppedUndoLeavesRowsAsTheyWere();
     void valueRewrittenByTrigger();
 };
 
@@ -116,7 +131,7 @@ void TestUndo::undoRestoresExactly()
 
     UndoPorts ports;
     ScriptedInteraction ui;
-    Undo undo(ports, ui, file.journal);
+    Undo undo(ports, ui, file.journal, undoOptions());
     QCOMPARE(Undo::LastUndoable(file.journal, bench.schema.logon())->id, entry.id);
     const UndoResult undone = undo.undo(entry.id, bench.schema.logon());
 
@@ -148,7 +163,7 @@ void TestUndo::undoLeavesRowsChangedSince()
     UndoPorts ports;
     ScriptedInteraction ui;
     const UndoResult undone =
-        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
 
     compareValues(bench.valuesById(), {"a b", "edited", "e f"});
     QCOMPARE(undone.restored, 2);
@@ -197,7 +212,11 @@ void TestUndo::undoneOnlyWhenNoRowLeft()
     ports.stopAfter = refuse ? -1 : 1;
     ScriptedInteraction ui;
     const qsizetype before = bench.audited().size();
-    const UndoResult first = Undo(ports, ui, file.journal).undo(id, logon);
+    // A page is written through before the next is read: one row a page,
+    // the stop comes after the first.
+    UndoOptions firstOptions = undoOptions();
+    firstOptions.pageRows = 1;
+    const UndoResult first = Undo(ports, ui, file.journal, firstOptions).undo(id, logon);
     QVERIFY(first.end == (refuse ? UndoResult::End::Done : UndoResult::End::Stopped));
     QCOMPARE(first.restored, refuse ? 2 : 1);
     QCOMPARE(first.failed, refuse ? 1 : 0);
@@ -215,7 +234,7 @@ void TestUndo::undoneOnlyWhenNoRowLeft()
                           QString(CurrentBackend() == Backend::SQLite ? "" : " ON t"));
     ports.stopAfter = -1;
     const qsizetype between = bench.audited().size();
-    const UndoResult second = Undo(ports, ui, file.journal).undo(id, logon);
+    const UndoResult second = Undo(ports, ui, file.journal, undoOptions()).undo(id, logon);
     QVERIFY(second.end == UndoResult::End::Done);
     QCOMPARE(second.restored, first.left);
     QCOMPARE(second.failed + second.conflicts + second.left, 0);
@@ -305,7 +324,7 @@ void TestUndo::halfCharacterNeverWritten()
     UndoPorts ports;
     ScriptedInteraction ui;
     const UndoResult undone =
-        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
     QVERIFY(undone.end == UndoResult::End::Done);
     QCOMPARE(undone.restored, 2);
     QCOMPARE(undone.conflicts + undone.failed, 0);
@@ -402,7 +421,7 @@ void TestUndo::keyMovedToOtherColumnsRefused()
     UndoPorts ports;
     ScriptedInteraction ui;
     const UndoResult undone =
-        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
     QVERIFY(undone.end == UndoResult::End::Failed);
     QCOMPARE(ui.reports.size(), 1);
     QVERIFY2(ui.reports.first().contains("cannot be found again"), qPrintable(ui.reports.first()));
@@ -432,11 +451,121 @@ void TestUndo::fieldThatIsTheKey()
     UndoPorts ports;
     ScriptedInteraction ui;
     const UndoResult undone =
-        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
     QVERIFY(undone.end == UndoResult::End::Done);
     QCOMPARE(undone.restored, 2);
     QCOMPARE(undone.conflicts + undone.failed, 0);
     compareValues(bench.valuesById(), values);
+}
+
+// An undo over more rows than a page, in batches, with a row changed since
+// the run in the middle of a batch: that batch goes row by row, every other
+// row gets its old value back with one write, and the changed row is left
+// alone.
+void TestUndo::undoOverPagesAndBatches_data()
+{
+    QTest::addColumn<bool>("primaryKey");
+    QTest::newRow("a table with a primary key") << true;
+    QTest::newRow("a table without a key (row address)") << false;
+}
+
+void TestUndo::undoOverPagesAndBatches()
+{
+    QFETCH(bool, primaryKey);
+    const bool sqlite = CurrentBackend() == Backend::SQLite;
+    QStringList create;
+    if (primaryKey) {
+        create << "CREATE TABLE t (id integer PRIMARY KEY, v varchar(200))";
+        if (sqlite) {
+            create << "CREATE TRIGGER noted AFTER UPDATE ON t BEGIN "
+                      "INSERT INTO audit (id) VALUES (NEW.id); END";
+        } else {
+            create << "CREATE FUNCTION note() RETURNS trigger LANGUAGE plpgsql AS "
+                      "'BEGIN INSERT INTO audit (id) VALUES (NEW.id); RETURN NEW; END'"
+                   << "CREATE TRIGGER noted AFTER UPDATE ON t FOR EACH ROW "
+                      "EXECUTE FUNCTION note()";
+        }
+    }
+    QVariantList values;
+    for (int i = 1; i <= 23; ++i)
+        values << (i % 5 == 0 ? QStringLiteral("same%1").arg(i) : QStringLiteral("a %1").arg(i));
+    Bench bench(values, "t", "v", "varchar(200)", create);
+    JournalFile file;
+    ChangeRunOptions options = Options();
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    QCOMPARE(result.changed, 19);
+    bench.schema.exec("UPDATE t SET v = 'edited' WHERE id = 12");
+    QVariantList expected = values;
+    expected[11] = "edited";
+
+    UndoOptions undoOptions;
+    undoOptions.rowByRow = RowByRow();
+    undoOptions.batchRows = 4;
+    undoOptions.pageRows = 8;
+    UndoPorts ports;
+    ScriptedInteraction ui;
+    const qsizetype before = bench.audited().size();
+    const UndoResult undone =
+        Undo(ports, ui, file.journal, undoOptions).undo(result.journalRun, bench.schema.logon());
+
+    QVERIFY(undone.end == UndoResult::End::Done);
+    QCOMPARE(undone.restored, 18);
+    QCOMPARE(undone.conflicts, 1);
+    QCOMPARE(undone.failed + undone.left, 0);
+    QCOMPARE(ui.shown, QStringList());
+    compareValues(bench.valuesById(), expected);
+    QList<int> restored;
+    for (int i = 1; i <= 23; ++i)
+        if (i % 5 != 0 && i != 12)
+            restored << i;
+    QCOMPARE(sortedIds(bench.audited().mid(before)), restored);
+    QCOMPARE(ports.progress.last(), 100.0);
+    const Journal::Run entry = *file.journal.run(result.journalRun);
+    QVERIFY(entry.undone);
+    QCOMPARE(entry.restored, 18);
+    QCOMPARE(entry.kept, 1);
+}
+
+// An undo marks a batch's rows undoing before it sends them. Stopped before
+// it sent them, it leaves them as they were: a row the run journaled but
+// never wrote (killed before its write was final) is not counted restored
+// by the next undo.
+void TestUndo::stoppedUndoLeavesRowsAsTheyWere()
+{
+    Bench bench({"a b", "c d", "ef"}, "t", "v", "varchar(200)",
+                {"CREATE TABLE t (id integer PRIMARY KEY, v varchar(200))"});
+    JournalFile file;
+    ChangeRunOptions options = Options();
+    options.journal = &file.journal;
+    bench.ports.operation = caption(1);
+    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    QCOMPARE(result.changed, 2);
+    // Journaled, never written.
+    file.journal.addRows(result.journalRun, {Change{{"3"}, "ef", "e f"}});
+    const Logon logon = bench.schema.logon();
+
+    UndoPorts ports;
+    ports.stopAfter = 0; // Stop at once
+    ScriptedInteraction ui;
+    const UndoResult stopped =
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, logon);
+    QVERIFY(stopped.end == UndoResult::End::Stopped);
+    QCOMPARE(stopped.restored, 0);
+    QCOMPARE(stopped.left, 3);
+    QCOMPARE(file.journal.run(result.journalRun)->toUndo, 3);
+
+    ports.stopAfter = -1;
+    const UndoResult undone =
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, logon);
+    QVERIFY(undone.end == UndoResult::End::Done);
+    QCOMPARE(undone.restored, 2);
+    QCOMPARE(undone.conflicts + undone.failed + undone.left, 0);
+    compareValues(bench.valuesById(), {"a b", "c d", "ef"});
+    const Journal::Run entry = *file.journal.run(result.journalRun);
+    QVERIFY(entry.undone);
+    QCOMPARE(entry.restored, 2);
 }
 
 // A trigger stores another value than the one written: the journal keeps the
@@ -465,7 +594,7 @@ void TestUndo::valueRewrittenByTrigger()
     UndoPorts ports;
     ScriptedInteraction ui;
     const UndoResult undone =
-        Undo(ports, ui, file.journal).undo(result.journalRun, bench.schema.logon());
+        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
     QVERIFY(undone.end == UndoResult::End::Done);
     QCOMPARE(undone.restored, 3);
     compareValues(bench.valuesById(), {"a b", "c d", "e f"});
