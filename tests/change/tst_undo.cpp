@@ -56,6 +56,37 @@ QList<int> sortedIds(QList<int> ids)
     return ids;
 }
 
+// The bench's operation (1 unless said) run with a journal, as a real run is.
+ChangeRunResult runJournaled(Bench& bench, JournalFile& file, int operation = 1,
+                             const QStringList& answers = {})
+{
+    ChangeRunOptions options = Options();
+    options.journal = &file.journal;
+    bench.ports.operation = caption(operation);
+    bench.ui.answers = answers;
+    return ChangeRun(bench.ports, bench.ui).run(options);
+}
+
+// The run undone with the suite's writer; `ui` sees what the undo shows.
+UndoResult undoRun(Bench& bench, JournalFile& file, qint64 run, ScriptedInteraction& ui)
+{
+    UndoPorts ports;
+    return Undo(ports, ui, file.journal, undoOptions()).undo(run, bench.schema.logon());
+}
+
+// The run undone: `restored` rows given their old values back, none left
+// alone or failed, and the table holding `values` again.
+void expectExactUndo(Bench& bench, JournalFile& file, qint64 run, int restored,
+                     const QVariantList& values)
+{
+    ScriptedInteraction ui;
+    const UndoResult undone = undoRun(bench, file, run, ui);
+    QVERIFY(undone.end == UndoResult::End::Done);
+    QCOMPARE(undone.restored, restored);
+    QCOMPARE(undone.conflicts + undone.failed, 0);
+    compareValues(bench.valuesById(), values);
+}
+
 } // namespace
 
 class TestUndo : public QObject
@@ -310,10 +341,7 @@ void TestUndo::halfCharacterNeverWritten()
     QCOMPARE(seen.changed, 2);
 
     JournalFile file;
-    ChangeRunOptions options = Options();
-    options.journal = &file.journal;
-    bench.ui.answers = {"3"};
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result = runJournaled(bench, file, 26, {"3"});
     QCOMPARE(result.failed, 1);
     QCOMPARE(result.changed, 2);
     QCOMPARE(bench.ui.reports.size(), 1);
@@ -321,14 +349,7 @@ void TestUndo::halfCharacterNeverWritten()
     compareValues(bench.valuesById(), {smiles, "abc", QStringLiteral("a\U0001F600")});
     QCOMPARE(file.journal.rowsToUndo(result.journalRun).size(), 2);
 
-    UndoPorts ports;
-    ScriptedInteraction ui;
-    const UndoResult undone =
-        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
-    QVERIFY(undone.end == UndoResult::End::Done);
-    QCOMPARE(undone.restored, 2);
-    QCOMPARE(undone.conflicts + undone.failed, 0);
-    compareValues(bench.valuesById(), values);
+    expectExactUndo(bench, file, result.journalRun, 2, values);
 }
 
 // A row the write leaves alone while it still holds the value read (a
@@ -347,10 +368,7 @@ void TestUndo::writeTheDatabaseDidNotApply()
                           "EXECUTE FUNCTION keep()");
     }
     JournalFile file;
-    ChangeRunOptions options = Options();
-    options.journal = &file.journal;
-    bench.ports.operation = caption(1);
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result = runJournaled(bench, file);
 
     compareValues(bench.valuesById(), {"ab", "c d", "ef"});
     QCOMPARE(result.changed, 2);
@@ -378,10 +396,7 @@ void TestUndo::journalFailureIsNoDoneRun()
         refuser.close();
     }
     QSqlDatabase::removeDatabase("refuser");
-    ChangeRunOptions options = Options();
-    options.journal = &file.journal;
-    bench.ports.operation = caption(1);
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result = runJournaled(bench, file);
 
     compareValues(bench.valuesById(), {"a b", "c d"});
     QCOMPARE(result.changed, 0);
@@ -402,10 +417,7 @@ void TestUndo::keyMovedToOtherColumnsRefused()
     Bench bench({"a b", "a  b"}, "t", "v", "varchar(200)", {keyed});
     bench.schema.exec("UPDATE t SET code = 3 - id"); // the other row's id
     JournalFile file;
-    ChangeRunOptions options = Options();
-    options.journal = &file.journal;
-    bench.ports.operation = caption(1);
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result = runJournaled(bench, file);
     QCOMPARE(result.changed, 2);
     if (sqlite) {
         bench.schema.exec("CREATE TABLE moved (id integer, code integer PRIMARY KEY, "
@@ -418,10 +430,8 @@ void TestUndo::keyMovedToOtherColumnsRefused()
         bench.schema.exec("ALTER TABLE t ADD PRIMARY KEY (code)");
     }
 
-    UndoPorts ports;
     ScriptedInteraction ui;
-    const UndoResult undone =
-        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
+    const UndoResult undone = undoRun(bench, file, result.journalRun, ui);
     QVERIFY(undone.end == UndoResult::End::Failed);
     QCOMPARE(ui.reports.size(), 1);
     QVERIFY2(ui.reports.first().contains("cannot be found again"), qPrintable(ui.reports.first()));
@@ -441,21 +451,11 @@ void TestUndo::fieldThatIsTheKey()
     const QVariantList values{"a b", "c  d", "ef"};
     Bench bench(values, "t", "v", "varchar(200)", {keyed});
     JournalFile file;
-    ChangeRunOptions options = Options();
-    options.journal = &file.journal;
-    bench.ports.operation = caption(1);
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result = runJournaled(bench, file);
     QCOMPARE(result.changed, 2);
     compareValues(bench.valuesById(), {"ab", "cd", "ef"});
 
-    UndoPorts ports;
-    ScriptedInteraction ui;
-    const UndoResult undone =
-        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
-    QVERIFY(undone.end == UndoResult::End::Done);
-    QCOMPARE(undone.restored, 2);
-    QCOMPARE(undone.conflicts + undone.failed, 0);
-    compareValues(bench.valuesById(), values);
+    expectExactUndo(bench, file, result.journalRun, 2, values);
 }
 
 // An undo over more rows than a page, in batches, with a row changed since
@@ -584,20 +584,11 @@ void TestUndo::valueRewrittenByTrigger()
                           "EXECUTE FUNCTION mark()");
     }
     JournalFile file;
-    ChangeRunOptions options = Options();
-    options.journal = &file.journal;
-    bench.ports.operation = caption(1);
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result = runJournaled(bench, file);
     QCOMPARE(result.changed, 3);
     compareValues(bench.valuesById(), {"ab!", "cd", "ef"});
 
-    UndoPorts ports;
-    ScriptedInteraction ui;
-    const UndoResult undone =
-        Undo(ports, ui, file.journal, undoOptions()).undo(result.journalRun, bench.schema.logon());
-    QVERIFY(undone.end == UndoResult::End::Done);
-    QCOMPARE(undone.restored, 3);
-    compareValues(bench.valuesById(), {"a b", "c d", "e f"});
+    expectExactUndo(bench, file, result.journalRun, 3, {"a b", "c d", "e f"});
 }
 
 QTEST_GUILESS_MAIN(TestUndo)
