@@ -46,24 +46,6 @@ QString conflictsLeftAlone(int rows)
                            .arg(rows);
 }
 
-// True when the text holds half a character: a UTF-16 surrogate without its
-// other half (a cut by position may fall inside a pair). No database stores
-// such a text as it is.
-bool splitsCharacter(const QString& text)
-{
-    const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const QChar c = text.at(i);
-        if (!c.isSurrogate())
-            continue;
-        if (c.isHighSurrogate() && i + 1 < size && text.at(i + 1).isLowSurrogate())
-            ++i;
-        else
-            return true;
-    }
-    return false;
-}
-
 // Numeric test and empty test for number prompts; the empty test otherwise.
 int answerTestCount(PromptKind kind)
 {
@@ -317,7 +299,9 @@ std::optional<QString> ChangeRun::newValueOf(StepRunner& steps, const Operation&
 {
     auto compute = [&] {
         QString newValue = Main::NotNull(ComputeNewValue(operation, parameters, value));
-        if (splitsCharacter(newValue))
+        // Half a character (a cut by position inside a surrogate pair): no
+        // database stores such a text as it is.
+        if (!newValue.isValidUtf16())
             throw RuntimeError(RuntimeError::SplitCharacter,
                                QStringLiteral("The new value would cut a character in two."));
         return newValue;

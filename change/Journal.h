@@ -89,10 +89,6 @@ public:
         std::optional<QString> stored = std::nullopt;
     };
     void markRows(const QList<Mark>& marks);
-    void markRow(qint64 row, RowState state, const QVariantList& key = {})
-    {
-        markRows({{row, state, key}});
-    }
     // Rows of an undo that all take the same state, their keys as they are:
     // one statement over their ids, in one transaction.
     void markUndo(const QList<qint64>& rows, RowState state);

@@ -16,6 +16,22 @@ void pump(const LetEventsRun& letEventsRun)
         letEventsRun();
 }
 
+// The names of the columns of a query on the table (`query` gives its text).
+QStringList columnNames(const Logon& logon, const QString& table,
+                        QString (Dialect::*query)(const QString&) const,
+                        const LetEventsRun& letEventsRun)
+{
+    const auto connection = OpenConnection(logon, ConnectionProperty::ReadWrite);
+    const QSqlQuery rows = connection->select((connection->dialect().*query)(table));
+    const QSqlRecord record = rows.record();
+    QStringList fields;
+    for (int i = 0; i < record.count(); ++i) {
+        pump(letEventsRun);
+        fields << record.fieldName(i);
+    }
+    return fields;
+}
+
 } // namespace
 
 QStringList ListTables(const Logon& logon, const LetEventsRun& letEventsRun)
@@ -32,26 +48,12 @@ QStringList ListTables(const Logon& logon, const LetEventsRun& letEventsRun)
 
 QStringList ListFields(const Logon& logon, const QString& table, const LetEventsRun& letEventsRun)
 {
-    const auto connection = OpenConnection(logon, ConnectionProperty::ReadWrite);
-    QStringList fields;
-    const QSqlQuery rows = connection->select(connection->dialect().fullQuery(table));
-    const QSqlRecord record = rows.record();
-    for (int i = 0; i < record.count(); ++i) {
-        pump(letEventsRun);
-        fields << record.fieldName(i);
-    }
-    return fields;
+    return columnNames(logon, table, &Dialect::fullQuery, letEventsRun);
 }
 
 QStringList FieldNames(const Logon& logon, const QString& table)
 {
-    const auto connection = OpenConnection(logon, ConnectionProperty::ReadWrite);
-    const QSqlQuery rows = connection->select(connection->dialect().fieldNamesQuery(table));
-    const QSqlRecord record = rows.record();
-    QStringList fields;
-    for (int i = 0; i < record.count(); ++i)
-        fields << record.fieldName(i);
-    return fields;
+    return columnNames(logon, table, &Dialect::fieldNamesQuery, {});
 }
 
 QStringList Preview(const Logon& logon, const QString& table, const QString& field,

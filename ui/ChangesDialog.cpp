@@ -25,6 +25,19 @@ QTreeWidget* makeList(QWidget* parent, const char* name, const QStringList& head
     return list;
 }
 
+// "The first N of M <rows> are listed.", shown only when not all are.
+QLabel* makeListedNote(QWidget* parent, const char* name, qsizetype listed, int all,
+                       const QString& rows)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    if (all > listed)
+        label->setText(QStringLiteral("The first %1 of %2 %3 are listed.")
+                           .arg(Look::Count(int(listed)), Look::Count(all), rows));
+    label->setVisible(all > listed);
+    return label;
+}
+
 } // namespace
 
 ChangesDialog::ChangesDialog(int rows, int changing, int failing, const QList<Change>& first,
@@ -49,12 +62,8 @@ ChangesDialog::ChangesDialog(int rows, int changing, int failing, const QList<Ch
             QStringList{Visible(change.oldValue), Visible(change.newValue)});
     ListView1->addTopLevelItems(items);
 
-    Label2 = new QLabel(this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    if (changing > first.size())
-        Label2->setText(QStringLiteral("The first %1 of %2 changing rows are listed.")
-                            .arg(Look::Count(int(first.size())), Look::Count(changing)));
-    Label2->setVisible(changing > first.size());
+    Label2 =
+        makeListedNote(this, "Label2", first.size(), changing, QStringLiteral("changing rows"));
 
     ListView2 = makeList(this, "ListView2", {QStringLiteral("Value"), QStringLiteral("Reason")});
     items.clear();
@@ -63,12 +72,8 @@ ChangesDialog::ChangesDialog(int rows, int changing, int failing, const QList<Ch
         items << new QTreeWidgetItem(QStringList{Visible(failure.value), failure.reason});
     ListView2->addTopLevelItems(items);
 
-    Label3 = new QLabel(this);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    if (failing > firstFailures.size())
-        Label3->setText(QStringLiteral("The first %1 of %2 rows that cannot be changed are listed.")
-                            .arg(Look::Count(int(firstFailures.size())), Look::Count(failing)));
-    Label3->setVisible(failing > firstFailures.size());
+    Label3 = makeListedNote(this, "Label3", firstFailures.size(), failing,
+                            QStringLiteral("rows that cannot be changed"));
     ListView2->setVisible(failing > 0); // nothing to list when every row can be changed
 
     PushButton1 = new QPushButton(QStringLiteral("Start Changing"), this);
