@@ -259,7 +259,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
         } else if (row.isNull || *newValue == row.value) {
             ++result.unchanged;
         } else {
-            writer.write({row.key, row.value, *newValue}, i);
+            writer.write({row.key, row.value, *newValue, row.digest}, i);
         }
         steps.step(opSteps.update, [] {});
         steps.step(opSteps.nextRow, [] {});

@@ -99,7 +99,8 @@ QVariantList fromJson(const QString& json)
 // The journal's layout; a journal of a later layout is not touched.
 // 2: rows an undo left alone are "kept", rows it is writing back "undoing".
 // 3: a run keeps the names of the columns its rows were named by.
-constexpr int Version = 3;
+// 4: a row named by its address keeps the digest of its other columns.
+constexpr int Version = 4;
 
 const char* const StateNames[] = {"pending",  "written", "failed", "conflict",
                                   "restored", "undoing", "kept"};
@@ -220,7 +221,13 @@ void Journal::migrate()
             "CREATE TABLE IF NOT EXISTS rows (id INTEGER PRIMARY KEY, "
             "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, key TEXT NOT NULL, "
             "key_before TEXT NOT NULL, "
-            "old TEXT NOT NULL, new TEXT NOT NULL, state TEXT NOT NULL)"));
+            "old TEXT NOT NULL, new TEXT NOT NULL, state TEXT NOT NULL, digest TEXT)"));
+        QSqlQuery digest = exec(
+            QStringLiteral("SELECT count(*) FROM pragma_table_info('rows') WHERE name = 'digest'"));
+        const bool hasDigest = digest.next() && digest.value(0).toInt() > 0;
+        digest.finish();
+        if (!hasDigest) // rows of an earlier layout: found by their keys alone
+            exec(QStringLiteral("ALTER TABLE rows ADD COLUMN digest TEXT"));
         exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_of_run ON rows (run, id)"));
         // Only rows no write changes again: a run's own writes never touch it.
         exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_final ON rows (run, state) WHERE ") +
@@ -355,7 +362,7 @@ template <class Work> void Journal::inTransaction(Work&& work)
 }
 
 // A whole batch goes in one statement as one JSON text, each row an array
-// [key, old, new]: binding thousands of values one by one costs more than
+// [key, old, new, digest or null]: binding thousands of values one by one costs more than
 // the journal's own work. The ids are counted on from the highest, which no
 // other writer can take while the transaction holds the journal.
 QList<qint64> Journal::addRows(qint64 run, const QList<Change>& changes)
@@ -370,6 +377,11 @@ QList<qint64> Journal::addRows(qint64 run, const QList<Change>& changes)
         appendJson(batch, change.oldValue);
         batch += u',';
         appendJson(batch, change.newValue);
+        batch += u',';
+        if (change.digest.isNull())
+            batch += QLatin1String("null");
+        else
+            appendJson(batch, change.digest.toString());
         batch += u']';
     }
     batch += u']';
@@ -378,10 +390,11 @@ QList<qint64> Journal::addRows(qint64 run, const QList<Change>& changes)
     inTransaction([&] {
         QSqlQuery highest = exec(QStringLiteral("SELECT coalesce(max(id), 0) FROM rows"));
         const qint64 first = (highest.next() ? highest.value(0).toLongLong() : 0) + 1;
-        exec(QStringLiteral("INSERT INTO rows (id, run, key, key_before, old, new, state) "
+        exec(QStringLiteral("INSERT INTO rows (id, run, key, key_before, old, new, state, digest) "
                             "SELECT ? + e.key, ?, json_extract(e.value, '$[0]'), "
                             "json_extract(e.value, '$[0]'), json_extract(e.value, '$[1]'), "
-                            "json_extract(e.value, '$[2]'), 'pending' FROM json_each(?) AS e"),
+                            "json_extract(e.value, '$[2]'), 'pending', "
+                            "json_extract(e.value, '$[3]') FROM json_each(?) AS e"),
              {first, run, batch});
         for (qsizetype i = 0; i < changes.size(); ++i)
             ids << first + i;
@@ -390,7 +403,7 @@ QList<qint64> Journal::addRows(qint64 run, const QList<Change>& changes)
 }
 
 // The marks go as one JSON text too, each [row, state, key or null, stored
-// value or null].
+// value or null, digest or null].
 void Journal::markRows(const QList<Mark>& marks)
 {
     if (marks.isEmpty())
@@ -409,13 +422,19 @@ void Journal::markRows(const QList<Mark>& marks)
             appendJson(batch, *mark.stored);
         else
             batch += QLatin1String("null");
+        batch += u',';
+        if (mark.digest)
+            appendJson(batch, *mark.digest);
+        else
+            batch += QLatin1String("null");
         batch += u']';
     }
     batch += u']';
     inTransaction([&] {
         exec(QStringLiteral("UPDATE rows SET state = json_extract(m.value, '$[1]'), "
                             "key = coalesce(json_extract(m.value, '$[2]'), rows.key), "
-                            "new = coalesce(json_extract(m.value, '$[3]'), rows.new) "
+                            "new = coalesce(json_extract(m.value, '$[3]'), rows.new), "
+                            "digest = coalesce(json_extract(m.value, '$[4]'), rows.digest) "
                             "FROM json_each(?) AS m WHERE rows.id = json_extract(m.value, '$[0]')"),
              {batch});
     });
@@ -531,7 +550,8 @@ QList<Journal::Row> Journal::rowsToUndo(qint64 run)
 QList<Journal::Row> Journal::rowsToUndo(qint64 run, qint64 below, int limit)
 {
     QSqlQuery query =
-        exec(QStringLiteral("SELECT id, key, old, new, key_before, state FROM rows WHERE run = ? "
+        exec(QStringLiteral("SELECT id, key, old, new, key_before, state, digest FROM rows "
+                            "WHERE run = ? "
                             "AND id < ? AND state IN ('pending', 'written', 'undoing') "
                             "ORDER BY id DESC LIMIT ?"),
              {run, below, limit});
@@ -546,6 +566,7 @@ QList<Journal::Row> Journal::rowsToUndo(qint64 run, qint64 below, int limit)
         row.newValue = query.value(3).toString();
         row.keyBefore = fromJson(query.value(4).toString());
         row.state = stateOf(query.value(5).toString());
+        row.digest = query.value(6);
         rows << row;
     }
     return rows;

@@ -71,6 +71,10 @@ public:
         QString oldValue;
         QString newValue;
         RowState state = RowState::Pending; // pending, written or undoing
+        // Where the key is a row address: the digest of the row's other
+        // columns after the write (as read, until the write tells it); a
+        // Null for a run of an earlier layout.
+        QVariant digest;
     };
 
     // A new run, state "running"; its id. This journal holds the run's lock
@@ -87,6 +91,8 @@ public:
         // The value the database stored, where a trigger rewrote the one
         // written: the row's new value from now on.
         std::optional<QString> stored = std::nullopt;
+        // The row's digest after the write, where the key has one.
+        std::optional<QString> digest = std::nullopt;
     };
     void markRows(const QList<Mark>& marks);
     // Rows of an undo that all take the same state, their keys as they are:

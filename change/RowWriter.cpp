@@ -52,7 +52,8 @@ void prepareSession(Oracle::Connection& connection)
 
 void HeldChanges::add(const Change& change, qint64 ticket)
 {
-    qsizetype characters = change.oldValue.size() + change.newValue.size();
+    qsizetype characters =
+        change.oldValue.size() + change.newValue.size() + change.digest.toString().size();
     for (const QVariant& part : change.key)
         characters += part.toString().size();
     m_characters += characters;
@@ -131,32 +132,41 @@ void DirectWriter::prepare()
         m_locking = m_connection.prepare(m_lock);
 }
 
-std::optional<QString> DirectWriter::storedValue(const QVariantList& key, const QString& written)
+void DirectWriter::readBack(const QVariantList& key, const QString& written, Result& result)
 {
     if (!m_readBack)
-        return std::nullopt;
+        return;
     QSqlQuery query = m_connection.select(m_value, key);
-    if (!m_connection.next(query) || query.value(0).isNull())
-        return std::nullopt;
+    if (!m_connection.next(query))
+        return;
+    if (m_key.hasDigest())
+        result.digest = query.value(1).toString();
+    if (query.value(0).isNull())
+        return;
     const QString stored = query.value(0).toString();
-    if (stored == written)
-        return std::nullopt;
-    return stored;
+    if (stored != written)
+        result.stored = stored;
 }
 
-int DirectWriter::rowsHolding(const QVariantList& key, const QString& value)
+int DirectWriter::rowsHolding(const QVariantList& key, const QString& value, const QVariant& digest)
 {
-    QSqlQuery query = m_connection.select(m_holds, key + QVariantList{value});
+    QVariantList values = key;
+    values << value;
+    if (m_key.checksDigest)
+        values << digest;
+    QSqlQuery query = m_connection.select(m_holds, values);
     return m_connection.next(query) ? query.value(0).toInt() : 0;
 }
 
 Result DirectWriter::send(const Change& change, qint64 ticket)
 {
     QVariantList values;
-    values.reserve(change.key.size() + 2);
+    values.reserve(change.key.size() + 3);
     values.append(change.newValue);
     values.append(change.key);
     values.append(change.oldValue);
+    if (m_key.checksDigest)
+        values.append(change.digest);
     Result result;
     result.ticket = ticket;
     for (;;) {
@@ -167,21 +177,24 @@ Result DirectWriter::send(const Change& change, qint64 ticket)
             bool written = affected > 0;
             if (m_prepared->isSelect()) { // the key after the write is returned
                 written = m_connection.next(*m_prepared);
-                for (int i = 0; written && i < change.key.size(); ++i)
+                const int parts = int(change.key.size());
+                for (int i = 0; written && i < parts; ++i)
                     result.keyAfter << m_prepared->value(i).toString();
+                if (written && m_key.hasDigest())
+                    result.digest = m_prepared->value(parts).toString();
             } else if (affected < 0) {
                 // Not known whether it took effect (autocommitted): the row
-                // itself tells.
-                written =
-                    rowsHolding(m_key.withField(change.key, change.newValue), change.newValue) > 0;
+                // itself tells (the digest is the row's as it was).
+                written = rowsHolding(m_key.withField(change.key, change.newValue), change.newValue,
+                                      change.digest) > 0;
             }
             if (written) {
                 result.outcome = Outcome::Written;
                 if (m_key.fieldPart >= 0)
                     result.keyAfter = m_key.withField(change.key, change.newValue);
-                result.stored = storedValue(
-                    result.keyAfter.isEmpty() ? change.key : result.keyAfter, change.newValue);
-            } else if (rowsHolding(change.key, change.oldValue) > 0) {
+                readBack(result.keyAfter.isEmpty() ? change.key : result.keyAfter, change.newValue,
+                         result);
+            } else if (rowsHolding(change.key, change.oldValue, change.digest) > 0) {
                 // Still as read: stopped before it was written, or left
                 // alone by the database.
                 if (affected < 0 && m_control.stop()) {
@@ -210,8 +223,8 @@ BatchWriter::BatchWriter(Oracle::Connection& connection, const QString& table, c
                          const Oracle::RowKey& key, WriteControl control, int rows)
     : m_connection(connection), m_table(table), m_field(field), m_key(key),
       m_control(std::move(control)),
-      m_rows(qMax(
-          1, qMin(rows, connection.dialect().batchParameters() / int(key.conditions.size() + 2)))),
+      m_rows(qMax(1, qMin(rows, connection.dialect().batchParameters() /
+                                    int(key.conditions.size() + (key.checksDigest ? 3 : 2))))),
       m_single(connection, table, field, key, m_control)
 {
 }
@@ -285,8 +298,11 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
     QSqlQuery& statement = partial ? *partial : *m_full;
     QList<QVariantList> batch;
     batch.reserve(rows);
-    for (const auto& [change, ticket] : held)
+    for (const auto& [change, ticket] : held) {
         batch << change.key + QVariantList{change.oldValue, change.newValue};
+        if (m_key.checksDigest)
+            batch.last() << change.digest;
+    }
     const QVariantList values = dialect.batchValues(batch);
     for (;;) {
         m_connection.begin();
@@ -300,14 +316,17 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
                     m_connection.next(statement)
                         ? QJsonDocument::fromJson(statement.value(0).toString().toUtf8()).array()
                         : QJsonArray();
+                const qsizetype keyParts = m_key.names.size();
                 for (const QJsonValue& row : returned) {
                     const QJsonArray parts = row.toArray();
                     const int at = parts.at(0).toInt() - 1;
                     if (at < 0 || at >= rows || !results[at].keyAfter.isEmpty())
                         continue;
                     ++written;
-                    for (qsizetype i = 1; i < parts.size(); ++i)
+                    for (qsizetype i = 1; i <= keyParts; ++i)
                         results[at].keyAfter << parts.at(i).toString();
+                    if (m_key.hasDigest())
+                        results[at].digest = parts.at(keyParts + 1).toString();
                 }
             } else if (affected < 0) {
                 // What the statement did is not known: undone, then sent
@@ -325,9 +344,8 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
                 const Change& change = held[i].first;
                 if (m_key.fieldPart >= 0)
                     results[i].keyAfter = m_key.withField(change.key, change.newValue);
-                results[i].stored = m_single.storedValue(
-                    results[i].keyAfter.isEmpty() ? change.key : results[i].keyAfter,
-                    change.newValue);
+                m_single.readBack(results[i].keyAfter.isEmpty() ? change.key : results[i].keyAfter,
+                                  change.newValue, results[i]);
             }
             settle(results);
             m_connection.commit();
@@ -354,18 +372,19 @@ JournalMarkingWriter::JournalMarkingWriter(Journal& journal, std::unique_ptr<Row
             // A row written where its key stays, holding the value written,
             // needs no mark: undo finds it by the key it was journaled with,
             // holding its new value or not. A row whose key moved is marked
-            // with its new key, one a trigger rewrote with the value stored,
+            // with its new key (and its digest after the write, where the
+            // key has one), one a trigger rewrote with the value stored,
             // and a conflict or a failure as such.
             QList<Journal::Mark> marks;
             for (const Result& result : results) {
                 if (result.outcome == Outcome::Written && result.keyAfter.isEmpty() &&
-                    !result.stored)
+                    !result.stored && !result.digest)
                     continue;
                 const Journal::RowState state =
                     result.outcome == Outcome::Written    ? Journal::RowState::Written
                     : result.outcome == Outcome::Conflict ? Journal::RowState::Conflict
                                                           : Journal::RowState::Failed;
-                marks.append({result.ticket, state, result.keyAfter, result.stored});
+                marks.append({result.ticket, state, result.keyAfter, result.stored, result.digest});
             }
             m_journal.markRows(marks);
             settle(results);

@@ -17,11 +17,14 @@ class Connection;
 }
 
 // One row's change: the row key's texts (in the key's order), the value the
-// row held when it was read and the value it is to hold.
+// row held when it was read and the value it is to hold; where the key is a
+// row address, the digest of the row's other columns as read (a Null where
+// none is known), which an undo also compares.
 struct Change {
     QVariantList key;
     QString oldValue;
     QString newValue;
+    QVariant digest = {};
 };
 
 // Changes held back to go to the database (or the journal) together: full
@@ -86,6 +89,9 @@ public:
         // The value the database stored, where it is not the one written (a
         // trigger rewrote it); read back in the write's transaction.
         std::optional<QString> stored;
+        // Where the key is a row address: the row's digest after the write,
+        // where the write returned it or it was read back.
+        std::optional<QString> digest;
     };
     using Results = QList<Result>;
     using Report = std::function<void(const Results&)>;
@@ -147,12 +153,13 @@ public:
 
 private:
     Result send(const Change& change, qint64 ticket);
-    // The number of rows the key names that hold `value`.
-    int rowsHolding(const QVariantList& key, const QString& value);
+    // The number of rows the key names that hold `value` (and, where the
+    // key checks it, have `digest`).
+    int rowsHolding(const QVariantList& key, const QString& value, const QVariant& digest);
     // Where the table's triggers may store another value than the one
     // written: the value the row the key names holds, when it is not
-    // `written`.
-    std::optional<QString> storedValue(const QVariantList& key, const QString& written);
+    // `written`, and the row's digest, where the key has one.
+    void readBack(const QVariantList& key, const QString& written, Result& result);
     // The session settings, the statements prepared, and whether the
     // table's triggers may store other values than those written.
     void prepare();

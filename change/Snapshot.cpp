@@ -50,11 +50,13 @@ Snapshot::~Snapshot()
 Snapshot::Row Snapshot::rowOf(const QSqlQuery& query) const
 {
     const QVariant value = query.value(0);
-    Row row{Main::NotNull(Main::ValueOrDefault(value, QString())), value.isNull(), {}};
+    Row row{Main::NotNull(Main::ValueOrDefault(value, QString())), value.isNull(), {}, {}};
     const int keyColumns = static_cast<int>(m_key.columns.size());
     row.key.reserve(keyColumns);
     for (int i = 1; i <= keyColumns; ++i)
         row.key << Main::NotNull(query.value(i).toString());
+    if (m_key.readsDigest())
+        row.digest = query.value(keyColumns + 1).toString();
     return row;
 }
 

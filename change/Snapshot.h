@@ -20,6 +20,7 @@ public:
         QString value;    // the field's text; a Null reads as the empty text
         bool isNull;      // a Null gets no statement
         QVariantList key; // the texts that name the row
+        QVariant digest;  // where the key is read with one: the row's digest
         int place = 0;    // the row's place in the read, from 0
     };
 

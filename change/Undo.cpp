@@ -6,6 +6,7 @@
 #include "db/Schema.h"
 
 #include <QHash>
+#include <QSet>
 #include <limits>
 
 namespace
@@ -30,6 +31,8 @@ bool stillAsRead(Oracle::Connection& connection, const Oracle::RowKey& key, cons
 {
     QVariantList values = row.keyBefore;
     values << row.oldValue;
+    if (key.checksDigest)
+        values << row.digest;
     QSqlQuery query =
         connection.select(connection.dialect().rowHolds(run.table, run.field, key), values);
     return connection.next(query) && query.value(0).toInt() > 0;
@@ -105,6 +108,106 @@ private:
     QHash<qint64, QVariantList> m_keys; // journal row -> its key, while in flight
 };
 
+// Where rows are named by their addresses, a row the undo did not find
+// under its key may have moved (VACUUM FULL, CLUSTER, a table move): it is
+// looked for by its contents, the field holding the run's new value and its
+// other columns the digest the run recorded, and written back under the key
+// found. Rows alike are interchangeable: each row found is taken once, so
+// that as many are restored as the run wrote.
+class MovedRows
+{
+public:
+    MovedRows(Oracle::Connection& connection, const Oracle::RowKey& key, const Journal::Run& run,
+              Journal& journal, WriteControl control)
+        : m_connection(connection), m_key(key), m_run(run), m_journal(journal),
+          m_writer(journal, std::make_unique<DirectWriter>(connection, run.table, run.field, key,
+                                                           std::move(control)))
+    {
+        m_writer.setReports({}, [this](const RowWriter::Results& results) {
+            for (const RowWriter::Result& result : results)
+                m_told.insert(result.ticket, result);
+        });
+    }
+
+    // Writes back those of `rows` found by their contents, and takes them
+    // out of `rows`; `restored` and `failed` count them. Throws
+    // RuntimeError when the rows cannot be looked for.
+    void restore(QList<Journal::Row>& rows, int& restored, int& failed)
+    {
+        QList<Journal::Row> sought;
+        QList<Journal::Row> left;
+        for (const Journal::Row& row : rows)
+            (m_key.addressed && !row.digest.isNull() ? sought : left) << row;
+        if (sought.isEmpty())
+            return;
+        const QMultiHash<std::pair<QString, QString>, QVariantList> found = find(sought);
+        for (const Journal::Row& row : sought) {
+            QVariantList at;
+            for (const QVariantList& key : found.values({row.newValue, row.digest.toString()}))
+                if (!m_taken.contains(QVariant(key).toStringList())) {
+                    at = key;
+                    break;
+                }
+            if (at.isEmpty()) {
+                left << row;
+                continue;
+            }
+            m_taken.insert(QVariant(at).toStringList());
+            // Under the key found from now on: a mark lost after the write
+            // is found holding its old value there.
+            m_journal.markRows({{row.id, Journal::RowState::Undoing, at}});
+            m_writer.write({at, row.newValue, row.oldValue, row.digest}, row.id);
+            const RowWriter::Result result = m_told.take(row.id);
+            if (result.outcome == RowWriter::Outcome::Written && result.errorNumber == 0) {
+                if (result.keyAfter.isEmpty())
+                    m_journal.markUndo({row.id}, Journal::RowState::Restored);
+                ++restored;
+            } else if (result.outcome == RowWriter::Outcome::Conflict) {
+                left << row; // changed since it was found
+            } else {
+                ++failed;
+            }
+        }
+        rows = left;
+    }
+
+private:
+    // The rows holding the sought rows' new values, by value and digest.
+    QMultiHash<std::pair<QString, QString>, QVariantList> find(const QList<Journal::Row>& rows)
+    {
+        QStringList values;
+        for (const Journal::Row& row : rows)
+            if (!values.contains(row.newValue))
+                values << row.newValue;
+        QMultiHash<std::pair<QString, QString>, QVariantList> found;
+        const qsizetype parts = m_key.columns.size();
+        constexpr qsizetype Chunk = 500;
+        for (qsizetype first = 0; first < values.size(); first += Chunk) {
+            const QStringList chunk = values.mid(first, Chunk);
+            QSqlQuery query =
+                m_connection.select(m_connection.dialect().rowsHoldingAnyOf(
+                                        m_run.table, m_run.field, m_key, int(chunk.size())),
+                                    QVariantList(chunk.begin(), chunk.end()));
+            while (m_connection.next(query)) {
+                QVariantList key;
+                for (qsizetype i = 1; i <= parts; ++i)
+                    key << query.value(int(i)).toString();
+                found.insert({query.value(0).toString(), query.value(int(parts + 1)).toString()},
+                             key);
+            }
+        }
+        return found;
+    }
+
+    Oracle::Connection& m_connection;
+    Oracle::RowKey m_key;
+    const Journal::Run& m_run;
+    Journal& m_journal;
+    RestoreMarkingWriter m_writer;
+    QHash<qint64, RowWriter::Result> m_told;
+    QSet<QStringList> m_taken; // the keys of the rows found and written back
+};
+
 bool endsTheUndo(int error)
 {
     return error == RuntimeError::ConnectionLost || error == RuntimeError::FileAccessError;
@@ -173,6 +276,7 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     QHash<qint64, Journal::Row> inFlight; // marked undoing, not yet told
     QList<Journal::Row> unsent;           // told stopped: not written
     Oracle::RowKey key;
+    std::unique_ptr<MovedRows> moved;
     std::unique_ptr<RowWriter> writer; // after what its reports use: it goes first
     if (!steps.step(FindRows, [&] {
             key = Oracle::ReadRowKey(*connection, run->table, run->field);
@@ -185,6 +289,13 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                                    "and are named by %2 now: they cannot be found again.")
                         .arg(run->keyNames.join(QStringLiteral(", ")),
                              key.names.join(QStringLiteral(", "))));
+            // A row is written back only where it is as the run left it.
+            key.checksDigest = key.addressed;
+            WriteControl movedControl;
+            movedControl.stopRequested = [this] { return m_ports.stopRequested(); };
+            movedControl.waiting = [&activity] { activity.waiting(); };
+            moved = std::make_unique<MovedRows>(*connection, key, *run, m_journal,
+                                                std::move(movedControl));
             const QString table = run->table;
             const QString field = run->field;
             if (m_options.rowByRow) {
@@ -222,12 +333,16 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
 
     // What became of a batch's rows, in one transaction: those written back
     // where their keys stay are restored. A row not found with its new value
-    // but as it was read holds its old value: restored before, where an undo
-    // had begun on it, else never written. No conflict either way. Else it
-    // changed since: kept.
-    auto settleBatch = [&](const QList<qint64>& written, const QList<Journal::Row>& conflicts) {
+    // may have moved: it is looked for by its contents. A row found by
+    // neither but as it was read holds its old value: restored before, where
+    // an undo had begun on it, else never written. No conflict either way.
+    // Else it changed since: kept.
+    auto settleBatch = [&](const QList<qint64>& written, QList<Journal::Row> conflicts) {
         QList<Journal::Mark> marks;
+        int movedBack = 0;
+        int movedFailed = 0;
         const bool marked = steps.step(WriteBack, [&] {
+            moved->restore(conflicts, movedBack, movedFailed);
             for (const Journal::Row& row : conflicts) {
                 const Journal::RowState state =
                     !stillAsRead(*connection, key, *run, row) ? Journal::RowState::Kept
@@ -243,6 +358,9 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                 marks.append({row, Journal::RowState::Restored, {}});
             m_journal.markRows(marks);
         });
+        settled += movedBack;
+        result.restored += movedBack;
+        result.failed += movedFailed;
         if (!marked) { // still to undo
             result.failed += int(written.size() + conflicts.size());
             if (endsTheUndo(steps.lastErrorNumber())) {
@@ -362,7 +480,7 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                 if ((stopped = pacer.stopRequested()) || ended)
                     break;
                 steps.step(LoopHead, [] {});
-                writer->write({row.key, row.newValue, row.oldValue}, row.id);
+                writer->write({row.key, row.newValue, row.oldValue, row.digest}, row.id);
             }
         }
         if (stopped || ended)

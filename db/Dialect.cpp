@@ -22,6 +22,21 @@ QString anyOf(const QString& test, int texts)
     return texts <= 0 ? QString() : u'(' + joined(QStringList(texts, test), " OR ") + u')';
 }
 
+// The digest's columns with their qualifier.
+QStringList qualified(const QStringList& columns, const QString& qualifier)
+{
+    QStringList names;
+    for (const QString& column : columns)
+        names << qualifier + column;
+    return names;
+}
+
+// `digest` equal to the bound digest `given`, where one is given.
+QString sameDigest(const QString& given, const QString& digest)
+{
+    return QStringLiteral("COALESCE(%1, %2) = %2").arg(given, digest);
+}
+
 // Oracle: ROWID names a row for as long as it lives. A batch is one MERGE
 // whose source is the batch's rows, selected from dual.
 class OracleDialect : public Dialect
@@ -35,7 +50,31 @@ public:
         key.columns = QStringList{QStringLiteral("ROWIDTOCHAR(ROWID)")};
         key.conditions = QStringList{QStringLiteral("ROWID = CHARTOROWID(?)")};
         key.names = QStringList{QStringLiteral("ROWID")};
+        key.addressed = true; // a table move, or a slot freed and taken again
         return key;
+    }
+
+    // Each column's hash (any type but the large objects, which ORA_HASH
+    // refuses), hashed together: a text of fixed length however wide the row.
+    QString rowDigest(const RowKey& key, const QString& qualifier) const override
+    {
+        if (!key.addressed)
+            return {};
+        if (key.others.isEmpty())
+            return QStringLiteral("'-'");
+        QStringList hashes;
+        for (const QString& column : qualified(key.others, qualifier))
+            hashes << QStringLiteral("ORA_HASH(%1)").arg(column);
+        return QStringLiteral("RAWTOHEX(STANDARD_HASH(%1, 'MD5'))")
+            .arg(joined(hashes, " || ',' || "));
+    }
+
+    QString digestColumnsQuery() const override
+    {
+        return QStringLiteral(
+            "SELECT column_name FROM user_tab_columns WHERE '\"' || REPLACE(table_name, '\"', "
+            "'\"\"') || '\"' = ? AND column_name <> ? AND data_type NOT IN ('CLOB', 'NCLOB', "
+            "'BLOB', 'BFILE', 'LONG', 'LONG RAW') ORDER BY column_id");
     }
 
     // The type's name as the dictionary gives it (VARCHAR2, NUMBER, ...);
@@ -139,8 +178,18 @@ public:
             key.types =
                 QStringList{QStringLiteral("pg_catalog.oid"), QStringLiteral("pg_catalog.tid")};
             key.returning = key.columns; // every write moves the ctid
+            key.addressed = true;        // and VACUUM FULL, CLUSTER, a new row take it
         }
         return key;
+    }
+
+    // The MD5 of the other columns as one record's text.
+    QString rowDigest(const RowKey& key, const QString& qualifier) const override
+    {
+        if (!key.addressed)
+            return {};
+        return QStringLiteral("md5(CAST(ROW(%1) AS text))")
+            .arg(joined(qualified(key.others, qualifier), ", "));
     }
 
     // Texts only, compared code point by code point whatever the column's
@@ -190,8 +239,14 @@ public:
         }
         arrays << QStringLiteral("CAST(? AS %1[])").arg(fieldType)
                << QStringLiteral("CAST(? AS %1[])").arg(fieldType);
-        columns << QStringLiteral("old_value") << QStringLiteral("new_value")
-                << QStringLiteral("n");
+        columns << QStringLiteral("old_value") << QStringLiteral("new_value");
+        const QString digest = rowDigest(key, QStringLiteral("t."));
+        if (key.checksDigest) {
+            arrays << QStringLiteral("CAST(? AS pg_catalog.text[])");
+            columns << QStringLiteral("digest");
+            matches << sameDigest(QStringLiteral("v.digest"), digest);
+        }
+        columns << QStringLiteral("n");
         const QString column = QuoteIdentifier(field);
         const QString statement =
             QStringLiteral("UPDATE %1 AS t SET %2 = v.new_value FROM unnest(%3) WITH ORDINALITY "
@@ -210,13 +265,17 @@ public:
             returned << QStringLiteral("CAST(t.%1 AS text) AS k%2").arg(key.names[i]).arg(i + 1);
             aggregated << QStringLiteral("k%1").arg(i + 1);
         }
+        if (key.addressed) {
+            returned << digest + QStringLiteral(" AS d");
+            aggregated << QStringLiteral("d");
+        }
         return QStringLiteral("/* batch */ WITH u AS (%1 RETURNING %2) SELECT "
                               "CAST(json_agg(json_build_array(%3)) AS text) FROM u")
             .arg(statement, joined(returned, ", "), joined(aggregated, ", "));
     }
 
     // Each column as the text of an array: every element quoted, a double
-    // quote or a backslash in it escaped with a backslash.
+    // quote or a backslash in it escaped with a backslash; a Null as NULL.
     QVariantList batchValues(const QList<QVariantList>& rows) const override
     {
         const qsizetype columns = rows.isEmpty() ? 0 : rows.first().size();
@@ -226,6 +285,10 @@ public:
             for (const QVariantList& row : rows) {
                 if (array.size() > 1)
                     array += u',';
+                if (row.at(c).isNull()) {
+                    array += QLatin1String("NULL");
+                    continue;
+                }
                 array += u'"';
                 for (const QChar ch : row.at(c).toString()) {
                     if (ch == u'"' || ch == u'\\')
@@ -295,7 +358,7 @@ public:
 
     QString rowKeyQuery() const override
     {
-        return QStringLiteral("SELECT i.name, i.pk, l.wr FROM pragma_table_list(?) AS l "
+        return QStringLiteral("SELECT i.name, i.pk, l.wr, i.type FROM pragma_table_list(?) AS l "
                               "JOIN pragma_table_info(?) AS i");
     }
 
@@ -314,10 +377,14 @@ public:
         QSet<QString> names;
         QList<std::pair<int, QString>> primaryKey; // position in the key, column
         bool withoutRowId = false;
+        bool integerKey = false; // a column of type INTEGER is the primary key
         for (const QVariantList& row : keyRows) {
             names << row.value(0).toString().toLower();
             if (row.value(1).toInt() > 0)
                 primaryKey << std::make_pair(row.value(1).toInt(), row.value(0).toString());
+            integerKey = integerKey || (row.value(1).toInt() > 0 &&
+                                        row.value(3).toString().compare(QLatin1String("INTEGER"),
+                                                                        Qt::CaseInsensitive) == 0);
             withoutRowId = withoutRowId || row.value(2).toInt() != 0;
         }
         RowKey key;
@@ -327,6 +394,9 @@ public:
                 if (!names.contains(alias)) {
                     key.columns = key.names = QStringList{alias};
                     key.conditions = QStringList{alias + QStringLiteral(" = ?")};
+                    // Only an INTEGER PRIMARY KEY keeps the row id: VACUUM
+                    // numbers the rows of other tables afresh.
+                    key.addressed = !(integerKey && primaryKey.size() == 1);
                     return key;
                 }
             }
@@ -345,6 +415,20 @@ public:
         return key;
     }
 
+    // No hash function: the other columns' own texts, each as an SQL
+    // literal (a blob in hex), one after another.
+    QString rowDigest(const RowKey& key, const QString& qualifier) const override
+    {
+        if (!key.addressed)
+            return {};
+        if (key.others.isEmpty())
+            return QStringLiteral("''");
+        QStringList quoted;
+        for (const QString& column : qualified(key.others, qualifier))
+            quoted << QStringLiteral("quote(%1)").arg(column);
+        return joined(quoted, " || ',' || ");
+    }
+
     QString batchWrite(const QString& table, const QString& field, const RowKey& key,
                        int rows) const override
     {
@@ -354,7 +438,12 @@ public:
         for (int i = 0; i < keys; ++i)
             matches << QStringLiteral("%1.%2 = v.column%3")
                            .arg(target, key.names[i], QString::number(i + 1));
-        const QString row = u'(' + QStringList(keys + 2, QStringLiteral("?")).join(u", ") + u')';
+        const int extra = key.checksDigest ? 1 : 0;
+        if (key.checksDigest)
+            matches << sameDigest(QStringLiteral("v.column%1").arg(keys + 3),
+                                  rowDigest(key, target + u'.'));
+        const QString row =
+            u'(' + QStringList(keys + 2 + extra, QStringLiteral("?")).join(u", ") + u')';
         const QString column = QuoteIdentifier(field);
         return QStringLiteral("UPDATE %1 SET %2 = v.column%3 FROM (VALUES %4) AS v "
                               "WHERE %5 AND %1.%2 = v.column%6")
@@ -418,8 +507,19 @@ QVariantList Dialect::rowKeyQueryValues(const QString& table) const
 
 QString Dialect::snapshotQuery(const QString& table, const QString& field, const RowKey& key) const
 {
+    QStringList columns = key.columns;
+    if (key.readsDigest())
+        columns << rowDigest(key);
     return QStringLiteral("SELECT ") + QuoteIdentifier(field) + QStringLiteral(", ") +
-           joined(key.columns, ", ") + QStringLiteral(" FROM ") + QuoteIdentifier(table);
+           joined(columns, ", ") + QStringLiteral(" FROM ") + QuoteIdentifier(table);
+}
+
+QString Dialect::rowsHoldingAnyOf(const QString& table, const QString& field, const RowKey& key,
+                                  int values) const
+{
+    return QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %1 IN (%5)")
+        .arg(QuoteIdentifier(field), joined(key.columns, ", "), rowDigest(key),
+             QuoteIdentifier(table), QStringList(values, QStringLiteral("?")).join(u", "));
 }
 
 QString Dialect::holdsAnyOf(const QString&, const RowKey&, int) const
@@ -451,8 +551,14 @@ QString Dialect::rowWrite(const QString& table, const QString& field, const RowK
                         QStringLiteral(" SET ") + column + QStringLiteral(" = ? WHERE ") +
                         joined(key.conditions, " AND ") + QStringLiteral(" AND ") + column +
                         QStringLiteral(" = ?");
-    if (!key.returning.isEmpty())
-        statement += QStringLiteral(" RETURNING ") + joined(key.returning, ", ");
+    if (key.checksDigest)
+        statement += QStringLiteral(" AND ") + sameDigest(QStringLiteral("?"), rowDigest(key));
+    if (!key.returning.isEmpty()) {
+        QStringList returned = key.returning;
+        if (key.hasDigest())
+            returned << rowDigest(key);
+        statement += QStringLiteral(" RETURNING ") + joined(returned, ", ");
+    }
     return statement;
 }
 
@@ -466,16 +572,22 @@ QString Dialect::batchWrite(const QString& table, const QString& field, const Ro
         for (qsizetype i = 0; i < key.conditions.size(); ++i)
             row << QStringLiteral("CHARTOROWID(?) AS k%1").arg(i + 1);
         row << QStringLiteral("? AS old_value") << QStringLiteral("? AS new_value");
+        if (key.checksDigest)
+            row << QStringLiteral("? AS digest");
         sources << QStringLiteral("SELECT %1 FROM dual").arg(joined(row, ", "));
     }
     QStringList matches;
     for (qsizetype i = 0; i < key.names.size(); ++i)
         matches << QStringLiteral("t.%1 = s.k%2").arg(key.names[i], QString::number(i + 1));
     const QString column = QuoteIdentifier(field);
+    const QString digest = key.checksDigest ? QStringLiteral(" AND ") +
+                                                  sameDigest(QStringLiteral("s.digest"),
+                                                             rowDigest(key, QStringLiteral("t.")))
+                                            : QString();
     return QStringLiteral("MERGE INTO %1 t USING (%2) s ON (%3) WHEN MATCHED THEN UPDATE SET "
-                          "t.%4 = s.new_value WHERE t.%4 = s.old_value")
+                          "t.%4 = s.new_value WHERE t.%4 = s.old_value%5")
         .arg(QuoteIdentifier(table), joined(sources, " UNION ALL "), joined(matches, " AND "),
-             column);
+             column, digest);
 }
 
 QVariantList Dialect::batchValues(const QList<QVariantList>& rows) const
@@ -493,15 +605,19 @@ QVariantList Dialect::updateTriggerValues(const QString& table) const
 
 QString Dialect::rowValue(const QString& table, const QString& field, const RowKey& key) const
 {
-    return QStringLiteral("SELECT ") + QuoteIdentifier(field) + QStringLiteral(" FROM ") +
+    const QString digest = key.hasDigest() ? QStringLiteral(", ") + rowDigest(key) : QString();
+    return QStringLiteral("SELECT ") + QuoteIdentifier(field) + digest + QStringLiteral(" FROM ") +
            QuoteIdentifier(table) + QStringLiteral(" WHERE ") + joined(key.conditions, " AND ");
 }
 
 QString Dialect::rowHolds(const QString& table, const QString& field, const RowKey& key) const
 {
-    return QStringLiteral("SELECT COUNT(*) FROM ") + QuoteIdentifier(table) +
-           QStringLiteral(" WHERE ") + joined(key.conditions, " AND ") + QStringLiteral(" AND ") +
-           QuoteIdentifier(field) + QStringLiteral(" = ?");
+    QString query = QStringLiteral("SELECT COUNT(*) FROM ") + QuoteIdentifier(table) +
+                    QStringLiteral(" WHERE ") + joined(key.conditions, " AND ") +
+                    QStringLiteral(" AND ") + QuoteIdentifier(field) + QStringLiteral(" = ?");
+    if (key.checksDigest)
+        query += QStringLiteral(" AND ") + sameDigest(QStringLiteral("?"), rowDigest(key));
+    return query;
 }
 
 QString Dialect::rowLock(const QString&, const RowKey&) const

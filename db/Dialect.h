@@ -32,7 +32,24 @@ struct RowKey {
     // Where the field is itself part of the key, that part's place in it:
     // the write moves the key to the new value. -1 otherwise.
     int fieldPart = -1;
+    // Where the key is the row's address (a row id, ctid or ROWID), which
+    // the database may give another row (after VACUUM, a table move, a
+    // delete and an insert): a row is then known by its key together with
+    // a digest of its other columns, named here (quoted), in column order.
+    bool addressed = false;
+    QStringList others;
+    // Where a write also compares the row's digest with the one given with
+    // its key (one more bound value a row; a Null compares nothing): an
+    // undo's, which must find the very row the run wrote. Only where the
+    // key is addressed.
+    bool checksDigest = false;
 
+    // True when the digest goes with the key: read with the row, or
+    // returned by the write where the write returns the key.
+    bool hasDigest() const { return addressed; }
+    // True when the digest is read with the row (the key stays when the row
+    // is written); else the write returns it with the row's new key.
+    bool readsDigest() const { return addressed && returning.isEmpty(); }
     // True when a write may give the row another key.
     bool moves() const { return !returning.isEmpty() || fieldPart >= 0; }
     // The key a row named by `key` has once the field holds `value`, where
@@ -73,6 +90,19 @@ public:
     // The row key, from the rows of rowKeyQuery. Throws RuntimeError when
     // the table's rows cannot be told apart.
     virtual RowKey rowKey(const QList<QVariantList>& keyRows) const = 0;
+
+    // A digest of a row's columns other than the field, as a text (the
+    // columns' names prefixed with `qualifier`, a table's alias and a dot,
+    // where given); empty where the key needs none.
+    virtual QString rowDigest(const RowKey& key, const QString& qualifier = {}) const = 0;
+    // A query for the names of the columns a digest covers, in column
+    // order (bound values: the table, the field); empty: every column the
+    // table's query returns but the field.
+    virtual QString digestColumnsQuery() const { return {}; }
+    // A query for the rows that hold one of `values` values in the field:
+    // each row's value, key and digest (bound values: the values).
+    QString rowsHoldingAnyOf(const QString& table, const QString& field, const RowKey& key,
+                             int values) const;
 
     // A query for the type the field's values are compared in, with its
     // bound values (the table, the field); empty when the dialect needs none.
@@ -116,21 +146,24 @@ public:
 
     // The compare-and-set write of one row: the field takes the new value
     // where the key names the row and the field still holds the value read.
-    // Bound values: the new value, the key's texts in order, the value read.
-    // Where the key moves, the write returns the row's new key.
+    // Bound values: the new value, the key's texts in order, the value read
+    // (and the digest, where the key checks it). Where the key moves, the
+    // write returns the row's new key (and its digest, where it has one).
     QString rowWrite(const QString& table, const QString& field, const RowKey& key) const;
 
     // The compare-and-set write of a batch of rows: each row takes its new
     // value where the key names it and the field still holds the value
-    // read. Bound values: batchValues' of the rows. It affects one row per
-    // row written; where the key moves, it returns one row of one text
-    // instead: a JSON array with, for each row written, an array of the
-    // row's number in the batch (from 1) and the texts of its new key (Null
-    // when none was written).
+    // read (and, where the key checks it, has the digest given). Bound
+    // values: batchValues' of the rows. It affects one row per row written;
+    // where the key moves, it returns one row of one text instead: a JSON
+    // array with, for each row written, an array of the row's number in the
+    // batch (from 1), the texts of its new key and, where the key has one,
+    // the row's digest (Null when none was written).
     virtual QString batchWrite(const QString& table, const QString& field, const RowKey& key,
                                int rows) const;
     // The values a batch statement binds, from its rows, each the key's
-    // texts, the value read and the new value: row after row, or (where
+    // texts, the value read and the new value (and the digest, where the
+    // key checks it; a Null checks nothing): row after row, or (where
     // the dialect binds each column whole) one value a column.
     virtual QVariantList batchValues(const QList<QVariantList>& rows) const;
     // The most values one batch statement may bind.
@@ -148,12 +181,13 @@ public:
     // values: updateTriggerValues(table).
     virtual QString updateTriggerQuery() const = 0;
     virtual QVariantList updateTriggerValues(const QString& table) const;
-    // The field's value in the row the key names. Bound values: the key's
-    // texts in order.
+    // The field's value in the row the key names, and its digest where the
+    // key has one. Bound values: the key's texts in order.
     QString rowValue(const QString& table, const QString& field, const RowKey& key) const;
 
-    // The number of rows the key names that hold a value. Bound values: the
-    // key's texts in order, the value.
+    // The number of rows the key names that hold a value (and, where the
+    // key checks it, have the digest given). Bound values: the key's texts
+    // in order, the value (and the digest).
     QString rowHolds(const QString& table, const QString& field, const RowKey& key) const;
 
     // Attributes put before the connection string of a writing connection

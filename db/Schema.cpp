@@ -86,6 +86,22 @@ RowKey ReadRowKey(Connection& connection, const QString& table, const QString& f
     }
     RowKey key = dialect.rowKey(keyRows);
     key.fieldPart = int(key.names.indexOf(QuoteIdentifier(field)));
+    if (key.addressed) {
+        QStringList others;
+        if (!dialect.digestColumnsQuery().isEmpty()) {
+            QSqlQuery query =
+                connection.select(dialect.digestColumnsQuery(), {QuoteIdentifier(table), field});
+            while (connection.next(query))
+                others << query.value(0).toString();
+        } else {
+            const QSqlRecord record = connection.select(dialect.fieldNamesQuery(table)).record();
+            for (int i = 0; i < record.count(); ++i)
+                if (record.fieldName(i) != field)
+                    others << record.fieldName(i);
+        }
+        for (const QString& column : others)
+            key.others << QuoteIdentifier(column);
+    }
     if (!dialect.fieldTypeQuery().isEmpty()) {
         QSqlQuery query =
             connection.select(dialect.fieldTypeQuery(), {QuoteIdentifier(table), field});

@@ -74,20 +74,21 @@ void TestDialect::statements_data()
     QTest::addColumn<QString>("dialect");
     QTest::addColumn<QStringList>("names"); // table, field
     QTest::addColumn<QStringList>("texts"); // snapshot, row write
-    QTest::newRow("Oracle: ROWID as text, found again by CHARTOROWID")
+    QTest::newRow("Oracle: ROWID as text, found again by CHARTOROWID, read with a digest")
         << "Oracle" << QStringList{"t", "f"}
-        << QStringList{R"(SELECT "f", ROWIDTOCHAR(ROWID) FROM "t")",
-                       R"(UPDATE "t" SET "f" = ? WHERE ROWID = CHARTOROWID(?) AND "f" = ?)"};
+        << QStringList{
+               R"(SELECT "f", ROWIDTOCHAR(ROWID), RAWTOHEX(STANDARD_HASH(ORA_HASH("g") || ',' || ORA_HASH("h"), 'MD5')) FROM "t")",
+               R"(UPDATE "t" SET "f" = ? WHERE ROWID = CHARTOROWID(?) AND "f" = ?)"};
     QTest::newRow("Oracle: double quotes doubled, apostrophes and blanks kept")
         << "Oracle" << QStringList{"say \"hi\" O'Brien", "a\"b c"}
         << QStringList{
-               R"(SELECT "a""b c", ROWIDTOCHAR(ROWID) FROM "say ""hi"" O'Brien")",
+               R"(SELECT "a""b c", ROWIDTOCHAR(ROWID), RAWTOHEX(STANDARD_HASH(ORA_HASH("g") || ',' || ORA_HASH("h"), 'MD5')) FROM "say ""hi"" O'Brien")",
                R"(UPDATE "say ""hi"" O'Brien" SET "a""b c" = ? WHERE ROWID = CHARTOROWID(?) AND "a""b c" = ?)"};
-    QTest::newRow("PostgreSQL without a primary key: tableoid and ctid, the moved ctid returned")
+    QTest::newRow("PostgreSQL without a primary key: the moved ctid returned with the digest")
         << "PostgreSQL" << QStringList{"t", "f"}
         << QStringList{
                R"(SELECT "f", CAST(tableoid AS text), CAST(ctid AS text) FROM "t")",
-               R"(UPDATE "t" SET "f" = ? WHERE tableoid = CAST(? AS oid) AND ctid = CAST(? AS tid) AND "f" = ? RETURNING CAST(tableoid AS text), CAST(ctid AS text))"};
+               R"(UPDATE "t" SET "f" = ? WHERE tableoid = CAST(? AS oid) AND ctid = CAST(? AS tid) AND "f" = ? RETURNING CAST(tableoid AS text), CAST(ctid AS text), md5(CAST(ROW("g", "h") AS text)))"};
 }
 
 void TestDialect::statements()
@@ -96,7 +97,8 @@ void TestDialect::statements()
     QFETCH(QStringList, names);
     QFETCH(QStringList, texts);
     const auto d = ::dialect(dialect);
-    const Oracle::RowKey key = d->rowKey({});
+    Oracle::RowKey key = d->rowKey({});
+    key.others = QStringList{R"("g")", R"("h")"};
     QCOMPARE(d->snapshotQuery(names[0], names[1], key), texts[0]);
     QCOMPARE(d->rowWrite(names[0], names[1], key), texts[1]);
     QCOMPARE(d->tableQuery(), QStringLiteral("select table_name from user_tables"));
@@ -110,22 +112,28 @@ void TestDialect::rowKey_data()
     QTest::addColumn<QString>("dialect");
     QTest::addColumn<QList<QVariantList>>("keyRows");
     QTest::addColumn<QStringList>("conditions");
+    QTest::addColumn<bool>("addressed"); // a digest goes with the key
     QTest::newRow("PostgreSQL primary key, in key order")
         << "PostgreSQL" << QList<QVariantList>{{"b"}, {"a\"x"}}
-        << QStringList{R"("b" = ?)", R"("a""x" = ?)"};
+        << QStringList{R"("b" = ?)", R"("a""x" = ?)"} << false;
     QTest::newRow("SQLite: _rowid_ when no column hides it")
-        << "SQLite" << QList<QVariantList>{{"id", 1, 0}, {"v", 0, 0}} << QStringList{"_rowid_ = ?"};
+        << "SQLite" << QList<QVariantList>{{"id", 1, 0}, {"v", 0, 0}} << QStringList{"_rowid_ = ?"}
+        << true;
+    QTest::newRow("SQLite: an INTEGER PRIMARY KEY is the row id, which VACUUM keeps")
+        << "SQLite" << QList<QVariantList>{{"id", 1, 0, "integer"}, {"v", 0, 0, "TEXT"}}
+        << QStringList{"_rowid_ = ?"} << false;
     QTest::newRow("SQLite: a column named _rowid_ (any case) leaves rowid")
         << "SQLite" << QList<QVariantList>{{"_ROWID_", 0, 0}, {"v", 0, 0}}
-        << QStringList{"rowid = ?"};
+        << QStringList{"rowid = ?"} << true;
     QTest::newRow("SQLite: columns _rowid_ and rowid leave oid")
         << "SQLite" << QList<QVariantList>{{"_rowid_", 0, 0}, {"RowId", 0, 0}}
-        << QStringList{"oid = ?"};
+        << QStringList{"oid = ?"} << true;
     QTest::newRow("SQLite: all three hidden, the primary key")
         << "SQLite" << QList<QVariantList>{{"_rowid_", 0, 0}, {"rowid", 2, 0}, {"oid", 1, 0}}
-        << QStringList{R"("oid" = ?)", R"("rowid" = ?)"};
+        << QStringList{R"("oid" = ?)", R"("rowid" = ?)"} << false;
     QTest::newRow("SQLite: WITHOUT ROWID, the primary key")
-        << "SQLite" << QList<QVariantList>{{"k", 1, 1}, {"v", 0, 1}} << QStringList{R"("k" = ?)"};
+        << "SQLite" << QList<QVariantList>{{"k", 1, 1}, {"v", 0, 1}} << QStringList{R"("k" = ?)"}
+        << false;
 }
 
 void TestDialect::rowKey()
@@ -133,8 +141,10 @@ void TestDialect::rowKey()
     QFETCH(QString, dialect);
     QFETCH(QList<QVariantList>, keyRows);
     QFETCH(QStringList, conditions);
+    QFETCH(bool, addressed);
     const Oracle::RowKey key = ::dialect(dialect)->rowKey(keyRows);
     QCOMPARE(key.conditions, conditions);
+    QCOMPARE(key.addressed, addressed);
     QCOMPARE(key.columns.size(), conditions.size());
 }
 
@@ -149,18 +159,22 @@ void TestDialect::batchWrite_data()
 {
     QTest::addColumn<QString>("dialect");
     QTest::addColumn<QList<QVariantList>>("keyRows");
+    QTest::addColumn<bool>("undo");         // the digest compared
     QTest::addColumn<QString>("statement"); // of two rows, table "t", field "f"
     QTest::newRow("Oracle: MERGE from dual, ROWID from its text")
-        << "Oracle" << QList<QVariantList>{}
+        << "Oracle" << QList<QVariantList>{} << false
         << R"(MERGE INTO "t" t USING (SELECT 1 AS n, CHARTOROWID(?) AS k1, ? AS old_value, ? AS new_value FROM dual UNION ALL SELECT 2 AS n, CHARTOROWID(?) AS k1, ? AS old_value, ? AS new_value FROM dual) s ON (t.ROWID = s.k1) WHEN MATCHED THEN UPDATE SET t."f" = s.new_value WHERE t."f" = s.old_value)";
-    QTest::newRow("PostgreSQL: arrays in their columns' types, moved ctids returned")
-        << "PostgreSQL" << QList<QVariantList>{}
-        << R"(/* batch */ WITH u AS (UPDATE "t" AS t SET "f" = v.new_value FROM unnest(CAST(? AS pg_catalog.oid[]), CAST(? AS pg_catalog.tid[]), CAST(? AS pg_catalog.bpchar[]), CAST(? AS pg_catalog.bpchar[])) WITH ORDINALITY AS v(k1, k2, old_value, new_value, n) WHERE t.tableoid = v.k1 AND t.ctid = v.k2 AND t."f" = v.old_value RETURNING v.n, CAST(t.tableoid AS text) AS k1, CAST(t.ctid AS text) AS k2) SELECT CAST(json_agg(json_build_array(n, k1, k2)) AS text) FROM u)";
+    QTest::newRow("Oracle undo: the row's digest compared where one is given")
+        << "Oracle" << QList<QVariantList>{} << true
+        << R"(MERGE INTO "t" t USING (SELECT 1 AS n, CHARTOROWID(?) AS k1, ? AS old_value, ? AS new_value, ? AS digest FROM dual UNION ALL SELECT 2 AS n, CHARTOROWID(?) AS k1, ? AS old_value, ? AS new_value, ? AS digest FROM dual) s ON (t.ROWID = s.k1) WHEN MATCHED THEN UPDATE SET t."f" = s.new_value WHERE t."f" = s.old_value AND COALESCE(s.digest, RAWTOHEX(STANDARD_HASH(ORA_HASH(t."g"), 'MD5'))) = RAWTOHEX(STANDARD_HASH(ORA_HASH(t."g"), 'MD5')))";
+    QTest::newRow("PostgreSQL: arrays in their columns' types, moved ctids and digests returned")
+        << "PostgreSQL" << QList<QVariantList>{} << false
+        << R"(/* batch */ WITH u AS (UPDATE "t" AS t SET "f" = v.new_value FROM unnest(CAST(? AS pg_catalog.oid[]), CAST(? AS pg_catalog.tid[]), CAST(? AS pg_catalog.bpchar[]), CAST(? AS pg_catalog.bpchar[])) WITH ORDINALITY AS v(k1, k2, old_value, new_value, n) WHERE t.tableoid = v.k1 AND t.ctid = v.k2 AND t."f" = v.old_value RETURNING v.n, CAST(t.tableoid AS text) AS k1, CAST(t.ctid AS text) AS k2, md5(CAST(ROW(t."g") AS text)) AS d) SELECT CAST(json_agg(json_build_array(n, k1, k2, d)) AS text) FROM u)";
     QTest::newRow("PostgreSQL: a primary key stays")
-        << "PostgreSQL" << QList<QVariantList>{{"id", "pg_catalog.int4"}}
+        << "PostgreSQL" << QList<QVariantList>{{"id", "pg_catalog.int4"}} << true
         << R"(UPDATE "t" AS t SET "f" = v.new_value FROM unnest(CAST(? AS pg_catalog.int4[]), CAST(? AS pg_catalog.bpchar[]), CAST(? AS pg_catalog.bpchar[])) WITH ORDINALITY AS v(k1, old_value, new_value, n) WHERE t."id" = v.k1 AND t."f" = v.old_value)";
     QTest::newRow("SQLite: UPDATE FROM VALUES on the row id")
-        << "SQLite" << QList<QVariantList>{{"f", 0, 0}}
+        << "SQLite" << QList<QVariantList>{{"f", 0, 0}} << false
         << R"(UPDATE "t" SET "f" = v.column3 FROM (VALUES (?, ?, ?), (?, ?, ?)) AS v WHERE "t"._rowid_ = v.column1 AND "t"."f" = v.column2)";
 }
 
@@ -168,10 +182,13 @@ void TestDialect::batchWrite()
 {
     QFETCH(QString, dialect);
     QFETCH(QList<QVariantList>, keyRows);
+    QFETCH(bool, undo);
     QFETCH(QString, statement);
     const auto d = ::dialect(dialect);
     Oracle::RowKey key = d->rowKey(keyRows);
     key.fieldType = QStringLiteral("pg_catalog.bpchar");
+    key.others = QStringList{R"("g")"};
+    key.checksDigest = undo && key.addressed;
     QCOMPARE(d->batchWrite("t", "f", key, 2), statement);
 }
 
@@ -253,7 +270,7 @@ void TestDialect::updateTriggers()
 {
     const Oracle::RowKey key = ::dialect("Oracle")->rowKey({});
     QCOMPARE(::dialect("Oracle")->rowValue("t", "f", key),
-             QStringLiteral("SELECT \"f\" FROM \"t\" WHERE ROWID = CHARTOROWID(?)"));
+             QStringLiteral("SELECT \"f\", '-' FROM \"t\" WHERE ROWID = CHARTOROWID(?)"));
     QCOMPARE(::dialect("Oracle")->updateTriggerValues("a\"b"), QVariantList{"\"a\"\"b\""});
     QVERIFY(::dialect("Oracle")->updateTriggerQuery().contains("user_triggers"));
 }
