@@ -180,7 +180,7 @@ Result DirectWriter::send(const Change& change, qint64 ticket)
                 const int parts = int(change.key.size());
                 for (int i = 0; written && i < parts; ++i)
                     result.keyAfter << m_prepared->value(i).toString();
-                if (written && m_key.hasDigest())
+                if (written && m_key.returnsDigest())
                     result.digest = m_prepared->value(parts).toString();
             } else if (affected < 0) {
                 // Not known whether it took effect (autocommitted): the row
@@ -325,7 +325,7 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
                     ++written;
                     for (qsizetype i = 1; i <= keyParts; ++i)
                         results[at].keyAfter << parts.at(i).toString();
-                    if (m_key.hasDigest())
+                    if (m_key.returnsDigest())
                         results[at].digest = parts.at(keyParts + 1).toString();
                 }
             } else if (affected < 0) {

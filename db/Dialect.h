@@ -50,6 +50,9 @@ struct RowKey {
     // True when the digest is read with the row (the key stays when the row
     // is written); else the write returns it with the row's new key.
     bool readsDigest() const { return addressed && returning.isEmpty(); }
+    // True when the write returns the digest with the moved key (not an
+    // undo's: the row is then done with).
+    bool returnsDigest() const { return addressed && !checksDigest && !returning.isEmpty(); }
     // True when a write may give the row another key.
     bool moves() const { return !returning.isEmpty() || fieldPart >= 0; }
     // The key a row named by `key` has once the field holds `value`, where
