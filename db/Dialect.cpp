@@ -78,9 +78,10 @@ public:
     QString digestColumnsQuery() const override
     {
         return QStringLiteral(
-            "SELECT column_name FROM user_tab_columns WHERE '\"' || REPLACE(table_name, '\"', "
-            "'\"\"') || '\"' = ? AND column_name <> ? AND data_type NOT IN ('CLOB', 'NCLOB', "
-            "'BLOB', 'BFILE', 'LONG', 'LONG RAW') ORDER BY column_id");
+            "SELECT column_name FROM user_tab_cols WHERE '\"' || REPLACE(table_name, '\"', "
+            "'\"\"') || '\"' = ? AND column_name <> ? AND hidden_column = 'NO' AND "
+            "virtual_column = 'NO' AND data_type NOT IN ('CLOB', 'NCLOB', 'BLOB', 'BFILE', "
+            "'LONG', 'LONG RAW') ORDER BY column_id");
     }
 
     // The type's name as the dictionary gives it (VARCHAR2, NUMBER, ...);
@@ -422,6 +423,17 @@ public:
         return key;
     }
 
+    // The stored columns (a generated one is hidden 2 or 3).
+    QString digestColumnsQuery() const override
+    {
+        return QStringLiteral(
+            "SELECT name FROM pragma_table_xinfo(?) WHERE hidden = 0 AND name <> ? ORDER BY cid");
+    }
+    QVariantList digestColumnsValues(const QString& table, const QString& field) const override
+    {
+        return {table, field};
+    }
+
     // No hash function: the other columns' own texts, each as an SQL
     // literal (a blob in hex), one after another.
     QString rowDigest(const RowKey& key, const QString& qualifier) const override
@@ -527,6 +539,11 @@ QString Dialect::rowsHoldingAnyOf(const QString& table, const QString& field, co
     return QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %1 IN (%5)")
         .arg(QuoteIdentifier(field), joined(key.columns, ", "), rowDigest(key),
              QuoteIdentifier(table), QStringList(values, QStringLiteral("?")).join(u", "));
+}
+
+QVariantList Dialect::digestColumnsValues(const QString& table, const QString& field) const
+{
+    return {QuoteIdentifier(table), field};
 }
 
 QString Dialect::holdsAnyOf(const QString&, const RowKey&, int) const

@@ -99,9 +99,11 @@ public:
     // where given); empty where the key needs none.
     virtual QString rowDigest(const RowKey& key, const QString& qualifier = {}) const = 0;
     // A query for the names of the columns a digest covers, in column
-    // order (bound values: the table, the field); empty: every column the
-    // table's query returns but the field.
+    // order (bound values: digestColumnsValues); empty: every column the
+    // table's query returns but the field. Columns the database computes
+    // from others are left out: a write of the field changes them.
     virtual QString digestColumnsQuery() const { return {}; }
+    virtual QVariantList digestColumnsValues(const QString& table, const QString& field) const;
     // A query for the rows that hold one of `values` values in the field:
     // each row's value, key and digest (bound values: the values).
     QString rowsHoldingAnyOf(const QString& table, const QString& field, const RowKey& key,

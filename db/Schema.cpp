@@ -89,8 +89,8 @@ RowKey ReadRowKey(Connection& connection, const QString& table, const QString& f
     if (key.addressed) {
         QStringList others;
         if (!dialect.digestColumnsQuery().isEmpty()) {
-            QSqlQuery query =
-                connection.select(dialect.digestColumnsQuery(), {QuoteIdentifier(table), field});
+            QSqlQuery query = connection.select(dialect.digestColumnsQuery(),
+                                                dialect.digestColumnsValues(table, field));
             while (connection.next(query))
                 others << query.value(0).toString();
         } else {

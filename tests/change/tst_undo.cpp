@@ -111,6 +111,7 @@ private slots:
     void keyMovedToOtherColumnsRefused();
     void fieldThatIsTheKey();
     void movedRowFoundByItsContents();
+    void generatedColumnOfTheField();
     void undoOverPagesAndBatches_data();
     void undoOverPagesAndBatches();
     void stoppedUndoLeavesRowsAsTheyWere();
@@ -477,12 +478,25 @@ void TestUndo::movedRowFoundByItsContents()
     for (int id = 11; id <= 13; ++id)
         bench.schema.exec("INSERT INTO t (id, v) VALUES (?, 'x')", {id});
     const QString at = sqlite ? QStringLiteral("rowid = %1").arg(key.value(0).toLongLong())
-                              : QStringLiteral("CAST(ctid AS text) = '%1'").arg(
-                                    key.value(1).toString().remove(u'\''));
+                              : QStringLiteral("CAST(ctid AS text) = '%1'")
+                                    .arg(key.value(1).toString().remove(u'\''));
     const QVariantList taken = bench.schema.column("SELECT id FROM t WHERE " + at);
     QVERIFY2(taken.size() == 1 && taken.first().toInt() >= 11, "the address is taken again");
 
     expectExactUndo(bench, file, result.journalRun, 1, {"b", " x", "x", "x", "x"});
+}
+
+// A column computed from the field changes with every write: the row is
+// known by its other columns all the same.
+void TestUndo::generatedColumnOfTheField()
+{
+    const QVariantList values{"a b", "c"};
+    Bench bench(values, "t", "v", "varchar(200)",
+                {"CREATE TABLE t (id integer, v varchar(200), "
+                 "g varchar(200) GENERATED ALWAYS AS (upper(v)) STORED)"});
+    JournalFile file;
+    QCOMPARE(runJournaled(bench, file).changed, 1);
+    expectExactUndo(bench, file, file.journal.runs().value(0).id, 1, values);
 }
 
 // An undo over more rows than a page, in batches, with a row changed since
