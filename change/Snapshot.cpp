@@ -3,6 +3,9 @@
 #include "app/Main.h"
 #include "db/Schema.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const QString& field)
     : m_connection(connection), m_table(table), m_field(field)
 {
@@ -26,7 +29,57 @@ Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const Q
         connection.execute(transaction);
     QSqlQuery counted = connection.select(dialect.countQuery(table));
     m_count = connection.next(counted) ? counted.value(0).toInt() : 0;
+    counted = QSqlQuery();
+    m_pagesQuery = dialect.pagesQuery(table, field, m_key);
+    if (!m_pagesQuery.isEmpty()) {
+        QSqlQuery pages =
+            connection.select(dialect.pageCountQuery(), {Oracle::QuoteIdentifier(table)});
+        if (connection.next(pages) && !pages.value(0).isNull()) {
+            // Ranges of about RangeRows rows, as the rows are spread now, and
+            // never more than MaxRangePages pages (about 512 kB of rows,
+            // wherever they crowd).
+            constexpr qint64 RangeRows = 2000;
+            constexpr qint64 MaxRangePages = 64;
+            m_mode = Mode::Pages;
+            m_pages = pages.value(0).toLongLong();
+            m_rangePages = qBound<qint64>(1, RangeRows * m_pages / qMax(1, m_count), MaxRangePages);
+            return;
+        }
+    }
     openRead(query, {});
+}
+
+// Rows added at the end since the count are not seen by the read; pages
+// added since hold only such rows: the last range goes to the table's end.
+bool Snapshot::readPages()
+{
+    m_whole.clear();
+    m_nextWhole = 0;
+    while (m_whole.empty()) {
+        if (m_nextPage > m_pages)
+            return false;
+        const qint64 end = m_nextPage + m_rangePages;
+        QSqlQuery range = m_connection.select(
+            m_pagesQuery,
+            m_connection.dialect().pagesValues(m_nextPage, end >= m_pages ? -1 : end));
+        m_nextPage = end >= m_pages ? m_pages + 1 : end;
+        if (!m_connection.next(range) || range.value(0).isNull())
+            continue;
+        const QJsonArray rows = QJsonDocument::fromJson(range.value(0).toString().toUtf8()).array();
+        const qsizetype keyColumns = m_key.columns.size();
+        m_whole.reserve(size_t(rows.size()));
+        for (const QJsonValue& read : rows) {
+            const QJsonArray parts = read.toArray();
+            Row row{Main::NotNull(parts.at(0).toString()), parts.at(0).isNull(), {}, {}};
+            row.key.reserve(keyColumns);
+            for (qsizetype i = 1; i <= keyColumns; ++i)
+                row.key << Main::NotNull(parts.at(i).toString());
+            if (m_key.readsDigest())
+                row.digest = parts.at(keyColumns + 1).toString();
+            m_whole.push_back(std::move(row));
+        }
+    }
+    return true;
 }
 
 void Snapshot::openRead(const QString& query, const QVariantList& values)
@@ -64,6 +117,7 @@ std::optional<int> Snapshot::narrow(const QStringList& texts)
 {
     if (m_mode == Mode::Whole || m_read > 0 || texts.isEmpty())
         return std::nullopt;
+    m_whole.clear();
     const Oracle::Dialect& dialect = m_connection.dialect();
     const QString condition = dialect.holdsAnyOf(m_field, m_key, static_cast<int>(texts.size()));
     if (condition.isEmpty())
@@ -97,6 +151,13 @@ bool Snapshot::take(Row& row)
     case Mode::Whole:
         if (m_nextWhole >= m_whole.size())
             return false;
+        row = std::move(m_whole[m_nextWhole++]);
+        return true;
+    case Mode::Pages:
+        if (m_nextWhole >= m_whole.size() && !readPages()) {
+            close();
+            return false;
+        }
         row = std::move(m_whole[m_nextWhole++]);
         return true;
     case Mode::Plain:

@@ -59,7 +59,10 @@ private:
         Whole,  // read whole at the start (the dialect cannot read while writing)
         Cursor, // in blocks through a cursor
         Plain,  // the query, as the driver fetches it
+        Pages,  // a range of the table's pages at a time, each range one text
     };
+    // The rows of the next range of pages in m_whole; false after the last.
+    bool readPages();
 
     Oracle::Connection& m_connection;
     QString m_table;
@@ -70,8 +73,12 @@ private:
     int m_count = 0;
     bool m_inTransaction = false;
     bool m_cursorOpen = false;
-    std::vector<Row> m_whole;
+    std::vector<Row> m_whole; // all rows (Whole), or a range of pages' (Pages)
     size_t m_nextWhole = 0;
+    QString m_pagesQuery;
+    qint64 m_pages = 0;    // the table's pages when the read began
+    qint64 m_nextPage = 0; // the first page not yet read; past m_pages: the end
+    qint64 m_rangePages = 1;
     std::optional<QSqlQuery> m_block; // the current block, or the plain query
     int m_blockRows = 0;
 };

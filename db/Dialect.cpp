@@ -334,6 +334,39 @@ public:
     }
     QStringList closeCursor() const override { return {QStringLiteral("CLOSE quorvane_rows")}; }
 
+    // An ordinary table with no child tables, on a server that reads a
+    // range of ctids without a scan of the whole table (14 and later).
+    QString pageCountQuery() const override
+    {
+        return QStringLiteral(
+            "SELECT CASE WHEN c.relkind = 'r' AND NOT c.relhassubclass AND "
+            "CAST(current_setting('server_version_num') AS integer) >= 140000 THEN "
+            "pg_catalog.pg_relation_size(c.oid) / CAST(current_setting('block_size') AS bigint) "
+            "END FROM pg_catalog.pg_class c WHERE c.oid = to_regclass(CAST(? AS text))");
+    }
+
+    // Texts only: JSON gives other types in other forms than the driver.
+    QString pagesQuery(const QString& table, const QString& field, const RowKey& key) const override
+    {
+        if (key.fieldType != QLatin1String("pg_catalog.text") &&
+            key.fieldType != QLatin1String("pg_catalog.\"varchar\""))
+            return {};
+        QStringList columns{QuoteIdentifier(field)};
+        columns += key.columns;
+        if (key.readsDigest())
+            columns << rowDigest(key, {});
+        return QStringLiteral("SELECT CAST(json_agg(json_build_array(%1)) AS text) FROM %2 "
+                              "WHERE ctid >= CAST(? AS tid) AND ctid < CAST(? AS tid)")
+            .arg(joined(columns, ", "), QuoteIdentifier(table));
+    }
+
+    QVariantList pagesValues(qint64 first, qint64 end) const override
+    {
+        // 4294967295 is past the largest page number a table can have.
+        return {QStringLiteral("(%1,0)").arg(first),
+                QStringLiteral("(%1,0)").arg(end < 0 ? Q_INT64_C(4294967295) : end)};
+    }
+
     QStringList writerSettings() const override
     {
         // A short lock wait; and a batch's rows found by their keys, never
@@ -539,6 +572,16 @@ QString Dialect::rowsHoldingAnyOf(const QString& table, const QString& field, co
     return QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %1 IN (%5)")
         .arg(QuoteIdentifier(field), joined(key.columns, ", "), rowDigest(key),
              QuoteIdentifier(table), QStringList(values, QStringLiteral("?")).join(u", "));
+}
+
+QString Dialect::pagesQuery(const QString&, const QString&, const RowKey&) const
+{
+    return {};
+}
+
+QVariantList Dialect::pagesValues(qint64, qint64) const
+{
+    return {};
 }
 
 QVariantList Dialect::digestColumnsValues(const QString& table, const QString& field) const

@@ -149,6 +149,20 @@ public:
     virtual QString fetchFromCursor() const { return {}; }
     virtual QStringList closeCursor() const { return {}; }
 
+    // Where a plain table's rows can be read a range of its pages at a time,
+    // each range's rows as one text (far fewer values to fetch than a row's
+    // each): a query whose value is the table's number of pages, or Null
+    // where it cannot be read so (bound values: the table). Empty: never.
+    virtual QString pageCountQuery() const { return {}; }
+    // The rows of the pages from the first bound value's page up to (not
+    // including) the second's, as one JSON array with, for each row, an
+    // array of the field's value, the key's texts and (where the snapshot
+    // reads one) the digest. Empty where the field's type is not read so.
+    virtual QString pagesQuery(const QString& table, const QString& field, const RowKey& key) const;
+    // The bound values for pagesQuery of pages [first, end); `end` < 0: to
+    // the table's end.
+    virtual QVariantList pagesValues(qint64 first, qint64 end) const;
+
     // The compare-and-set write of one row: the field takes the new value
     // where the key names the row and the field still holds the value read.
     // Bound values: the new value, the key's texts in order, the value read

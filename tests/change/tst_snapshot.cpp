@@ -26,8 +26,10 @@ private slots:
 void TestSnapshot::seesOneMoment_data()
 {
     QTest::addColumn<QStringList>("narrowTo"); // none: the whole table
-    QTest::newRow("the whole table") << QStringList();
-    QTest::newRow("narrowed after the commit") << QStringList{"x"};
+    QTest::addColumn<int>("rows");
+    QTest::newRow("the whole table") << QStringList() << 4;
+    QTest::newRow("the whole table, read a range of pages at a time") << QStringList() << 6000;
+    QTest::newRow("narrowed after the commit") << QStringList{"x"} << 4;
 }
 
 // Another session changes, deletes and adds rows after the snapshot opened;
@@ -35,18 +37,27 @@ void TestSnapshot::seesOneMoment_data()
 void TestSnapshot::seesOneMoment()
 {
     QFETCH(QStringList, narrowTo);
+    QFETCH(int, rows);
     Schema schema;
     schema.exec("CREATE TABLE t (id integer PRIMARY KEY, v varchar(20))");
     schema.exec("INSERT INTO t VALUES (1, 'a x'), (2, 'b x'), (3, 'c x'), (4, 'd')");
+    QStringList expected{"a x", "b x", "c x", "d"};
+    for (int id = 5; id <= rows; id += 1000) {
+        QStringList values;
+        for (int i = id; i < qMin(id + 1000, rows + 1); ++i) {
+            values << QStringLiteral("(%1, 'r%1')").arg(i);
+            expected << QStringLiteral("r%1").arg(i);
+        }
+        schema.exec("INSERT INTO t VALUES " + values.join(u','));
+    }
     const auto connection =
         Oracle::OpenConnection(schema.logon(), Oracle::ConnectionProperty::ClientCursor);
     Snapshot snapshot(*connection, "t", "v");
-    QCOMPARE(snapshot.count(), 4);
+    QCOMPARE(snapshot.count(), rows);
 
     schema.exec("UPDATE t SET v = 'changed x' WHERE id = 1");
     schema.exec("DELETE FROM t WHERE id = 2");
-    schema.exec("INSERT INTO t VALUES (5, 'e x')");
-    QStringList expected{"a x", "b x", "c x", "d"};
+    schema.exec(QStringLiteral("INSERT INTO t VALUES (%1, 'e x')").arg(rows + 1));
     if (!narrowTo.isEmpty()) {
         const std::optional<int> narrowed = snapshot.narrow(narrowTo);
         if (narrowed) { // where the database narrows the read
@@ -60,6 +71,7 @@ void TestSnapshot::seesOneMoment()
     while (snapshot.next(row))
         values << row.value;
     std::sort(values.begin(), values.end());
+    std::sort(expected.begin(), expected.end());
     QCOMPARE(values, expected);
 }
 
