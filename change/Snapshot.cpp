@@ -61,7 +61,8 @@ bool Snapshot::readPages()
         const qint64 end = m_nextPage + m_rangePages;
         QSqlQuery range = m_connection.select(
             m_pagesQuery,
-            m_connection.dialect().pagesValues(m_nextPage, end >= m_pages ? -1 : end));
+            m_connection.dialect().pagesValues(m_nextPage, end >= m_pages ? -1 : end) +
+                m_pagesCondition);
         m_nextPage = end >= m_pages ? m_pages + 1 : end;
         if (!m_connection.next(range) || range.value(0).isNull())
             continue;
@@ -126,6 +127,11 @@ std::optional<int> Snapshot::narrow(const QStringList& texts)
     QSqlQuery counted = m_connection.select(
         Oracle::Dialect::narrowed(dialect.countQuery(m_table), condition), values);
     const int rows = m_connection.next(counted) ? counted.value(0).toInt() : 0;
+    if (m_mode == Mode::Pages) {
+        m_pagesQuery = dialect.pagesQuery(m_table, m_field, m_key, condition);
+        m_pagesCondition = values;
+        return rows;
+    }
     m_block.reset();
     if (m_cursorOpen) {
         m_cursorOpen = false;

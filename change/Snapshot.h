@@ -76,8 +76,9 @@ private:
     std::vector<Row> m_whole; // all rows (Whole), or a range of pages' (Pages)
     size_t m_nextWhole = 0;
     QString m_pagesQuery;
-    qint64 m_pages = 0;    // the table's pages when the read began
-    qint64 m_nextPage = 0; // the first page not yet read; past m_pages: the end
+    QVariantList m_pagesCondition; // the narrowing's bound values
+    qint64 m_pages = 0;            // the table's pages when the read began
+    qint64 m_nextPage = 0;         // the first page not yet read; past m_pages: the end
     qint64 m_rangePages = 1;
     std::optional<QSqlQuery> m_block; // the current block, or the plain query
     int m_blockRows = 0;

@@ -346,7 +346,8 @@ public:
     }
 
     // Texts only: JSON gives other types in other forms than the driver.
-    QString pagesQuery(const QString& table, const QString& field, const RowKey& key) const override
+    QString pagesQuery(const QString& table, const QString& field, const RowKey& key,
+                       const QString& condition) const override
     {
         if (key.fieldType != QLatin1String("pg_catalog.text") &&
             key.fieldType != QLatin1String("pg_catalog.\"varchar\""))
@@ -356,8 +357,9 @@ public:
         if (key.readsDigest())
             columns << rowDigest(key, {});
         return QStringLiteral("SELECT CAST(json_agg(json_build_array(%1)) AS text) FROM %2 "
-                              "WHERE ctid >= CAST(? AS tid) AND ctid < CAST(? AS tid)")
-            .arg(joined(columns, ", "), QuoteIdentifier(table));
+                              "WHERE ctid >= CAST(? AS tid) AND ctid < CAST(? AS tid)%3")
+            .arg(joined(columns, ", "), QuoteIdentifier(table),
+                 condition.isEmpty() ? QString() : QStringLiteral(" AND ") + condition);
     }
 
     QVariantList pagesValues(qint64 first, qint64 end) const override
@@ -574,7 +576,7 @@ QString Dialect::rowsHoldingAnyOf(const QString& table, const QString& field, co
              QuoteIdentifier(table), QStringList(values, QStringLiteral("?")).join(u", "));
 }
 
-QString Dialect::pagesQuery(const QString&, const QString&, const RowKey&) const
+QString Dialect::pagesQuery(const QString&, const QString&, const RowKey&, const QString&) const
 {
     return {};
 }

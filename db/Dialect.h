@@ -157,8 +157,11 @@ public:
     // The rows of the pages from the first bound value's page up to (not
     // including) the second's, as one JSON array with, for each row, an
     // array of the field's value, the key's texts and (where the snapshot
-    // reads one) the digest. Empty where the field's type is not read so.
-    virtual QString pagesQuery(const QString& table, const QString& field, const RowKey& key) const;
+    // reads one) the digest; only the rows where `condition` holds, where
+    // one is given (its bound values after the pages'). Empty where the
+    // field's type is not read so.
+    virtual QString pagesQuery(const QString& table, const QString& field, const RowKey& key,
+                               const QString& condition = {}) const;
     // The bound values for pagesQuery of pages [first, end); `end` < 0: to
     // the table's end.
     virtual QVariantList pagesValues(qint64 first, qint64 end) const;
