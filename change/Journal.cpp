@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlError>
@@ -229,6 +230,11 @@ void Journal::migrate()
         if (!hasDigest) // rows of an earlier layout: found by their keys alone
             exec(QStringLiteral("ALTER TABLE rows ADD COLUMN digest TEXT"));
         exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_of_run ON rows (run, id)"));
+        // The moved keys of a batch's rows, ids first to last, as one JSON
+        // text: [[id, key, digest or null], ...].
+        exec(QStringLiteral("CREATE TABLE IF NOT EXISTS moves (first INTEGER NOT NULL, "
+                            "last INTEGER NOT NULL, moves TEXT NOT NULL)"));
+        exec(QStringLiteral("CREATE INDEX IF NOT EXISTS moves_by_last ON moves (last)"));
         // Only rows no write changes again: a run's own writes never touch it.
         exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_final ON rows (run, state) WHERE ") +
              QLatin1String(FinalStates));
@@ -440,6 +446,32 @@ void Journal::markRows(const QList<Mark>& marks)
     });
 }
 
+void Journal::recordMoves(const QList<Move>& moves)
+{
+    if (moves.isEmpty())
+        return;
+    QString json(1, u'[');
+    qint64 first = moves.first().row;
+    qint64 last = first;
+    for (const Move& move : moves) {
+        first = qMin(first, move.row);
+        last = qMax(last, move.row);
+        if (json.size() > 1)
+            json += u',';
+        json += u'[' + QString::number(move.row) + u',';
+        appendJson(json, move.key);
+        json += u',';
+        if (move.digest)
+            appendJson(json, *move.digest);
+        else
+            json += QLatin1String("null");
+        json += u']';
+    }
+    json += u']';
+    exec(QStringLiteral("INSERT INTO moves (first, last, moves) VALUES (?, ?, ?)"),
+         {first, last, json});
+}
+
 // A batch of an undo is marked twice (undoing, then restored): its ids go
 // as one JSON array of numbers, without a key or a state per row.
 void Journal::markUndo(const QList<qint64>& rows, RowState state)
@@ -558,6 +590,9 @@ QList<Journal::Row> Journal::rowsToUndo(qint64 run, qint64 below, int limit)
     QList<Row> rows;
     if (limit > 0)
         rows.reserve(limit);
+    // Rows still under the keys they were journaled with: where their keys
+    // moved with the write, the batch's moves say where to.
+    QHash<qint64, qsizetype> unmarked;
     while (query.next()) {
         Row row;
         row.id = query.value(0).toLongLong();
@@ -567,7 +602,31 @@ QList<Journal::Row> Journal::rowsToUndo(qint64 run, qint64 below, int limit)
         row.keyBefore = fromJson(query.value(4).toString());
         row.state = stateOf(query.value(5).toString());
         row.digest = query.value(6);
+        if (query.value(1).toString() == query.value(4).toString())
+            unmarked.insert(row.id, rows.size());
         rows << row;
+    }
+    query.finish();
+    if (unmarked.isEmpty())
+        return rows;
+    // The moves of the batches the page's rows are in.
+    QSqlQuery moved = exec(QStringLiteral("SELECT moves FROM moves WHERE last >= ? AND first <= ?"),
+                           {rows.last().id, rows.first().id});
+    while (moved.next()) {
+        const QJsonArray moves =
+            QJsonDocument::fromJson(moved.value(0).toString().toUtf8()).array();
+        for (const QJsonValue& entry : moves) {
+            const QJsonArray move = entry.toArray();
+            const auto at = unmarked.constFind(move.at(0).toInteger());
+            if (at == unmarked.constEnd())
+                continue;
+            Row& row = rows[*at];
+            row.key = move.at(1).toArray().toVariantList();
+            if (!move.at(2).isNull())
+                row.digest = move.at(2).toString();
+            if (row.state == RowState::Pending)
+                row.state = RowState::Written;
+        }
     }
     return rows;
 }
@@ -577,4 +636,6 @@ void Journal::prune()
     exec(QStringLiteral("DELETE FROM runs WHERE id NOT IN (SELECT id FROM runs ORDER BY id DESC "
                         "LIMIT ?)"),
          {KeptRuns});
+    exec(QStringLiteral("DELETE FROM moves WHERE NOT EXISTS (SELECT 1 FROM rows WHERE rows.id "
+                        "BETWEEN moves.first AND moves.last)"));
 }

@@ -95,6 +95,15 @@ public:
         std::optional<QString> digest = std::nullopt;
     };
     void markRows(const QList<Mark>& marks);
+    // Rows a run wrote whose keys moved with the write (and nothing else to
+    // say of them): their new keys and digests, as one entry for all of
+    // them, in one statement. A row marked since keeps its mark's key.
+    struct Move {
+        qint64 row;
+        QVariantList key;
+        std::optional<QString> digest = std::nullopt;
+    };
+    void recordMoves(const QList<Move>& moves);
     // Rows of an undo that all take the same state, their keys as they are:
     // one statement over their ids, in one transaction.
     void markUndo(const QList<qint64>& rows, RowState state);

@@ -371,21 +371,32 @@ JournalMarkingWriter::JournalMarkingWriter(Journal& journal, std::unique_ptr<Row
         [this](const Results& results) {
             // A row written where its key stays, holding the value written,
             // needs no mark: undo finds it by the key it was journaled with,
-            // holding its new value or not. A row whose key moved is marked
-            // with its new key (and its digest after the write, where the
-            // key has one), one a trigger rewrote with the value stored,
-            // and a conflict or a failure as such.
+            // holding its new value or not. The rows whose keys moved go in
+            // one entry of the batch's moves, with their digests after the
+            // write; a row a trigger rewrote is marked with the value stored
+            // (a digest read back, where the key stays, alone), and a
+            // conflict or a failure as such.
             QList<Journal::Mark> marks;
+            QList<Journal::Move> moves;
             for (const Result& result : results) {
-                if (result.outcome == Outcome::Written && result.keyAfter.isEmpty() &&
-                    !result.stored && !result.digest)
+                if (result.outcome == Outcome::Written && !result.stored) {
+                    if (!result.keyAfter.isEmpty())
+                        moves.append({result.ticket, result.keyAfter, result.digest});
+                    else if (result.digest)
+                        marks.append({result.ticket,
+                                      Journal::RowState::Written,
+                                      {},
+                                      std::nullopt,
+                                      result.digest});
                     continue;
+                }
                 const Journal::RowState state =
                     result.outcome == Outcome::Written    ? Journal::RowState::Written
                     : result.outcome == Outcome::Conflict ? Journal::RowState::Conflict
                                                           : Journal::RowState::Failed;
                 marks.append({result.ticket, state, result.keyAfter, result.stored, result.digest});
             }
+            m_journal.recordMoves(moves);
             m_journal.markRows(marks);
             settle(results);
         },

@@ -314,10 +314,15 @@ void TestJournal::rowsComeBackAsWritten()
     const QList<qint64> ids = journal.addRows(file.run, changes);
     journal.addRows(file.other, changes.mid(0, 1)); // ids go on past another call's
     const QList<qint64> more = journal.addRows(file.run, changes.mid(0, 1));
-    QList<Journal::Mark> moved; // every other row's key moved with its write
+    QList<Journal::Move> moved; // every other row's key moved with its write, in one entry
     for (int i = 0; i < rows; i += 2)
-        moved << Journal::Mark{ids.at(i), Journal::RowState::Written, key + QVariantList{"moved"}};
-    journal.markRows(moved);
+        moved << Journal::Move{ids.at(i), key + QVariantList{"moved"}, QString::number(i)};
+    journal.recordMoves(moved);
+    QList<Journal::Mark> marked; // every fourth marked since: its mark's key counts
+    for (int i = 0; i < rows; i += 4)
+        marked << Journal::Mark{ids.at(i), Journal::RowState::Undoing,
+                                key + QVariantList{"marked"}};
+    journal.markRows(marked);
 
     QCOMPARE(ids.size(), rows);
     QVERIFY(more.first() > ids.last() + 1);
@@ -326,7 +331,11 @@ void TestJournal::rowsComeBackAsWritten()
     for (int i = 0; i < rows; ++i) {
         const Journal::Row& row = read.at(rows - i);
         QCOMPARE(row.id, ids.at(i));
-        QCOMPARE(row.key, i % 2 == 0 ? key + QVariantList{"moved"} : changes.at(i).key);
+        QCOMPARE(row.key, i % 4 == 0   ? key + QVariantList{"marked"}
+                          : i % 2 == 0 ? key + QVariantList{"moved"}
+                                       : changes.at(i).key);
+        QCOMPARE(row.digest.toString(), i % 4 == 2 ? QString::number(i) : QString());
+        QCOMPARE(row.digest.isNull(), i % 4 != 2);
         QCOMPARE(row.keyBefore, changes.at(i).key);
         QCOMPARE(row.oldValue, changes.at(i).oldValue);
         QCOMPARE(row.newValue, changes.at(i).newValue);
