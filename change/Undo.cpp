@@ -57,11 +57,12 @@ public:
     {
         m_inner->setReports(
             [this](const Results& results) {
-                QList<Journal::Mark> marks;
+                // Restored is final: the key the row moved to is not kept.
+                QList<qint64> restored;
                 for (const Result& result : results)
                     if (result.outcome == Outcome::Written && !result.keyAfter.isEmpty())
-                        marks.append({result.ticket, Journal::RowState::Restored, result.keyAfter});
-                m_journal.markRows(marks);
+                        restored << result.ticket;
+                m_journal.markUndo(restored, Journal::RowState::Restored);
                 settle(results);
             },
             [this](const Results& results) {
