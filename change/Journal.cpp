@@ -94,6 +94,21 @@ QString toJson(const QVariantList& values)
 
 QVariantList fromJson(const QString& json)
 {
+    // A list of texts as appendJson writes it, with no escape in it (so no
+    // double quote but those around the texts), is read here: a page of an
+    // undo reads thousands of keys.
+    if (json.size() >= 4 && json.startsWith(QLatin1String("[\"")) &&
+        json.endsWith(QLatin1String("\"]")) && !json.contains(u'\\')) {
+        QVariantList values;
+        bool plain = true;
+        for (const QStringView part :
+             QStringView(json).mid(2, json.size() - 4).split(QStringView(u"\",\""))) {
+            plain = plain && !part.contains(u'"');
+            values << part.toString();
+        }
+        if (plain)
+            return values;
+    }
     return QJsonDocument::fromJson(json.toUtf8()).array().toVariantList();
 }
 
