@@ -2,7 +2,7 @@
 
 #include "app/RuntimeError.h"
 #include "app/SettingsStore.h"
-#include "change/RowWriter.h"
+#include "change/Change.h"
 
 #include <QAtomicInteger>
 #include <QDeadlineTimer>

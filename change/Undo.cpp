@@ -2,6 +2,7 @@
 
 #include "app/ErrorReport.h"
 #include "app/RuntimeError.h"
+#include "change/BatchWriter.h"
 #include "change/ThreadedWriter.h"
 #include "db/Schema.h"
 

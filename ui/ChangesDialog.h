@@ -1,6 +1,6 @@
 #pragma once
 
-#include "change/RowWriter.h"
+#include "change/Change.h"
 
 #include <QDialog>
 

@@ -2,7 +2,7 @@
 
 #include "app/RuntimeError.h"
 #include "change/Journal.h"
-#include "change/RowWriter.h"
+#include "change/Change.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,170 @@
+#include "change/BatchWriter.h"
+
+#include "app/RuntimeError.h"
+#include "db/Oracle.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace
+{
+
+using Result = RowWriter::Result;
+using Outcome = RowWriter::Outcome;
+
+// The same outcome for every change held.
+RowWriter::Results each(const QList<std::pair<Change, qint64>>& held, RowWriter::Outcome outcome)
+{
+    RowWriter::Results results;
+    results.reserve(held.size());
+    for (const auto& change : held)
+        results << RowWriter::Told(change.second, outcome);
+    return results;
+}
+
+} // namespace
+
+BatchWriter::BatchWriter(Oracle::Connection& connection, const QString& table, const QString& field,
+                         const Oracle::RowKey& key, WriteControl control, int rows)
+    : m_connection(connection), m_table(table), m_field(field), m_key(key),
+      m_control(std::move(control)),
+      m_rows(qMax(1, qMin(rows, connection.dialect().batchParameters() /
+                                    int(key.conditions.size() + (key.checksDigest ? 3 : 2))))),
+      m_single(connection, table, field, key, m_control)
+{
+}
+
+void BatchWriter::write(const Change& change, qint64 ticket)
+{
+    m_held.add(change, ticket);
+    if (m_held.full(m_rows))
+        send();
+}
+
+void BatchWriter::flush()
+{
+    if (!m_held.isEmpty())
+        send();
+}
+
+void BatchWriter::send()
+{
+    // The row-by-row writer tells its results as this one would.
+    m_single.setReports([this](const Results& results) { settle(results); },
+                        [this](const Results& results) { done(results); });
+    std::optional<Results> together;
+    try {
+        together = sendTogether();
+    } catch (const RuntimeError& error) {
+        Results failed;
+        for (const auto& [change, ticket] : m_held.changes())
+            failed << Failure(ticket, error);
+        m_held.clear();
+        done(failed);
+        return;
+    }
+    const auto held = m_held.take();
+    if (together) {
+        done(*together);
+        return;
+    }
+    for (qsizetype i = 0; i < held.size(); ++i) {
+        if (m_control.stop()) { // the rest is not sent
+            Results stopped;
+            for (qsizetype j = i; j < held.size(); ++j)
+                stopped << Told(held[j].second, Outcome::Stopped);
+            done(stopped);
+            return;
+        }
+        m_single.write(held[i].first, held[i].second);
+    }
+}
+
+std::optional<RowWriter::Results> BatchWriter::sendTogether()
+{
+    const Oracle::Dialect& dialect = m_connection.dialect();
+    if (m_fullText.isEmpty()) {
+        if (!m_single.m_prepared)
+            m_single.prepare();
+        m_fullText = dialect.batchWrite(m_table, m_field, m_key, m_rows);
+    }
+    // A short batch has a statement of its own, unless the dialect's
+    // statement is the same for any number of rows.
+    const auto& held = m_held.changes();
+    const int rows = int(held.size());
+    std::optional<QSqlQuery> partial;
+    if (rows < m_rows) {
+        const QString text = dialect.batchWrite(m_table, m_field, m_key, rows);
+        if (text != m_fullText)
+            partial = m_connection.prepare(text);
+    }
+    if (!partial && !m_full)
+        m_full = m_connection.prepare(m_fullText);
+    QSqlQuery& statement = partial ? *partial : *m_full;
+    QList<QVariantList> batch;
+    batch.reserve(rows);
+    for (const auto& [change, ticket] : held) {
+        batch << change.key + QVariantList{change.oldValue, change.newValue};
+        if (m_key.checksDigest)
+            batch.last() << change.digest;
+    }
+    const QVariantList values = dialect.batchValues(batch);
+    for (;;) {
+        m_connection.begin();
+        try {
+            const int affected = m_connection.run(statement, values);
+            Results results = each(held, Outcome::Written);
+            int written = affected;
+            if (statement.isSelect()) { // each written row's number in the batch and new key
+                written = 0;
+                const QJsonArray returned =
+                    m_connection.next(statement)
+                        ? QJsonDocument::fromJson(statement.value(0).toString().toUtf8()).array()
+                        : QJsonArray();
+                const qsizetype keyParts = m_key.names.size();
+                for (const QJsonValue& row : returned) {
+                    const QJsonArray parts = row.toArray();
+                    const int at = parts.at(0).toInt() - 1;
+                    if (at < 0 || at >= rows || !results[at].keyAfter.isEmpty())
+                        continue;
+                    ++written;
+                    for (qsizetype i = 1; i <= keyParts; ++i)
+                        results[at].keyAfter << parts.at(i).toString();
+                    if (m_key.returnsDigest())
+                        results[at].digest = parts.at(keyParts + 1).toString();
+                }
+            } else if (affected < 0) {
+                // What the statement did is not known: undone, then sent
+                // again row by row unless a stop was asked for.
+                m_connection.rollback();
+                if (m_control.stop())
+                    return each(held, Outcome::Stopped);
+                return std::nullopt;
+            }
+            if (written != rows) { // a row changed since it was read: row by row
+                m_connection.rollback();
+                return std::nullopt;
+            }
+            for (qsizetype i = 0; i < rows; ++i) {
+                const Change& change = held[i].first;
+                if (m_key.fieldPart >= 0)
+                    results[i].keyAfter = m_key.withField(change.key, change.newValue);
+                m_single.readBack(results[i].keyAfter.isEmpty() ? change.key : results[i].keyAfter,
+                                  change.newValue, results[i]);
+            }
+            settle(results);
+            m_connection.commit();
+            return results;
+        } catch (const RuntimeError& error) {
+            m_connection.rollback();
+            if (error.number() == RuntimeError::ConnectionLost ||
+                error.number() == RuntimeError::FileAccessError)
+                throw;
+            if (m_control.stop()) // rolled back: nothing of it is written
+                return each(held, Outcome::Stopped);
+            if (error.number() != RuntimeError::LockTimeout)
+                return std::nullopt; // a row the database refuses: row by row
+            m_control.wait();
+        }
+    }
+}
