@@ -7,9 +7,12 @@
 #include <QVariant>
 #include <memory>
 
-// Every statement text the program sends, per database. One dialect is chosen
-// for each connection from what the driver reports; Oracle's SQL is the
-// default. Values, answers and row keys never stand in these texts: each
+// Every statement text the program sends, per database: this base holds the
+// standard SQL they share, each database's own in a file of its own
+// (OracleDialect, PostgresDialect, SqliteDialect). One dialect is chosen for
+// each connection from what the driver reports; a database the program does
+// not know gets Oracle's. Values, answers and row keys never stand in these
+// texts: each
 // stands as a "?" placeholder and travels as a bound parameter. Identifiers
 // are double-quoted with inner double quotes doubled.
 namespace Oracle
@@ -78,7 +81,7 @@ public:
     virtual QString name() const = 0;
 
     // The dictionary: the names of the user's tables.
-    virtual QString tableQuery() const;
+    virtual QString tableQuery() const = 0;
     // All columns of a table (read for their names only).
     virtual QString fullQuery(const QString& table) const;
     // All columns of a table and none of its rows.
@@ -136,7 +139,7 @@ public:
     // run too). None where readTransaction says it all.
     virtual QStringList readSession() const { return {}; }
     // The statement run first in the reading transaction; empty: none.
-    virtual QString readTransaction() const;
+    virtual QString readTransaction() const { return {}; }
     // Statements that open a cursor on the snapshot query (the last one
     // holds the query and takes its bound values), the one that fetches its
     // next block, and those that close it; none: the query is read as it is
@@ -182,7 +185,7 @@ public:
     // batch (from 1), the texts of its new key and, where the key has one,
     // the row's digest (Null when none was written).
     virtual QString batchWrite(const QString& table, const QString& field, const RowKey& key,
-                               int rows) const;
+                               int rows) const = 0;
     // The values a batch statement binds, from its rows, each the key's
     // texts, the value read and the new value (and the digest, where the
     // key checks it; a Null checks nothing): row after row, or (where
