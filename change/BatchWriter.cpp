@@ -88,16 +88,13 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
             m_single.prepare();
         m_fullText = dialect.batchWrite(m_table, m_field, m_key, m_rows);
     }
-    // A short batch has a statement of its own, unless the dialect's
-    // statement is the same for any number of rows.
+    // A short batch has a statement of its own, unless the dialect binds
+    // one array a column: its statement is the same for any number of rows.
     const auto& held = m_held.changes();
     const int rows = int(held.size());
     std::optional<QSqlQuery> partial;
-    if (rows < m_rows) {
-        const QString text = dialect.batchWrite(m_table, m_field, m_key, rows);
-        if (text != m_fullText)
-            partial = m_connection.prepare(text);
-    }
+    if (rows < m_rows && !dialect.has(Oracle::Dialect::Capability::ColumnArrays))
+        partial = m_connection.prepare(dialect.batchWrite(m_table, m_field, m_key, rows));
     if (!partial && !m_full)
         m_full = m_connection.prepare(m_fullText);
     QSqlQuery& statement = partial ? *partial : *m_full;

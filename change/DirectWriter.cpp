@@ -25,7 +25,10 @@ DirectWriter::DirectWriter(Oracle::Connection& connection, const QString& table,
       m_value(connection.dialect().rowValue(table, field, key)),
       m_triggers(connection.dialect().updateTriggerQuery()),
       m_trigger(connection.dialect().updateTriggerValues(table)),
-      m_lock(connection.dialect().rowLock(table, key)), m_key(key), m_control(std::move(control))
+      m_lock(connection.dialect().has(Oracle::Dialect::Capability::RowLock)
+                 ? connection.dialect().rowLock(table, key)
+                 : QString()),
+      m_key(key), m_control(std::move(control))
 {
 }
 

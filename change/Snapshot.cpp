@@ -12,7 +12,7 @@ Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const Q
     const Oracle::Dialect& dialect = connection.dialect();
     m_key = Oracle::ReadRowKey(connection, table, field);
     const QString query = dialect.snapshotQuery(table, field, m_key);
-    if (!dialect.readsWhileWriting()) {
+    if (!dialect.has(Oracle::Dialect::Capability::ReadsWhileWriting)) {
         m_mode = Mode::Whole;
         QSqlQuery rows = connection.select(query);
         while (connection.next(rows))
@@ -30,7 +30,8 @@ Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const Q
     QSqlQuery counted = connection.select(dialect.countQuery(table));
     m_count = connection.next(counted) ? counted.value(0).toInt() : 0;
     counted = QSqlQuery();
-    m_pagesQuery = dialect.pagesQuery(table, field, m_key);
+    if (dialect.has(Oracle::Dialect::Capability::PageRanges))
+        m_pagesQuery = dialect.pagesQuery(table, field, m_key);
     if (!m_pagesQuery.isEmpty()) {
         QSqlQuery pages =
             connection.select(dialect.pageCountQuery(), {Oracle::QuoteIdentifier(table)});
@@ -85,7 +86,10 @@ bool Snapshot::readPages()
 
 void Snapshot::openRead(const QString& query, const QVariantList& values)
 {
-    const QStringList open = m_connection.dialect().openCursor(query);
+    const Oracle::Dialect& dialect = m_connection.dialect();
+    const QStringList open = dialect.has(Oracle::Dialect::Capability::ServerCursor)
+                                 ? dialect.openCursor(query)
+                                 : QStringList();
     for (qsizetype i = 0; i < open.size(); ++i)
         m_connection.execute(open.at(i), i + 1 == open.size() ? values : QVariantList());
     m_cursorOpen = !open.isEmpty();

@@ -96,7 +96,7 @@ QString Dialect::rowWrite(const QString& table, const QString& field, const RowK
                         QStringLiteral(" = ?");
     if (key.checksDigest)
         statement += QStringLiteral(" AND ") + sameDigest(QStringLiteral("?"), rowDigest(key));
-    if (!key.returning.isEmpty()) {
+    if (has(Capability::Returning) && !key.returning.isEmpty()) {
         QStringList returned = key.returning;
         if (key.returnsDigest())
             returned << rowDigest(key);

@@ -80,6 +80,17 @@ public:
 
     virtual QString name() const = 0;
 
+    // What a database can do, asked before the statements that need it.
+    enum class Capability {
+        ReadsWhileWriting, // one session reads while another writes (else: read whole first)
+        ServerCursor,      // openCursor, fetchFromCursor, closeCursor
+        PageRanges,        // pageCountQuery, pagesQuery: a table read a range of pages at a time
+        RowLock,           // rowLock: a row locked first, with a short wait of its own
+        ColumnArrays,      // a batch binds one array a column: one statement for any number of rows
+        Returning,         // a write returns what it wrote (UPDATE ... RETURNING)
+    };
+    virtual bool has(Capability capability) const = 0;
+
     // The dictionary: the names of the user's tables.
     virtual QString tableQuery() const = 0;
     // All columns of a table (read for their names only).
@@ -130,9 +141,8 @@ public:
 
     // How the snapshot is read while another session writes: in a
     // transaction that sees one moment and writes nothing. Where the
-    // database cannot read and write at once, it is read whole first, with
-    // no transaction.
-    virtual bool readsWhileWriting() const { return true; }
+    // database cannot read and write at once (no ReadsWhileWriting), it is
+    // read whole first, with no transaction.
     // Statements the reading connection runs before its transaction begins,
     // each committed on its own: they set how every transaction it begins
     // from then on reads (the connection reads only, the refill after the

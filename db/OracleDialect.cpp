@@ -18,6 +18,10 @@ class OracleDialect : public Dialect
 {
 public:
     QString name() const override { return QStringLiteral("Oracle"); }
+    bool has(Capability capability) const override
+    {
+        return capability == Capability::ReadsWhileWriting || capability == Capability::RowLock;
+    }
 
     RowKey rowKey(const QList<QVariantList>&) const override
     {

@@ -29,6 +29,10 @@ class PostgreSqlDialect : public Dialect
 
 public:
     QString name() const override { return QStringLiteral("PostgreSQL"); }
+    bool has(Capability capability) const override
+    {
+        return capability != Capability::RowLock; // a session's lock_timeout does it
+    }
 
     QString rowKeyQuery() const override
     {

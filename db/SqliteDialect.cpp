@@ -21,6 +21,7 @@ class SqliteDialect : public Dialect
 {
 public:
     QString name() const override { return QStringLiteral("SQLite"); }
+    bool has(Capability) const override { return false; }
 
     QString rowKeyQuery() const override
     {
@@ -127,7 +128,6 @@ public:
 
     // A reader would hold the file's lock against the writer: the rows are
     // read whole first.
-    bool readsWhileWriting() const override { return false; }
 
     // The SQLite ODBC driver sets its own busy handler on every statement,
     // over any PRAGMA busy_timeout, from its Timeout attribute (100 s unless

@@ -259,6 +259,8 @@ void TestDialect::rowLock()
         ::dialect("Oracle")->rowLock("T\"1", key),
         QStringLiteral("SELECT 1 FROM \"T\"\"1\" WHERE ROWID = CHARTOROWID(?) FOR UPDATE WAIT 1"));
     QVERIFY(::dialect("Oracle")->writerSettings().isEmpty());
+    QVERIFY(::dialect("Oracle")->has(Dialect::Capability::RowLock));
+    QVERIFY(!::dialect("PostgreSQL")->has(Dialect::Capability::RowLock));
     QVERIFY(::dialect("PostgreSQL")->rowLock("t", key).isEmpty());
     QCOMPARE(::dialect("SQLite")->writerAttributes(), QStringLiteral("Timeout=500;"));
     QVERIFY(::dialect("PostgreSQL")->writerAttributes().isEmpty());
