@@ -25,7 +25,7 @@ RowWriter::Results each(const QList<std::pair<Change, qint64>>& held, RowWriter:
 } // namespace
 
 BatchWriter::BatchWriter(Oracle::Connection& connection, const QString& table, const QString& field,
-                         const Oracle::RowKey& key, WriteControl control, int rows)
+                         const Db::RowKey& key, WriteControl control, int rows)
     : m_connection(connection), m_table(table), m_field(field), m_key(key),
       m_control(std::move(control)),
       m_rows(qMax(1, qMin(rows, connection.dialect().batchParameters() /
@@ -82,7 +82,7 @@ void BatchWriter::send()
 
 std::optional<RowWriter::Results> BatchWriter::sendTogether()
 {
-    const Oracle::Dialect& dialect = m_connection.dialect();
+    const Db::Dialect& dialect = m_connection.dialect();
     if (m_fullText.isEmpty()) {
         if (!m_single.m_prepared)
             m_single.prepare();
@@ -93,7 +93,7 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
     const auto& held = m_held.changes();
     const int rows = int(held.size());
     std::optional<QSqlQuery> partial;
-    if (rows < m_rows && !dialect.has(Oracle::Dialect::Capability::ColumnArrays))
+    if (rows < m_rows && !dialect.has(Db::Dialect::Capability::ColumnArrays))
         partial = m_connection.prepare(dialect.batchWrite(m_table, m_field, m_key, rows));
     if (!partial && !m_full)
         m_full = m_connection.prepare(m_fullText);

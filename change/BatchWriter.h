@@ -16,7 +16,7 @@ class BatchWriter : public RowWriter
 {
 public:
     BatchWriter(Oracle::Connection& connection, const QString& table, const QString& field,
-                const Oracle::RowKey& key, WriteControl control = {}, int rows = 1000);
+                const Db::RowKey& key, WriteControl control = {}, int rows = 1000);
 
     int batchRows() const override { return m_rows; }
     void write(const Change& change, qint64 ticket) override;
@@ -31,7 +31,7 @@ private:
     Oracle::Connection& m_connection;
     QString m_table;
     QString m_field;
-    Oracle::RowKey m_key;
+    Db::RowKey m_key;
     WriteControl m_control;
     int m_rows;
     HeldChanges m_held;

@@ -107,7 +107,7 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
                                                  std::unique_ptr<Oracle::Connection>& writing,
                                                  const Operation& operation,
                                                  const OperationParameters& parameters,
-                                                 const Oracle::RowKey& key, ChangeRunResult& result)
+                                                 const Db::RowKey& key, ChangeRunResult& result)
 {
     if (options.dryRun)
         return std::make_unique<DryRunWriter>(options.seen);
@@ -435,7 +435,7 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
         }))
         return endWithDefaultPointer();
     result.rows = snapshot->count();
-    const Oracle::RowKey& key = snapshot->key();
+    const Db::RowKey& key = snapshot->key();
 
     const int n = result.rows - 1; // 120
     if (result.rows > 0) {         // 122

@@ -208,7 +208,7 @@ private:
                                           std::unique_ptr<Oracle::Connection>& writing,
                                           const Operation& operation,
                                           const OperationParameters& parameters,
-                                          const Oracle::RowKey& key, ChangeRunResult& result);
+                                          const Db::RowKey& key, ChangeRunResult& result);
 
     // The row loop: every row read, its new value computed and, where it
     // changes, written; the counts in `result`. True when it was stopped.

@@ -19,13 +19,13 @@ void prepareSession(Oracle::Connection& connection)
 } // namespace
 
 DirectWriter::DirectWriter(Oracle::Connection& connection, const QString& table,
-                           const QString& field, const Oracle::RowKey& key, WriteControl control)
+                           const QString& field, const Db::RowKey& key, WriteControl control)
     : m_connection(connection), m_statement(connection.dialect().rowWrite(table, field, key)),
       m_holds(connection.dialect().rowHolds(table, field, key)),
       m_value(connection.dialect().rowValue(table, field, key)),
       m_triggers(connection.dialect().updateTriggerQuery()),
       m_trigger(connection.dialect().updateTriggerValues(table)),
-      m_lock(connection.dialect().has(Oracle::Dialect::Capability::RowLock)
+      m_lock(connection.dialect().has(Db::Dialect::Capability::RowLock)
                  ? connection.dialect().rowLock(table, key)
                  : QString()),
       m_key(key), m_control(std::move(control))

@@ -25,7 +25,7 @@ class DirectWriter : public RowWriter
 {
 public:
     DirectWriter(Oracle::Connection& connection, const QString& table, const QString& field,
-                 const Oracle::RowKey& key, WriteControl control = {});
+                 const Db::RowKey& key, WriteControl control = {});
 
     void write(const Change& change, qint64 ticket) override;
 
@@ -49,7 +49,7 @@ private:
     QString m_triggers;     // counts the table's update triggers
     QVariantList m_trigger; // its bound values
     QString m_lock;         // run first in the write's transaction, where the dialect has one
-    Oracle::RowKey m_key;
+    Db::RowKey m_key;
     WriteControl m_control;
     std::optional<QSqlQuery> m_prepared;
     std::optional<QSqlQuery> m_locking;

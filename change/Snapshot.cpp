@@ -9,10 +9,10 @@
 Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const QString& field)
     : m_connection(connection), m_table(table), m_field(field)
 {
-    const Oracle::Dialect& dialect = connection.dialect();
+    const Db::Dialect& dialect = connection.dialect();
     m_key = Oracle::ReadRowKey(connection, table, field);
     const QString query = dialect.snapshotQuery(table, field, m_key);
-    if (!dialect.has(Oracle::Dialect::Capability::ReadsWhileWriting)) {
+    if (!dialect.has(Db::Dialect::Capability::ReadsWhileWriting)) {
         m_mode = Mode::Whole;
         QSqlQuery rows = connection.select(query);
         while (connection.next(rows))
@@ -30,11 +30,10 @@ Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const Q
     QSqlQuery counted = connection.select(dialect.countQuery(table));
     m_count = connection.next(counted) ? counted.value(0).toInt() : 0;
     counted = QSqlQuery();
-    if (dialect.has(Oracle::Dialect::Capability::PageRanges))
+    if (dialect.has(Db::Dialect::Capability::PageRanges))
         m_pagesQuery = dialect.pagesQuery(table, field, m_key);
     if (!m_pagesQuery.isEmpty()) {
-        QSqlQuery pages =
-            connection.select(dialect.pageCountQuery(), {Oracle::QuoteIdentifier(table)});
+        QSqlQuery pages = connection.select(dialect.pageCountQuery(), {Db::QuoteIdentifier(table)});
         if (connection.next(pages) && !pages.value(0).isNull()) {
             // Ranges of about RangeRows rows, as the rows are spread now, and
             // never more than MaxRangePages pages (about 512 kB of rows,
@@ -86,8 +85,8 @@ bool Snapshot::readPages()
 
 void Snapshot::openRead(const QString& query, const QVariantList& values)
 {
-    const Oracle::Dialect& dialect = m_connection.dialect();
-    const QStringList open = dialect.has(Oracle::Dialect::Capability::ServerCursor)
+    const Db::Dialect& dialect = m_connection.dialect();
+    const QStringList open = dialect.has(Db::Dialect::Capability::ServerCursor)
                                  ? dialect.openCursor(query)
                                  : QStringList();
     for (qsizetype i = 0; i < open.size(); ++i)
@@ -123,13 +122,13 @@ std::optional<int> Snapshot::narrow(const QStringList& texts)
     if (m_mode == Mode::Whole || m_read > 0 || texts.isEmpty())
         return std::nullopt;
     m_whole.clear();
-    const Oracle::Dialect& dialect = m_connection.dialect();
+    const Db::Dialect& dialect = m_connection.dialect();
     const QString condition = dialect.holdsAnyOf(m_field, m_key, static_cast<int>(texts.size()));
     if (condition.isEmpty())
         return std::nullopt;
     const QVariantList values(texts.begin(), texts.end());
-    QSqlQuery counted = m_connection.select(
-        Oracle::Dialect::narrowed(dialect.countQuery(m_table), condition), values);
+    QSqlQuery counted =
+        m_connection.select(Db::Dialect::narrowed(dialect.countQuery(m_table), condition), values);
     const int rows = m_connection.next(counted) ? counted.value(0).toInt() : 0;
     if (m_mode == Mode::Pages) {
         m_pagesQuery = dialect.pagesQuery(m_table, m_field, m_key, condition);
@@ -142,7 +141,7 @@ std::optional<int> Snapshot::narrow(const QStringList& texts)
         for (const QString& statement : dialect.closeCursor())
             m_connection.execute(statement);
     }
-    openRead(Oracle::Dialect::narrowed(dialect.snapshotQuery(m_table, m_field, m_key), condition),
+    openRead(Db::Dialect::narrowed(dialect.snapshotQuery(m_table, m_field, m_key), condition),
              values);
     return rows;
 }

@@ -30,7 +30,7 @@ public:
     Snapshot(const Snapshot&) = delete;
     Snapshot& operator=(const Snapshot&) = delete;
 
-    const Oracle::RowKey& key() const { return m_key; }
+    const Db::RowKey& key() const { return m_key; }
     // The number of rows, known before they are read.
     int count() const { return m_count; }
 
@@ -69,7 +69,7 @@ private:
     QString m_field;
     Mode m_mode = Mode::Plain;
     int m_read = 0; // rows read so far
-    Oracle::RowKey m_key;
+    Db::RowKey m_key;
     int m_count = 0;
     bool m_inTransaction = false;
     bool m_cursorOpen = false;

@@ -27,7 +27,7 @@ constexpr int DefaultPointer = 114;
 // write was never made final (the run was killed after the journal learnt of
 // it, before the write's transaction was committed), or it holds its old
 // value again all the same; either way it is no conflict.
-bool stillAsRead(Oracle::Connection& connection, const Oracle::RowKey& key, const Journal::Run& run,
+bool stillAsRead(Oracle::Connection& connection, const Db::RowKey& key, const Journal::Run& run,
                  const Journal::Row& row)
 {
     QVariantList values = row.keyBefore;
@@ -119,7 +119,7 @@ private:
 class MovedRows
 {
 public:
-    MovedRows(Oracle::Connection& connection, const Oracle::RowKey& key, const Journal::Run& run,
+    MovedRows(Oracle::Connection& connection, const Db::RowKey& key, const Journal::Run& run,
               Journal& journal, WriteControl control)
         : m_connection(connection), m_key(key), m_run(run), m_journal(journal),
           m_writer(journal, std::make_unique<DirectWriter>(connection, run.table, run.field, key,
@@ -202,7 +202,7 @@ private:
     }
 
     Oracle::Connection& m_connection;
-    Oracle::RowKey m_key;
+    Db::RowKey m_key;
     const Journal::Run& m_run;
     Journal& m_journal;
     RestoreMarkingWriter m_writer;
@@ -277,7 +277,7 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     int settled = 0;                      // rows marked restored, kept or never written
     QHash<qint64, Journal::Row> inFlight; // marked undoing, not yet told
     QList<Journal::Row> unsent;           // told stopped: not written
-    Oracle::RowKey key;
+    Db::RowKey key;
     std::unique_ptr<MovedRows> moved;
     std::unique_ptr<RowWriter> writer; // after what its reports use: it goes first
     if (!steps.step(FindRows, [&] {
@@ -320,7 +320,7 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                     [&activity] { activity.waiting(); });
                 const QString journal = m_journal.path();
                 const int rows = m_options.batchRows;
-                const Oracle::RowKey rowKey = key;
+                const Db::RowKey rowKey = key;
                 threaded->start([=](Oracle::Connection& writing,
                                     WriteControl control) -> std::unique_ptr<RowWriter> {
                     return std::make_unique<RestoreMarkingWriter>(

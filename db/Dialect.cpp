@@ -5,7 +5,7 @@
 #include "db/SqlText.h"
 #include "db/SqliteDialect.h"
 
-namespace Oracle
+namespace Db
 {
 
 using namespace SqlText;
@@ -157,4 +157,4 @@ QString QuoteIdentifier(const QString& name)
     return u'"' + quoted + u'"';
 }
 
-} // namespace Oracle
+} // namespace Db

@@ -15,7 +15,7 @@
 // texts: each
 // stands as a "?" placeholder and travels as a bound parameter. Identifiers
 // are double-quoted with inner double quotes doubled.
-namespace Oracle
+namespace Db
 {
 
 // What names exactly one row of a table: the expressions the snapshot reads
@@ -244,4 +244,4 @@ public:
 // A double-quoted identifier; a double quote inside the name is doubled.
 QString QuoteIdentifier(const QString& name);
 
-} // namespace Oracle
+} // namespace Db

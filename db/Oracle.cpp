@@ -174,7 +174,7 @@ void Connection::open(const Logon& logon)
     m_database.setDatabaseName(BuildConnectionString(logon));
     if (!m_database.open())
         fail(m_database.lastError());
-    m_dialect = Dialect::For(m_database.driver()->dbmsType(), dbmsName(m_database));
+    m_dialect = Db::Dialect::For(m_database.driver()->dbmsType(), dbmsName(m_database));
     const QString attributes =
         m_property == ConnectionProperty::Writing ? m_dialect->writerAttributes() : QString();
     if (!attributes.isEmpty()) { // known only now: opened again with them

@@ -66,7 +66,7 @@ public:
     QSqlDatabase& database() { return m_database; }
     ConnectionProperty property() const { return m_property; }
     // The open connection's dialect.
-    const Dialect& dialect() const { return *m_dialect; }
+    const Db::Dialect& dialect() const { return *m_dialect; }
 
     // Runs a statement that returns no rows, with its bound values.
     void execute(const QString& statement, const QVariantList& values = {});
@@ -106,7 +106,7 @@ private:
     QString m_name;
     ConnectionProperty m_property;
     QSqlDatabase m_database;
-    std::unique_ptr<Dialect> m_dialect;
+    std::unique_ptr<Db::Dialect> m_dialect;
     std::mutex m_runningMutex;
     void* m_running = nullptr; // the ODBC handle of the statement run() is in
     bool m_cancelled = false;  // the statement running now was cancelled

@@ -4,7 +4,7 @@
 
 #include <QSet>
 
-namespace Oracle
+namespace Db
 {
 
 namespace
@@ -149,4 +149,4 @@ std::unique_ptr<Dialect> MakeOracleDialect()
     return std::make_unique<OracleDialect>();
 }
 
-} // namespace Oracle
+} // namespace Db

@@ -4,10 +4,10 @@
 
 #include <memory>
 
-namespace Oracle
+namespace Db
 {
 
 // Oracle's statements.
 std::unique_ptr<Dialect> MakeOracleDialect();
 
-} // namespace Oracle
+} // namespace Db

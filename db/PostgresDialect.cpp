@@ -2,7 +2,7 @@
 
 #include "db/SqlText.h"
 
-namespace Oracle
+namespace Db
 {
 
 namespace
@@ -285,4 +285,4 @@ std::unique_ptr<Dialect> MakePostgresDialect()
     return std::make_unique<PostgreSqlDialect>();
 }
 
-} // namespace Oracle
+} // namespace Db

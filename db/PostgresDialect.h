@@ -4,10 +4,10 @@
 
 #include <memory>
 
-namespace Oracle
+namespace Db
 {
 
 // PostgreSQL's statements.
 std::unique_ptr<Dialect> MakePostgresDialect();
 
-} // namespace Oracle
+} // namespace Db

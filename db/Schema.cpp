@@ -18,7 +18,7 @@ void pump(const LetEventsRun& letEventsRun)
 
 // The names of the columns of a query on the table (`query` gives its text).
 QStringList columnNames(const Logon& logon, const QString& table,
-                        QString (Dialect::*query)(const QString&) const,
+                        QString (Db::Dialect::*query)(const QString&) const,
                         const LetEventsRun& letEventsRun)
 {
     const auto connection = OpenConnection(logon, ConnectionProperty::ReadWrite);
@@ -48,12 +48,12 @@ QStringList ListTables(const Logon& logon, const LetEventsRun& letEventsRun)
 
 QStringList ListFields(const Logon& logon, const QString& table, const LetEventsRun& letEventsRun)
 {
-    return columnNames(logon, table, &Dialect::fullQuery, letEventsRun);
+    return columnNames(logon, table, &Db::Dialect::fullQuery, letEventsRun);
 }
 
 QStringList FieldNames(const Logon& logon, const QString& table)
 {
-    return columnNames(logon, table, &Dialect::fieldNamesQuery, {});
+    return columnNames(logon, table, &Db::Dialect::fieldNamesQuery, {});
 }
 
 QStringList Preview(const Logon& logon, const QString& table, const QString& field,
@@ -70,9 +70,9 @@ QStringList Preview(const Logon& logon, const QString& table, const QString& fie
     return values;
 }
 
-RowKey ReadRowKey(Connection& connection, const QString& table, const QString& field)
+Db::RowKey ReadRowKey(Connection& connection, const QString& table, const QString& field)
 {
-    const Dialect& dialect = connection.dialect();
+    const Db::Dialect& dialect = connection.dialect();
     QList<QVariantList> keyRows;
     if (!dialect.rowKeyQuery().isEmpty()) {
         QSqlQuery query =
@@ -84,8 +84,8 @@ RowKey ReadRowKey(Connection& connection, const QString& table, const QString& f
             keyRows << row;
         }
     }
-    RowKey key = dialect.rowKey(keyRows);
-    key.fieldPart = int(key.names.indexOf(QuoteIdentifier(field)));
+    Db::RowKey key = dialect.rowKey(keyRows);
+    key.fieldPart = int(key.names.indexOf(Db::QuoteIdentifier(field)));
     if (key.addressed) {
         QStringList others;
         if (!dialect.digestColumnsQuery().isEmpty()) {
@@ -100,11 +100,11 @@ RowKey ReadRowKey(Connection& connection, const QString& table, const QString& f
                     others << record.fieldName(i);
         }
         for (const QString& column : others)
-            key.others << QuoteIdentifier(column);
+            key.others << Db::QuoteIdentifier(column);
     }
     if (!dialect.fieldTypeQuery().isEmpty()) {
         QSqlQuery query =
-            connection.select(dialect.fieldTypeQuery(), {QuoteIdentifier(table), field});
+            connection.select(dialect.fieldTypeQuery(), {Db::QuoteIdentifier(table), field});
         if (connection.next(query))
             key.fieldType = query.value(0).toString();
     }

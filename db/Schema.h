@@ -33,6 +33,6 @@ QStringList Preview(const Logon& logon, const QString& table, const QString& fie
 
 // How the table's rows are named (and the field's values compared), asked of
 // the database as its dialect says.
-RowKey ReadRowKey(Connection& connection, const QString& table, const QString& field);
+Db::RowKey ReadRowKey(Connection& connection, const QString& table, const QString& field);
 
 } // namespace Oracle

@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // The pieces of statement text the dialects share.
-namespace Oracle::SqlText
+namespace Db::SqlText
 {
 
 inline QString joined(const QStringList& parts, const char* separator)
@@ -41,4 +41,4 @@ inline QString sameDigestIn(const QString& given, const QString& digest)
     return QStringLiteral("(%1 IS NULL OR %2 = %1)").arg(given, digest);
 }
 
-} // namespace Oracle::SqlText
+} // namespace Db::SqlText

@@ -6,7 +6,7 @@
 #include <QSet>
 #include <algorithm>
 
-namespace Oracle
+namespace Db
 {
 
 namespace
@@ -155,4 +155,4 @@ std::unique_ptr<Dialect> MakeSqliteDialect()
     return std::make_unique<SqliteDialect>();
 }
 
-} // namespace Oracle
+} // namespace Db

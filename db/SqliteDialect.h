@@ -4,10 +4,10 @@
 
 #include <memory>
 
-namespace Oracle
+namespace Db
 {
 
 // SQLite's statements.
 std::unique_ptr<Dialect> MakeSqliteDialect();
 
-} // namespace Oracle
+} // namespace Db

@@ -7,7 +7,7 @@
 
 #include <QTest>
 
-using Oracle::Dialect;
+using Db::Dialect;
 
 namespace
 {
@@ -97,7 +97,7 @@ void TestDialect::statements()
     QFETCH(QStringList, names);
     QFETCH(QStringList, texts);
     const auto d = ::dialect(dialect);
-    Oracle::RowKey key = d->rowKey({});
+    Db::RowKey key = d->rowKey({});
     key.others = QStringList{R"("g")", R"("h")"};
     QCOMPARE(d->snapshotQuery(names[0], names[1], key), texts[0]);
     QCOMPARE(d->rowWrite(names[0], names[1], key), texts[1]);
@@ -142,7 +142,7 @@ void TestDialect::rowKey()
     QFETCH(QList<QVariantList>, keyRows);
     QFETCH(QStringList, conditions);
     QFETCH(bool, addressed);
-    const Oracle::RowKey key = ::dialect(dialect)->rowKey(keyRows);
+    const Db::RowKey key = ::dialect(dialect)->rowKey(keyRows);
     QCOMPARE(key.conditions, conditions);
     QCOMPARE(key.addressed, addressed);
     QCOMPARE(key.columns.size(), conditions.size());
@@ -185,7 +185,7 @@ void TestDialect::batchWrite()
     QFETCH(bool, undo);
     QFETCH(QString, statement);
     const auto d = ::dialect(dialect);
-    Oracle::RowKey key = d->rowKey(keyRows);
+    Db::RowKey key = d->rowKey(keyRows);
     key.fieldType = QStringLiteral("pg_catalog.bpchar");
     key.others = QStringList{R"("g")"};
     key.checksDigest = undo && key.addressed;
@@ -254,7 +254,7 @@ void TestDialect::lockWait()
 // locked first with a WAIT of its own. The others limit the wait per session.
 void TestDialect::rowLock()
 {
-    Oracle::RowKey key = ::dialect("Oracle")->rowKey({});
+    Db::RowKey key = ::dialect("Oracle")->rowKey({});
     QCOMPARE(
         ::dialect("Oracle")->rowLock("T\"1", key),
         QStringLiteral("SELECT 1 FROM \"T\"\"1\" WHERE ROWID = CHARTOROWID(?) FOR UPDATE WAIT 1"));
@@ -270,7 +270,7 @@ void TestDialect::rowLock()
 // read the row's value back by its key.
 void TestDialect::updateTriggers()
 {
-    const Oracle::RowKey key = ::dialect("Oracle")->rowKey({});
+    const Db::RowKey key = ::dialect("Oracle")->rowKey({});
     QCOMPARE(::dialect("Oracle")->rowValue("t", "f", key),
              QStringLiteral("SELECT \"f\", '-' FROM \"t\" WHERE ROWID = CHARTOROWID(?)"));
     QCOMPARE(::dialect("Oracle")->updateTriggerValues("a\"b"), QVariantList{"\"a\"\"b\""});
@@ -328,7 +328,7 @@ void TestDialect::narrowedSnapshot()
     QFETCH(QString, fieldType);
     QFETCH(QString, condition);
     const auto d = ::dialect(dialect);
-    Oracle::RowKey key = d->rowKey({});
+    Db::RowKey key = d->rowKey({});
     key.fieldType = fieldType;
     QCOMPARE(d->holdsAnyOf("a\"b", key, 2), condition);
 }
