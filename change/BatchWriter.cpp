@@ -29,7 +29,7 @@ BatchWriter::BatchWriter(Oracle::Connection& connection, const QString& table, c
     : m_connection(connection), m_table(table), m_field(field), m_key(key),
       m_control(std::move(control)),
       m_rows(qMax(1, qMin(rows, connection.dialect().batchParameters() /
-                                    int(key.conditions.size() + (key.checksDigest ? 3 : 2))))),
+                                    int(key.size() + (key.checksDigest ? 3 : 2))))),
       m_single(connection, table, field, key, m_control)
 {
 }
@@ -118,7 +118,7 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
                     m_connection.next(statement)
                         ? QJsonDocument::fromJson(statement.value(0).toString().toUtf8()).array()
                         : QJsonArray();
-                const qsizetype keyParts = m_key.names.size();
+                const qsizetype keyParts = m_key.size();
                 for (const QJsonValue& row : returned) {
                     const QJsonArray parts = row.toArray();
                     const int at = parts.at(0).toInt() - 1;

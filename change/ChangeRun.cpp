@@ -124,7 +124,7 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
         entry.operation = operation.caption;
         entry.answers = AnswersOf(operation, parameters);
         entry.rows = result.rows;
-        entry.keyNames = key.names;
+        entry.keyNames = key.names();
         result.journalRun = options.journal->beginRun(entry);
     }
     try {

@@ -67,7 +67,7 @@ bool Snapshot::readPages()
         if (!m_connection.next(range) || range.value(0).isNull())
             continue;
         const QJsonArray rows = QJsonDocument::fromJson(range.value(0).toString().toUtf8()).array();
-        const qsizetype keyColumns = m_key.columns.size();
+        const qsizetype keyColumns = m_key.size();
         m_whole.reserve(size_t(rows.size()));
         for (const QJsonValue& read : rows) {
             const QJsonArray parts = read.toArray();
@@ -108,7 +108,7 @@ Snapshot::Row Snapshot::rowOf(const QSqlQuery& query) const
 {
     const QVariant value = query.value(0);
     Row row{Main::NotNull(Main::ValueOrDefault(value, QString())), value.isNull(), {}, {}};
-    const int keyColumns = static_cast<int>(m_key.columns.size());
+    const int keyColumns = static_cast<int>(m_key.size());
     row.key.reserve(keyColumns);
     for (int i = 1; i <= keyColumns; ++i)
         row.key << Main::NotNull(query.value(i).toString());

@@ -182,7 +182,7 @@ private:
             if (!values.contains(row.newValue))
                 values << row.newValue;
         QMultiHash<std::pair<QString, QString>, QVariantList> found;
-        const qsizetype parts = m_key.columns.size();
+        const qsizetype parts = m_key.size();
         constexpr qsizetype Chunk = 500;
         for (qsizetype first = 0; first < values.size(); first += Chunk) {
             const QStringList chunk = values.mid(first, Chunk);
@@ -284,13 +284,13 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
             key = Oracle::ReadRowKey(*connection, run->table, run->field);
             // The rows are named as the run named them, or not at all: a key
             // moved to other columns would name other rows.
-            if (!run->keyNames.isEmpty() && run->keyNames != key.names)
+            if (!run->keyNames.isEmpty() && run->keyNames != key.names())
                 throw RuntimeError(
                     RuntimeError::DriverError,
                     QStringLiteral("The table's rows were named by %1 when the run wrote them, "
                                    "and are named by %2 now: they cannot be found again.")
                         .arg(run->keyNames.join(QStringLiteral(", ")),
-                             key.names.join(QStringLiteral(", "))));
+                             key.names().join(QStringLiteral(", "))));
             // A row is written back only where it is as the run left it.
             key.checksDigest = key.addressed;
             WriteControl movedControl;
@@ -441,7 +441,7 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
         ended = !steps.step(FindRows, [&] {
             page = m_journal.rowsToUndo(runId, below, m_options.pageRows);
             for (const Journal::Row& row : page)
-                if (row.key.size() != key.conditions.size())
+                if (row.key.size() != key.size())
                     throw RuntimeError(RuntimeError::DriverError,
                                        QStringLiteral("The table's row key changed since the "
                                                       "run: its rows cannot be found again."));

@@ -42,7 +42,7 @@ QVariantList Dialect::rowKeyQueryValues(const QString& table) const
 
 QString Dialect::snapshotQuery(const QString& table, const QString& field, const RowKey& key) const
 {
-    QStringList columns = key.columns;
+    QStringList columns = key.expressions();
     if (key.readsDigest())
         columns << rowDigest(key);
     return QStringLiteral("SELECT ") + QuoteIdentifier(field) + QStringLiteral(", ") +
@@ -53,7 +53,7 @@ QString Dialect::rowsHoldingAnyOf(const QString& table, const QString& field, co
                                   int values) const
 {
     return QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %1 IN (%5)")
-        .arg(QuoteIdentifier(field), joined(key.columns, ", "), rowDigest(key),
+        .arg(QuoteIdentifier(field), joined(key.expressions(), ", "), rowDigest(key),
              QuoteIdentifier(table), QStringList(values, QStringLiteral("?")).join(u", "));
 }
 
@@ -92,12 +92,12 @@ QString Dialect::rowWrite(const QString& table, const QString& field, const RowK
     const QString column = QuoteIdentifier(field);
     QString statement = QStringLiteral("UPDATE ") + QuoteIdentifier(table) +
                         QStringLiteral(" SET ") + column + QStringLiteral(" = ? WHERE ") +
-                        joined(key.conditions, " AND ") + QStringLiteral(" AND ") + column +
+                        joined(key.conditions(), " AND ") + QStringLiteral(" AND ") + column +
                         QStringLiteral(" = ?");
     if (key.checksDigest)
         statement += QStringLiteral(" AND ") + sameDigest(QStringLiteral("?"), rowDigest(key));
-    if (has(Capability::Returning) && !key.returning.isEmpty()) {
-        QStringList returned = key.returning;
+    if (has(Capability::Returning) && key.returned) {
+        QStringList returned = key.expressions();
         if (key.returnsDigest())
             returned << rowDigest(key);
         statement += QStringLiteral(" RETURNING ") + joined(returned, ", ");
@@ -122,13 +122,13 @@ QString Dialect::rowValue(const QString& table, const QString& field, const RowK
 {
     const QString digest = key.hasDigest() ? QStringLiteral(", ") + rowDigest(key) : QString();
     return QStringLiteral("SELECT ") + QuoteIdentifier(field) + digest + QStringLiteral(" FROM ") +
-           QuoteIdentifier(table) + QStringLiteral(" WHERE ") + joined(key.conditions, " AND ");
+           QuoteIdentifier(table) + QStringLiteral(" WHERE ") + joined(key.conditions(), " AND ");
 }
 
 QString Dialect::rowHolds(const QString& table, const QString& field, const RowKey& key) const
 {
     QString query = QStringLiteral("SELECT COUNT(*) FROM ") + QuoteIdentifier(table) +
-                    QStringLiteral(" WHERE ") + joined(key.conditions, " AND ") +
+                    QStringLiteral(" WHERE ") + joined(key.conditions(), " AND ") +
                     QStringLiteral(" AND ") + QuoteIdentifier(field) + QStringLiteral(" = ?");
     if (key.checksDigest)
         query += QStringLiteral(" AND ") + sameDigest(QStringLiteral("?"), rowDigest(key));

@@ -21,17 +21,20 @@ namespace Db
 // What names exactly one row of a table: the expressions the snapshot reads
 // beside the field, and for each a condition with one placeholder that finds
 // the row again with the text read.
+// One part of a row key.
+struct KeyPart {
+    QString expression; // read beside the field, as a text
+    QString condition;  // finds the row again with that text (one placeholder)
+    QString name;       // the column as a batch names it on the table
+    QString type;       // its type, where the dialect compares in the column's own type
+};
+
 struct RowKey {
-    QStringList columns;
-    QStringList conditions;
-    // The key's columns as a batch names them on the table, and (where the
-    // dialect compares in the columns' own types) their types; the field's.
-    QStringList names;
-    QStringList types;
-    QString fieldType;
-    // Where the key moves when the row is written: the expressions that give
-    // the key it has after the write (returned by the write itself).
-    QStringList returning;
+    QList<KeyPart> parts;
+    QString fieldType; // the field's type, where the dialect reads it
+    // Where the key moves whenever the row is written: the write returns the
+    // parts' expressions, the key the row has after it.
+    bool returned = false;
     // Where the field is itself part of the key, that part's place in it:
     // the write moves the key to the new value. -1 otherwise.
     int fieldPart = -1;
@@ -52,12 +55,21 @@ struct RowKey {
     bool hasDigest() const { return addressed; }
     // True when the digest is read with the row (the key stays when the row
     // is written); else the write returns it with the row's new key.
-    bool readsDigest() const { return addressed && returning.isEmpty(); }
+    bool readsDigest() const { return addressed && !returned; }
     // True when the write returns the digest with the moved key (not an
     // undo's: the row is then done with).
-    bool returnsDigest() const { return addressed && !checksDigest && !returning.isEmpty(); }
+    bool returnsDigest() const { return addressed && !checksDigest && returned; }
     // True when a write may give the row another key.
-    bool moves() const { return !returning.isEmpty() || fieldPart >= 0; }
+    bool moves() const { return returned || fieldPart >= 0; }
+    qsizetype size() const { return parts.size(); }
+    void add(const QString& expression, const QString& condition, const QString& name,
+             const QString& type = {})
+    {
+        parts.append({expression, condition, name, type});
+    }
+    QStringList expressions() const { return each(&KeyPart::expression); }
+    QStringList conditions() const { return each(&KeyPart::condition); }
+    QStringList names() const { return each(&KeyPart::name); }
     // The key a row named by `key` has once the field holds `value`, where
     // the field is part of the key; else `key` itself.
     QVariantList withField(const QVariantList& key, const QString& value) const
@@ -66,6 +78,15 @@ struct RowKey {
         if (fieldPart >= 0 && fieldPart < moved.size())
             moved[fieldPart] = value;
         return moved;
+    }
+
+private:
+    QStringList each(QString KeyPart::*member) const
+    {
+        QStringList texts;
+        for (const KeyPart& part : parts)
+            texts << part.*member;
+        return texts;
     }
 };
 

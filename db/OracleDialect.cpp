@@ -26,9 +26,8 @@ public:
     RowKey rowKey(const QList<QVariantList>&) const override
     {
         RowKey key;
-        key.columns = QStringList{QStringLiteral("ROWIDTOCHAR(ROWID)")};
-        key.conditions = QStringList{QStringLiteral("ROWID = CHARTOROWID(?)")};
-        key.names = QStringList{QStringLiteral("ROWID")};
+        key.add(QStringLiteral("ROWIDTOCHAR(ROWID)"), QStringLiteral("ROWID = CHARTOROWID(?)"),
+                QStringLiteral("ROWID"));
         key.addressed = true; // a table move, or a slot freed and taken again
         return key;
     }
@@ -85,7 +84,7 @@ public:
     QString rowLock(const QString& table, const RowKey& key) const override
     {
         return QStringLiteral("SELECT 1 FROM %1 WHERE %2 FOR UPDATE WAIT 1")
-            .arg(QuoteIdentifier(table), joined(key.conditions, " AND "));
+            .arg(QuoteIdentifier(table), joined(key.conditions(), " AND "));
     }
 
     bool isLockTimeout(const QString&, int nativeCode) const override
@@ -119,7 +118,7 @@ public:
         QStringList sources;
         for (int n = 1; n <= rows; ++n) {
             QStringList row{QStringLiteral("%1 AS n").arg(n)};
-            for (qsizetype i = 0; i < key.conditions.size(); ++i)
+            for (qsizetype i = 0; i < key.size(); ++i)
                 row << QStringLiteral("CHARTOROWID(?) AS k%1").arg(i + 1);
             row << QStringLiteral("? AS old_value") << QStringLiteral("? AS new_value");
             if (key.checksDigest)
@@ -127,8 +126,9 @@ public:
             sources << QStringLiteral("SELECT %1 FROM dual").arg(joined(row, ", "));
         }
         QStringList matches;
-        for (qsizetype i = 0; i < key.names.size(); ++i)
-            matches << QStringLiteral("t.%1 = s.k%2").arg(key.names[i], QString::number(i + 1));
+        for (qsizetype i = 0; i < key.size(); ++i)
+            matches
+                << QStringLiteral("t.%1 = s.k%2").arg(key.parts[i].name, QString::number(i + 1));
         const QString column = QuoteIdentifier(field);
         const QString digest =
             key.checksDigest

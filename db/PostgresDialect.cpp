@@ -52,21 +52,17 @@ public:
         for (const QVariantList& row : keyRows) {
             const QString column = QuoteIdentifier(row.value(0).toString());
             // The server's own text of the key, read back in the column's type.
-            key.columns << QStringLiteral("CAST(%1 AS text)").arg(column);
-            key.conditions << column + QStringLiteral(" = ?");
-            key.names << column;
-            key.types << row.value(1).toString();
+            key.add(QStringLiteral("CAST(%1 AS text)").arg(column), column + QStringLiteral(" = ?"),
+                    column, row.value(1).toString());
         }
-        if (key.columns.isEmpty()) {
-            key.columns = QStringList{QStringLiteral("CAST(tableoid AS text)"),
-                                      QStringLiteral("CAST(ctid AS text)")};
-            key.conditions = QStringList{QStringLiteral("tableoid = CAST(? AS oid)"),
-                                         QStringLiteral("ctid = CAST(? AS tid)")};
-            key.names = QStringList{QStringLiteral("tableoid"), QStringLiteral("ctid")};
-            key.types =
-                QStringList{QStringLiteral("pg_catalog.oid"), QStringLiteral("pg_catalog.tid")};
-            key.returning = key.columns; // every write moves the ctid
-            key.addressed = true;        // and VACUUM FULL, CLUSTER, a new row take it
+        if (key.parts.isEmpty()) {
+            key.add(QStringLiteral("CAST(tableoid AS text)"),
+                    QStringLiteral("tableoid = CAST(? AS oid)"), QStringLiteral("tableoid"),
+                    QStringLiteral("pg_catalog.oid"));
+            key.add(QStringLiteral("CAST(ctid AS text)"), QStringLiteral("ctid = CAST(? AS tid)"),
+                    QStringLiteral("ctid"), QStringLiteral("pg_catalog.tid"));
+            key.returned = true;  // every write moves the ctid
+            key.addressed = true; // and VACUUM FULL, CLUSTER, a new row take it
         }
         return key;
     }
@@ -121,10 +117,11 @@ public:
         QStringList arrays;
         QStringList columns;
         QStringList matches;
-        for (qsizetype i = 0; i < key.names.size(); ++i) {
-            arrays << QStringLiteral("CAST(? AS %1[])").arg(key.types.value(i));
+        for (qsizetype i = 0; i < key.size(); ++i) {
+            arrays << QStringLiteral("CAST(? AS %1[])").arg(key.parts[i].type);
             columns << QStringLiteral("k%1").arg(i + 1);
-            matches << QStringLiteral("t.%1 = v.k%2").arg(key.names[i], QString::number(i + 1));
+            matches
+                << QStringLiteral("t.%1 = v.k%2").arg(key.parts[i].name, QString::number(i + 1));
         }
         arrays << QStringLiteral("CAST(? AS %1[])").arg(fieldType)
                << QStringLiteral("CAST(? AS %1[])").arg(fieldType);
@@ -142,7 +139,7 @@ public:
                            "AS v(%4) WHERE %5 AND t.%2 = v.old_value")
                 .arg(QuoteIdentifier(table), column, joined(arrays, ", "), joined(columns, ", "),
                      joined(matches, " AND "));
-        if (key.returning.isEmpty())
+        if (!key.returned)
             return statement;
         // The moved keys in one row of one text: a row per written row costs
         // more to fetch than the write itself. The leading comment keeps
@@ -150,8 +147,9 @@ public:
         // with WITH in a cursor, which a data-modifying statement cannot be.
         QStringList returned{QStringLiteral("v.n")};
         QStringList aggregated{QStringLiteral("n")};
-        for (qsizetype i = 0; i < key.names.size(); ++i) {
-            returned << QStringLiteral("CAST(t.%1 AS text) AS k%2").arg(key.names[i]).arg(i + 1);
+        for (qsizetype i = 0; i < key.size(); ++i) {
+            returned
+                << QStringLiteral("CAST(t.%1 AS text) AS k%2").arg(key.parts[i].name).arg(i + 1);
             aggregated << QStringLiteral("k%1").arg(i + 1);
         }
         if (key.returnsDigest()) {
@@ -233,7 +231,7 @@ public:
             key.fieldType != QLatin1String("pg_catalog.\"varchar\""))
             return {};
         QStringList columns{QuoteIdentifier(field)};
-        columns += key.columns;
+        columns += key.expressions();
         if (key.readsDigest())
             columns << rowDigest(key, {});
         return QStringLiteral("SELECT CAST(json_agg(json_build_array(%1)) AS text) FROM %2 "

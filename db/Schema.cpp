@@ -85,7 +85,7 @@ Db::RowKey ReadRowKey(Connection& connection, const QString& table, const QStrin
         }
     }
     Db::RowKey key = dialect.rowKey(keyRows);
-    key.fieldPart = int(key.names.indexOf(Db::QuoteIdentifier(field)));
+    key.fieldPart = int(key.names().indexOf(Db::QuoteIdentifier(field)));
     if (key.addressed) {
         QStringList others;
         if (!dialect.digestColumnsQuery().isEmpty()) {

@@ -59,8 +59,7 @@ public:
             for (const QString& alias :
                  {QStringLiteral("_rowid_"), QStringLiteral("rowid"), QStringLiteral("oid")}) {
                 if (!names.contains(alias)) {
-                    key.columns = key.names = QStringList{alias};
-                    key.conditions = QStringList{alias + QStringLiteral(" = ?")};
+                    key.add(alias, alias + QStringLiteral(" = ?"), alias);
                     // Only an INTEGER PRIMARY KEY keeps the row id: VACUUM
                     // numbers the rows of other tables afresh.
                     key.addressed = !(integerKey && primaryKey.size() == 1);
@@ -75,9 +74,8 @@ public:
                                               "it has no primary key."));
         std::sort(primaryKey.begin(), primaryKey.end());
         for (const auto& part : primaryKey) {
-            key.columns << QuoteIdentifier(part.second);
-            key.conditions << QuoteIdentifier(part.second) + QStringLiteral(" = ?");
-            key.names << QuoteIdentifier(part.second);
+            const QString column = QuoteIdentifier(part.second);
+            key.add(column, column + QStringLiteral(" = ?"), column);
         }
         return key;
     }
@@ -107,12 +105,12 @@ public:
     QString batchWrite(const QString& table, const QString& field, const RowKey& key,
                        int rows) const override
     {
-        const int keys = int(key.names.size());
+        const int keys = int(key.size());
         QStringList matches;
         const QString target = QuoteIdentifier(table);
         for (int i = 0; i < keys; ++i)
             matches << QStringLiteral("%1.%2 = v.column%3")
-                           .arg(target, key.names[i], QString::number(i + 1));
+                           .arg(target, key.parts[i].name, QString::number(i + 1));
         const int extra = key.checksDigest ? 1 : 0;
         if (key.checksDigest)
             matches << sameDigestIn(QStringLiteral("v.column%1").arg(keys + 3),

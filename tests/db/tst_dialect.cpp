@@ -143,9 +143,9 @@ void TestDialect::rowKey()
     QFETCH(QStringList, conditions);
     QFETCH(bool, addressed);
     const Db::RowKey key = ::dialect(dialect)->rowKey(keyRows);
-    QCOMPARE(key.conditions, conditions);
+    QCOMPARE(key.conditions(), conditions);
     QCOMPARE(key.addressed, addressed);
-    QCOMPARE(key.columns.size(), conditions.size());
+    QCOMPARE(key.expressions().size(), conditions.size());
 }
 
 void TestDialect::sqliteRowsThatCannotBeToldApart()
