@@ -80,7 +80,10 @@ void BatchWriter::send()
     }
 }
 
-std::optional<RowWriter::Results> BatchWriter::sendTogether()
+// The statement for `rows` rows, prepared once for a full batch; a short
+// batch's in `partial`, unless the dialect binds one array a column (its
+// statement is then the same for any number of rows).
+QSqlQuery& BatchWriter::statementFor(int rows, std::optional<QSqlQuery>& partial)
 {
     const Db::Dialect& dialect = m_connection.dialect();
     if (m_fullText.isEmpty()) {
@@ -88,67 +91,89 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
             m_single.prepare();
         m_fullText = dialect.batchWrite(m_table, m_field, m_key, m_rows);
     }
-    // A short batch has a statement of its own, unless the dialect binds
-    // one array a column: its statement is the same for any number of rows.
-    const auto& held = m_held.changes();
-    const int rows = int(held.size());
-    std::optional<QSqlQuery> partial;
     if (rows < m_rows && !dialect.has(Db::Dialect::Capability::ColumnArrays))
         partial = m_connection.prepare(dialect.batchWrite(m_table, m_field, m_key, rows));
     if (!partial && !m_full)
         m_full = m_connection.prepare(m_fullText);
-    QSqlQuery& statement = partial ? *partial : *m_full;
+    return partial ? *partial : *m_full;
+}
+
+QVariantList BatchWriter::boundValues() const
+{
     QList<QVariantList> batch;
-    batch.reserve(rows);
-    for (const auto& [change, ticket] : held) {
+    batch.reserve(m_held.size());
+    for (const auto& [change, ticket] : m_held.changes()) {
         batch << change.key + QVariantList{change.oldValue, change.newValue};
         if (m_key.checksDigest)
             batch.last() << change.digest;
     }
-    const QVariantList values = dialect.batchValues(batch);
+    return m_connection.dialect().batchValues(batch);
+}
+
+// The one text the statement returned: for each written row, its number in
+// the batch, its new key and (where the key has one) its digest. The number
+// of rows written.
+int BatchWriter::takeReturned(QSqlQuery& statement, Results& results)
+{
+    if (!m_connection.next(statement))
+        return 0;
+    const QJsonArray returned =
+        QJsonDocument::fromJson(statement.value(0).toString().toUtf8()).array();
+    const qsizetype keyParts = m_key.size();
+    int written = 0;
+    for (const QJsonValue& row : returned) {
+        const QJsonArray parts = row.toArray();
+        const int at = parts.at(0).toInt() - 1;
+        if (at < 0 || at >= results.size() || !results[at].keyAfter.isEmpty())
+            continue;
+        ++written;
+        for (qsizetype i = 1; i <= keyParts; ++i)
+            results[at].keyAfter << parts.at(i).toString();
+        if (m_key.returnsDigest())
+            results[at].digest = parts.at(keyParts + 1).toString();
+    }
+    return written;
+}
+
+// Where the field is part of the key, the key it moved to; where a trigger
+// may have stored another value, the value (and digest) read back.
+void BatchWriter::completeWritten(Results& results)
+{
+    const auto& held = m_held.changes();
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        const Change& change = held[i].first;
+        if (m_key.fieldPart >= 0)
+            results[i].keyAfter = m_key.withField(change.key, change.newValue);
+        m_single.readBack(results[i].keyAfter.isEmpty() ? change.key : results[i].keyAfter,
+                          change.newValue, results[i]);
+    }
+}
+
+std::optional<RowWriter::Results> BatchWriter::sendTogether()
+{
+    const auto& held = m_held.changes();
+    const int rows = int(held.size());
+    std::optional<QSqlQuery> partial;
+    QSqlQuery& statement = statementFor(rows, partial);
+    const QVariantList values = boundValues();
     for (;;) {
         m_connection.begin();
         try {
             const int affected = m_connection.run(statement, values);
             Results results = each(held, Outcome::Written);
-            int written = affected;
-            if (statement.isSelect()) { // each written row's number in the batch and new key
-                written = 0;
-                const QJsonArray returned =
-                    m_connection.next(statement)
-                        ? QJsonDocument::fromJson(statement.value(0).toString().toUtf8()).array()
-                        : QJsonArray();
-                const qsizetype keyParts = m_key.size();
-                for (const QJsonValue& row : returned) {
-                    const QJsonArray parts = row.toArray();
-                    const int at = parts.at(0).toInt() - 1;
-                    if (at < 0 || at >= rows || !results[at].keyAfter.isEmpty())
-                        continue;
-                    ++written;
-                    for (qsizetype i = 1; i <= keyParts; ++i)
-                        results[at].keyAfter << parts.at(i).toString();
-                    if (m_key.returnsDigest())
-                        results[at].digest = parts.at(keyParts + 1).toString();
-                }
-            } else if (affected < 0) {
+            if (affected < 0 && !statement.isSelect()) {
                 // What the statement did is not known: undone, then sent
                 // again row by row unless a stop was asked for.
                 m_connection.rollback();
-                if (m_control.stop())
-                    return each(held, Outcome::Stopped);
-                return std::nullopt;
+                return m_control.stop() ? std::optional(each(held, Outcome::Stopped))
+                                        : std::nullopt;
             }
+            const int written = statement.isSelect() ? takeReturned(statement, results) : affected;
             if (written != rows) { // a row changed since it was read: row by row
                 m_connection.rollback();
                 return std::nullopt;
             }
-            for (qsizetype i = 0; i < rows; ++i) {
-                const Change& change = held[i].first;
-                if (m_key.fieldPart >= 0)
-                    results[i].keyAfter = m_key.withField(change.key, change.newValue);
-                m_single.readBack(results[i].keyAfter.isEmpty() ? change.key : results[i].keyAfter,
-                                  change.newValue, results[i]);
-            }
+            completeWritten(results);
             settle(results);
             m_connection.commit();
             return results;

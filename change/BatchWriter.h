@@ -27,6 +27,10 @@ private:
     void send();
     // Results of the whole batch, or none when it must go row by row.
     std::optional<Results> sendTogether();
+    QSqlQuery& statementFor(int rows, std::optional<QSqlQuery>& partial);
+    QVariantList boundValues() const;
+    int takeReturned(QSqlQuery& statement, Results& results);
+    void completeWritten(Results& results);
 
     Oracle::Connection& m_connection;
     QString m_table;
