@@ -232,6 +232,57 @@ std::optional<Journal::Run> Undo::LastUndoable(Journal& journal, const Logon& lo
     return std::nullopt;
 }
 
+// The table's row key now, as the run named its rows, or not at all: a key
+// moved to other columns would name other rows. A row is written back only
+// where it is as the run left it (its digest, where the key has one).
+Db::RowKey Undo::readKey(Oracle::Connection& connection, const Journal::Run& run)
+{
+    Db::RowKey key = Oracle::ReadRowKey(connection, run.table, run.field);
+    if (!run.keyNames.isEmpty() && run.keyNames != key.names())
+        throw RuntimeError(RuntimeError::DriverError,
+                           QStringLiteral("The table's rows were named by %1 when the run wrote "
+                                          "them, and are named by %2 now: they cannot be found "
+                                          "again.")
+                               .arg(run.keyNames.join(QStringLiteral(", ")),
+                                    key.names().join(QStringLiteral(", "))));
+    key.checksDigest = key.addressed;
+    return key;
+}
+
+// Row by row over the undo's connection, or as a run writes: batches on a
+// thread of their own, over a connection (and a journal connection, for
+// the marks) of their own, while this thread reads and marks the next.
+std::unique_ptr<RowWriter> Undo::makeWriter(Oracle::Connection& connection, const Logon& logon,
+                                            const Journal::Run& run, const Db::RowKey& key,
+                                            RunActivity& activity)
+{
+    const QString table = run.table;
+    const QString field = run.field;
+    if (m_options.rowByRow) {
+        WriteControl control;
+        control.stopRequested = [this] {
+            m_ports.keepResponsive();
+            return m_ports.stopRequested();
+        };
+        control.waiting = [&activity] { activity.waiting(); };
+        return std::make_unique<RestoreMarkingWriter>(
+            m_journal,
+            std::make_unique<DirectWriter>(connection, table, field, key, std::move(control)));
+    }
+    auto threaded = std::make_unique<ThreadedWriter>(
+        logon, m_options.batchRows, [this] { m_ports.keepResponsive(); },
+        [this] { return m_ports.stopRequested(); }, [&activity] { activity.waiting(); });
+    const QString journal = m_journal.path();
+    const int rows = m_options.batchRows;
+    threaded->start([=](Oracle::Connection& writing,
+                        WriteControl control) -> std::unique_ptr<RowWriter> {
+        return std::make_unique<RestoreMarkingWriter>(
+            std::make_unique<Journal>(journal),
+            std::make_unique<BatchWriter>(writing, table, field, key, std::move(control), rows));
+    });
+    return threaded;
+}
+
 UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
 {
     UndoResult result;
@@ -281,55 +332,13 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     std::unique_ptr<MovedRows> moved;
     std::unique_ptr<RowWriter> writer; // after what its reports use: it goes first
     if (!steps.step(FindRows, [&] {
-            key = Oracle::ReadRowKey(*connection, run->table, run->field);
-            // The rows are named as the run named them, or not at all: a key
-            // moved to other columns would name other rows.
-            if (!run->keyNames.isEmpty() && run->keyNames != key.names())
-                throw RuntimeError(
-                    RuntimeError::DriverError,
-                    QStringLiteral("The table's rows were named by %1 when the run wrote them, "
-                                   "and are named by %2 now: they cannot be found again.")
-                        .arg(run->keyNames.join(QStringLiteral(", ")),
-                             key.names().join(QStringLiteral(", "))));
-            // A row is written back only where it is as the run left it.
-            key.checksDigest = key.addressed;
+            key = readKey(*connection, *run);
             WriteControl movedControl;
             movedControl.stopRequested = [this] { return m_ports.stopRequested(); };
             movedControl.waiting = [&activity] { activity.waiting(); };
             moved = std::make_unique<MovedRows>(*connection, key, *run, m_journal,
                                                 std::move(movedControl));
-            const QString table = run->table;
-            const QString field = run->field;
-            if (m_options.rowByRow) {
-                WriteControl control;
-                control.stopRequested = [this] {
-                    m_ports.keepResponsive();
-                    return m_ports.stopRequested();
-                };
-                control.waiting = [&activity] { activity.waiting(); };
-                writer = std::make_unique<RestoreMarkingWriter>(
-                    m_journal, std::make_unique<DirectWriter>(*connection, table, field, key,
-                                                              std::move(control)));
-            } else {
-                // As a run writes: batches on a thread of their own, over a
-                // connection (and a journal connection, for the marks) of
-                // their own, while this thread reads and marks the next.
-                auto threaded = std::make_unique<ThreadedWriter>(
-                    logon, m_options.batchRows, [this] { m_ports.keepResponsive(); },
-                    [this] { return m_ports.stopRequested(); },
-                    [&activity] { activity.waiting(); });
-                const QString journal = m_journal.path();
-                const int rows = m_options.batchRows;
-                const Db::RowKey rowKey = key;
-                threaded->start([=](Oracle::Connection& writing,
-                                    WriteControl control) -> std::unique_ptr<RowWriter> {
-                    return std::make_unique<RestoreMarkingWriter>(
-                        std::make_unique<Journal>(journal),
-                        std::make_unique<BatchWriter>(writing, table, field, rowKey,
-                                                      std::move(control), rows));
-                });
-                writer = std::move(threaded);
-            }
+            writer = makeWriter(*connection, logon, *run, key, activity);
         }))
         return finish(UndoResult::End::Failed);
 
