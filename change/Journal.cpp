@@ -85,6 +85,15 @@ void appendJson(QString& json, const QVariantList& values)
     json += u']';
 }
 
+// A text where there is one, else null.
+void appendJson(QString& json, const std::optional<QString>& text)
+{
+    if (text)
+        appendJson(json, *text);
+    else
+        json += QLatin1String("null");
+}
+
 QString toJson(const QVariantList& values)
 {
     QString json;
@@ -399,10 +408,8 @@ QList<qint64> Journal::addRows(qint64 run, const QList<Change>& changes)
         batch += u',';
         appendJson(batch, change.newValue);
         batch += u',';
-        if (change.digest.isNull())
-            batch += QLatin1String("null");
-        else
-            appendJson(batch, change.digest.toString());
+        appendJson(batch,
+                   change.digest.isNull() ? std::nullopt : std::optional(change.digest.toString()));
         batch += u']';
     }
     batch += u']';
@@ -439,15 +446,9 @@ void Journal::markRows(const QList<Mark>& marks)
         else
             appendJson(batch, mark.key);
         batch += u',';
-        if (mark.stored)
-            appendJson(batch, *mark.stored);
-        else
-            batch += QLatin1String("null");
+        appendJson(batch, mark.stored);
         batch += u',';
-        if (mark.digest)
-            appendJson(batch, *mark.digest);
-        else
-            batch += QLatin1String("null");
+        appendJson(batch, mark.digest);
         batch += u']';
     }
     batch += u']';
@@ -476,10 +477,7 @@ void Journal::recordMoves(const QList<Move>& moves)
         json += u'[' + QString::number(move.row) + u',';
         appendJson(json, move.key);
         json += u',';
-        if (move.digest)
-            appendJson(json, *move.digest);
-        else
-            json += QLatin1String("null");
+        appendJson(json, move.digest);
         json += u']';
     }
     json += u']';
