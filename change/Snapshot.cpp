@@ -6,6 +6,19 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+template <class Value> Snapshot::Row Snapshot::rowFrom(const Value& value) const
+{
+    const QVariant field = value(0);
+    Row row{Main::NotNull(Main::ValueOrDefault(field, QString())), field.isNull(), {}, {}};
+    const int keyColumns = static_cast<int>(m_key.size());
+    row.key.reserve(keyColumns);
+    for (int i = 1; i <= keyColumns; ++i)
+        row.key << Main::NotNull(value(i).toString());
+    if (m_key.readsDigest())
+        row.digest = value(keyColumns + 1).toString();
+    return row;
+}
+
 Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const QString& field)
     : m_connection(connection), m_table(table), m_field(field)
 {
@@ -67,17 +80,10 @@ bool Snapshot::readPages()
         if (!m_connection.next(range) || range.value(0).isNull())
             continue;
         const QJsonArray rows = QJsonDocument::fromJson(range.value(0).toString().toUtf8()).array();
-        const qsizetype keyColumns = m_key.size();
         m_whole.reserve(size_t(rows.size()));
         for (const QJsonValue& read : rows) {
             const QJsonArray parts = read.toArray();
-            Row row{Main::NotNull(parts.at(0).toString()), parts.at(0).isNull(), {}, {}};
-            row.key.reserve(keyColumns);
-            for (qsizetype i = 1; i <= keyColumns; ++i)
-                row.key << Main::NotNull(parts.at(i).toString());
-            if (m_key.readsDigest())
-                row.digest = parts.at(keyColumns + 1).toString();
-            m_whole.push_back(std::move(row));
+            m_whole.push_back(rowFrom([&parts](int i) { return parts.at(i).toVariant(); }));
         }
     }
     return true;
@@ -106,15 +112,7 @@ Snapshot::~Snapshot()
 
 Snapshot::Row Snapshot::rowOf(const QSqlQuery& query) const
 {
-    const QVariant value = query.value(0);
-    Row row{Main::NotNull(Main::ValueOrDefault(value, QString())), value.isNull(), {}, {}};
-    const int keyColumns = static_cast<int>(m_key.size());
-    row.key.reserve(keyColumns);
-    for (int i = 1; i <= keyColumns; ++i)
-        row.key << Main::NotNull(query.value(i).toString());
-    if (m_key.readsDigest())
-        row.digest = query.value(keyColumns + 1).toString();
-    return row;
+    return rowFrom([&query](int i) { return query.value(i); });
 }
 
 std::optional<int> Snapshot::narrow(const QStringList& texts)

@@ -48,6 +48,8 @@ public:
     void close();
 
 private:
+    // A row from its values as read, by column: the field's, the key's, the digest.
+    template <class Value> Row rowFrom(const Value& value) const;
     Row rowOf(const QSqlQuery& query) const;
     // Opens the read of `query` (with its bound values): a cursor where the
     // dialect has one, else the query itself.
