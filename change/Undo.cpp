@@ -142,19 +142,20 @@ public:
             (m_key.addressed && !row.digest.isNull() ? sought : left) << row;
         if (sought.isEmpty())
             return;
-        const QMultiHash<std::pair<QString, QString>, QVariantList> found = find(sought);
+        const QMultiHash<std::pair<QString, QString>, QStringList> found = find(sought);
         for (const Journal::Row& row : sought) {
-            QVariantList at;
-            for (const QVariantList& key : found.values({row.newValue, row.digest.toString()}))
-                if (!m_taken.contains(QVariant(key).toStringList())) {
-                    at = key;
+            QStringList texts;
+            for (const QStringList& key : found.values({row.newValue, row.digest.toString()}))
+                if (!m_taken.contains(key)) {
+                    texts = key;
                     break;
                 }
-            if (at.isEmpty()) {
+            if (texts.isEmpty()) {
                 left << row;
                 continue;
             }
-            m_taken.insert(QVariant(at).toStringList());
+            m_taken.insert(texts);
+            const QVariantList at(texts.begin(), texts.end());
             // Under the key found from now on: a mark lost after the write
             // is found holding its old value there.
             m_journal.markRows({{row.id, Journal::RowState::Undoing, at}});
@@ -175,13 +176,13 @@ public:
 
 private:
     // The rows holding the sought rows' new values, by value and digest.
-    QMultiHash<std::pair<QString, QString>, QVariantList> find(const QList<Journal::Row>& rows)
+    QMultiHash<std::pair<QString, QString>, QStringList> find(const QList<Journal::Row>& rows)
     {
-        QStringList values;
+        QSet<QString> distinct;
         for (const Journal::Row& row : rows)
-            if (!values.contains(row.newValue))
-                values << row.newValue;
-        QMultiHash<std::pair<QString, QString>, QVariantList> found;
+            distinct.insert(row.newValue);
+        const QStringList values(distinct.begin(), distinct.end());
+        QMultiHash<std::pair<QString, QString>, QStringList> found;
         const qsizetype parts = m_key.size();
         constexpr qsizetype Chunk = 500;
         for (qsizetype first = 0; first < values.size(); first += Chunk) {
@@ -191,7 +192,7 @@ private:
                                         m_run.table, m_run.field, m_key, int(chunk.size())),
                                     QVariantList(chunk.begin(), chunk.end()));
             while (m_connection.next(query)) {
-                QVariantList key;
+                QStringList key;
                 for (qsizetype i = 1; i <= parts; ++i)
                     key << query.value(int(i)).toString();
                 found.insert({query.value(0).toString(), query.value(int(parts + 1)).toString()},
