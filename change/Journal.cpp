@@ -3,6 +3,7 @@
 #include "app/RuntimeError.h"
 #include "app/SettingsStore.h"
 #include "change/Change.h"
+#include "change/JournalJson.h"
 
 #include <QAtomicInteger>
 #include <QDeadlineTimer>
@@ -10,8 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QSqlError>
 #include <QStandardPaths>
 #include <QThread>
@@ -32,100 +31,15 @@ QString uniqueConnectionName()
     return QStringLiteral("quorvane-journal-%1").arg(++counter);
 }
 
-// A text as a JSON string, appended.
-void appendJson(QString& json, const QString& text)
-{
-    json += u'"';
-    const QChar* const chars = text.constData();
-    const qsizetype size = text.size();
-    qsizetype plain = 0; // the start of the characters not yet appended
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = chars[i].unicode();
-        if (c >= 0x20 && c != u'"' && c != u'\\' && !QChar::isSurrogate(c))
-            continue;
-        if (QChar::isHighSurrogate(c) && i + 1 < size && chars[i + 1].isLowSurrogate()) {
-            ++i; // a pair as it is
-            continue;
-        }
-        json.append(chars + plain, i - plain);
-        plain = i + 1;
-        if (c == u'"' || c == u'\\') {
-            json += u'\\';
-            json += QChar(c);
-        } else if (QChar::isSurrogate(c)) {
-            // Half a pair (a transform may cut one): the replacement
-            // character, as any conversion to UTF-8 gives it, rather than
-            // JSON that SQLite refuses.
-            json += QChar(QChar::ReplacementCharacter);
-        } else {
-            json += QStringLiteral("\\u%1").arg(int(c), 4, 16, QChar(u'0'));
-        }
-    }
-    json.append(chars + plain, size - plain);
-    json += u'"';
-}
-
-// A row key is a list of texts, written here as a JSON array without the
-// round trip through QJsonDocument; other lists take that way.
-void appendJson(QString& json, const QVariantList& values)
-{
-    for (const QVariant& value : values) {
-        if (value.metaType().id() != QMetaType::QString) {
-            json += QString::fromUtf8(
-                QJsonDocument(QJsonArray::fromVariantList(values)).toJson(QJsonDocument::Compact));
-            return;
-        }
-    }
-    json += u'[';
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            json += u',';
-        appendJson(json, values.at(i).toString());
-    }
-    json += u']';
-}
-
-// A text where there is one, else null.
-void appendJson(QString& json, const std::optional<QString>& text)
-{
-    if (text)
-        appendJson(json, *text);
-    else
-        json += QLatin1String("null");
-}
-
-QString toJson(const QVariantList& values)
-{
-    QString json;
-    appendJson(json, values);
-    return json;
-}
-
-QVariantList fromJson(const QString& json)
-{
-    // A list of texts as appendJson writes it, with no escape in it (so no
-    // double quote but those around the texts), is read here: a page of an
-    // undo reads thousands of keys.
-    if (json.size() >= 4 && json.startsWith(QLatin1String("[\"")) &&
-        json.endsWith(QLatin1String("\"]")) && !json.contains(u'\\')) {
-        QVariantList values;
-        bool plain = true;
-        for (const QStringView part :
-             QStringView(json).mid(2, json.size() - 4).split(QStringView(u"\",\""))) {
-            plain = plain && !part.contains(u'"');
-            values << part.toString();
-        }
-        if (plain)
-            return values;
-    }
-    return QJsonDocument::fromJson(json.toUtf8()).array().toVariantList();
-}
-
 // The journal's layout; a journal of a later layout is not touched.
 // 2: rows an undo left alone are "kept", rows it is writing back "undoing".
 // 3: a run keeps the names of the columns its rows were named by.
 // 4: a row named by its address keeps the digest of its other columns.
-constexpr int Version = 4;
+// 5: a batch of rows is one entry (`batches`), its rows' states one text
+//    of a letter a row (`batch_states`), counted in the run's counts; what
+//    else became of a row (its key, value or digest) is a mark of its own
+//    (`marks`). Rows of earlier runs stay in `rows`, marked there.
+constexpr int Version = 5;
 
 const char* const StateNames[] = {"pending",  "written", "failed", "conflict",
                                   "restored", "undoing", "kept"};
@@ -145,6 +59,51 @@ Journal::RowState stateOf(const QString& name)
 QString stateName(Journal::RowState state)
 {
     return QString::fromLatin1(StateNames[static_cast<int>(state)]);
+}
+
+// A state as the letter a batch's text of states holds for it.
+QChar letterOf(Journal::RowState state)
+{
+    return QLatin1Char(StateNames[static_cast<int>(state)][0]);
+}
+
+Journal::RowState stateOf(QChar letter)
+{
+    for (int i = 0; i < int(std::size(StateNames)); ++i)
+        if (letter == QLatin1Char(StateNames[i][0]))
+            return static_cast<Journal::RowState>(i);
+    return Journal::RowState::Pending;
+}
+
+bool isFinal(Journal::RowState state)
+{
+    return state == Journal::RowState::Failed || state == Journal::RowState::Conflict ||
+           state == Journal::RowState::Restored || state == Journal::RowState::Kept;
+}
+
+// An expression counting rows of a run of `runs`: those of an earlier
+// layout in `rows`, by the indexes alone, and the batches' from the run's
+// counts. All of them, those in a final state, or those restored or kept.
+enum class Counted { All, Final, Restored, Kept };
+
+QString countOf(Counted counted)
+{
+    switch (counted) {
+    case Counted::All:
+        return QStringLiteral("((SELECT count(*) FROM rows WHERE run = runs.id) + journaled)");
+    case Counted::Final:
+        return QStringLiteral("((SELECT count(*) FROM rows WHERE run = runs.id AND %1) + "
+                              "final_rows)")
+            .arg(QLatin1String(FinalStates));
+    case Counted::Restored:
+    case Counted::Kept:
+        break;
+    }
+    const QString state =
+        counted == Counted::Restored ? QStringLiteral("restored") : QStringLiteral("kept");
+    return QStringLiteral("((SELECT count(*) FROM rows WHERE run = runs.id AND %1 AND state = "
+                          "'%2') + %2_rows)")
+        .arg(QLatin1String(FinalStates), state);
 }
 
 // How long a statement waits for the journal while another connection (a
@@ -259,6 +218,34 @@ void Journal::migrate()
         exec(QStringLiteral("CREATE TABLE IF NOT EXISTS moves (first INTEGER NOT NULL, "
                             "last INTEGER NOT NULL, moves TEXT NOT NULL)"));
         exec(QStringLiteral("CREATE INDEX IF NOT EXISTS moves_by_last ON moves (last)"));
+        // A batch's rows, ids first to last, as one JSON text: [[key, old,
+        // new, digest or null], ...]; one insert a batch, not one a row.
+        exec(QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS batches (first INTEGER PRIMARY KEY, last INTEGER NOT NULL, "
+            "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, changes TEXT NOT NULL)"));
+        exec(QStringLiteral("CREATE INDEX IF NOT EXISTS batches_of_run ON batches (run, first)"));
+        // The states of a batch's rows, a letter a row: a mark changes a
+        // letter, not a row of the journal's.
+        exec(QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS batch_states (first INTEGER PRIMARY KEY, "
+            "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, states TEXT NOT NULL)"));
+        // What else became of a batch's row: where they changed with the
+        // write, its key, its new value (a trigger's) and its digest.
+        exec(QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS marks (id INTEGER PRIMARY KEY, "
+            "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, key TEXT, new TEXT, "
+            "digest TEXT)"));
+        // A run's batch rows, counted as their states change.
+        for (const char* column : {"journaled", "final_rows", "restored_rows", "kept_rows"}) {
+            QSqlQuery has = exec(
+                QStringLiteral("SELECT count(*) FROM pragma_table_info('runs') WHERE name = ?"),
+                {QString::fromLatin1(column)});
+            const bool present = has.next() && has.value(0).toInt() > 0;
+            has.finish();
+            if (!present)
+                exec(QStringLiteral("ALTER TABLE runs ADD COLUMN %1 INTEGER NOT NULL DEFAULT 0")
+                         .arg(QLatin1String(column)));
+        }
         // Only rows no write changes again: a run's own writes never touch it.
         exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_final ON rows (run, state) WHERE ") +
              QLatin1String(FinalStates));
@@ -312,9 +299,11 @@ qint64 Journal::beginRun(const Run& run)
                                     "answers, rows, state, key_names) "
                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'running', ?)"),
                      {run.started.toUTC().toString(Qt::ISODateWithMs), run.sid, run.user, run.table,
-                      run.field, run.operation, toJson(QVariant(run.answers).toList()), run.rows,
-                      run.keyNames.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
-                                             : QVariant(toJson(QVariant(run.keyNames).toList()))});
+                      run.field, run.operation, JournalJson::toJson(QVariant(run.answers).toList()),
+                      run.rows,
+                      run.keyNames.isEmpty()
+                          ? QVariant(QMetaType(QMetaType::QString))
+                          : QVariant(JournalJson::toJson(QVariant(run.keyNames).toList()))});
             id = query.lastInsertId().toLongLong();
             const QByteArray path = QFile::encodeName(lockPath(id));
             const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -391,75 +380,153 @@ template <class Work> void Journal::inTransaction(Work&& work)
     m_inTransaction = false;
 }
 
-// A whole batch goes in one statement as one JSON text, each row an array
-// [key, old, new, digest or null]: binding thousands of values one by one costs more than
-// the journal's own work. The ids are counted on from the highest, which no
-// other writer can take while the transaction holds the journal.
+// A whole batch goes in one row as one JSON text, each of its rows an array
+// [key, old, new, digest or null]: a row of the journal's a row written
+// costs more than the write. The ids are counted on from the highest, which
+// no other writer can take while the transaction holds the journal.
 QList<qint64> Journal::addRows(qint64 run, const QList<Change>& changes)
 {
+    if (changes.isEmpty())
+        return {};
     QString batch(1, u'[');
     for (const Change& change : changes) {
         if (batch.size() > 1)
             batch += u',';
         batch += u'[';
-        appendJson(batch, change.key);
+        JournalJson::append(batch, change.key);
         batch += u',';
-        appendJson(batch, change.oldValue);
+        JournalJson::append(batch, change.oldValue);
         batch += u',';
-        appendJson(batch, change.newValue);
+        JournalJson::append(batch, change.newValue);
         batch += u',';
-        appendJson(batch,
-                   change.digest.isNull() ? std::nullopt : std::optional(change.digest.toString()));
+        JournalJson::append(
+            batch, change.digest.isNull() ? std::nullopt : std::optional(change.digest.toString()));
         batch += u']';
     }
     batch += u']';
     QList<qint64> ids;
     ids.reserve(changes.size());
     inTransaction([&] {
-        QSqlQuery highest = exec(QStringLiteral("SELECT coalesce(max(id), 0) FROM rows"));
+        QSqlQuery highest = exec(
+            QStringLiteral("SELECT max(coalesce((SELECT max(id) FROM rows), 0), "
+                           "coalesce((SELECT last FROM batches ORDER BY first DESC LIMIT 1), 0))"));
         const qint64 first = (highest.next() ? highest.value(0).toLongLong() : 0) + 1;
-        exec(QStringLiteral("INSERT INTO rows (id, run, key, key_before, old, new, state, digest) "
-                            "SELECT ? + e.key, ?, json_extract(e.value, '$[0]'), "
-                            "json_extract(e.value, '$[0]'), json_extract(e.value, '$[1]'), "
-                            "json_extract(e.value, '$[2]'), 'pending', "
-                            "json_extract(e.value, '$[3]') FROM json_each(?) AS e"),
-             {first, run, batch});
+        highest.finish();
+        exec(QStringLiteral("INSERT INTO batches (first, last, run, changes) VALUES (?, ?, ?, ?)"),
+             {first, first + changes.size() - 1, run, batch});
+        exec(QStringLiteral("INSERT INTO batch_states (first, run, states) VALUES (?, ?, ?)"),
+             {first, run, QString(changes.size(), letterOf(RowState::Pending))});
+        exec(QStringLiteral("UPDATE runs SET journaled = journaled + ? WHERE id = ?"),
+             {changes.size(), run});
         for (qsizetype i = 0; i < changes.size(); ++i)
             ids << first + i;
     });
     return ids;
 }
 
-// The marks go as one JSON text too, each [row, state, key or null, stored
-// value or null, digest or null].
+// The states go in the batches' texts of states; the rest of the marks as
+// one JSON text, each [row, state (a row of an earlier layout's) or run,
+// key or null, stored value or null, digest or null].
 void Journal::markRows(const QList<Mark>& marks)
 {
     if (marks.isEmpty())
         return;
-    QString batch(1, u'[');
-    for (const Mark& mark : marks) {
-        if (batch.size() > 1)
-            batch += u',';
-        batch += QStringLiteral("[%1,\"%2\",").arg(mark.row).arg(stateName(mark.state));
-        if (mark.key.isEmpty())
-            batch += QLatin1String("null");
-        else
-            appendJson(batch, mark.key);
-        batch += u',';
-        appendJson(batch, mark.stored);
-        batch += u',';
-        appendJson(batch, mark.digest);
-        batch += u']';
-    }
-    batch += u']';
     inTransaction([&] {
-        exec(QStringLiteral("UPDATE rows SET state = json_extract(m.value, '$[1]'), "
-                            "key = coalesce(json_extract(m.value, '$[2]'), rows.key), "
-                            "new = coalesce(json_extract(m.value, '$[3]'), rows.new), "
-                            "digest = coalesce(json_extract(m.value, '$[4]'), rows.digest) "
-                            "FROM json_each(?) AS m WHERE rows.id = json_extract(m.value, '$[0]')"),
-             {batch});
+        QList<std::pair<qint64, RowState>> states;
+        for (const Mark& mark : marks)
+            states.append({mark.row, mark.state});
+        QHash<qint64, qint64> runOf;
+        const QSet<qint64> earlier = setStates(states, runOf);
+        // A row of an earlier layout's run is marked where it is; a batch's
+        // row has its key, value and digest marked where the write changed
+        // them.
+        QString inRows(1, u'[');
+        QString details(1, u'[');
+        for (const Mark& mark : marks) {
+            const bool isEarlier = earlier.contains(mark.row);
+            if (!isEarlier && mark.key.isEmpty() && !mark.stored && !mark.digest)
+                continue;
+            QString& json = isEarlier ? inRows : details;
+            if (json.size() > 1)
+                json += u',';
+            json += QStringLiteral("[%1,%2,").arg(mark.row).arg(
+                isEarlier ? u'"' + stateName(mark.state) + u'"'
+                          : QString::number(runOf.value(mark.row)));
+            if (mark.key.isEmpty())
+                json += QLatin1String("null");
+            else
+                JournalJson::append(json, mark.key);
+            json += u',';
+            JournalJson::append(json, mark.stored);
+            json += u',';
+            JournalJson::append(json, mark.digest);
+            json += u']';
+        }
+        if (inRows.size() > 1)
+            exec(QStringLiteral("UPDATE rows SET state = json_extract(m.value, '$[1]'), "
+                                "key = coalesce(json_extract(m.value, '$[2]'), rows.key), "
+                                "new = coalesce(json_extract(m.value, '$[3]'), rows.new), "
+                                "digest = coalesce(json_extract(m.value, '$[4]'), rows.digest) "
+                                "FROM json_each(?) AS m WHERE rows.id = "
+                                "json_extract(m.value, '$[0]')"),
+                 {inRows + u']'});
+        if (details.size() > 1)
+            exec(QStringLiteral(
+                     "INSERT INTO marks (id, run, key, new, digest) "
+                     "SELECT json_extract(value, '$[0]'), json_extract(value, '$[1]'), "
+                     "json_extract(value, '$[2]'), json_extract(value, '$[3]'), "
+                     "json_extract(value, '$[4]') FROM json_each(?) WHERE true "
+                     "ON CONFLICT (id) DO UPDATE SET key = coalesce(excluded.key, marks.key), "
+                     "new = coalesce(excluded.new, marks.new), "
+                     "digest = coalesce(excluded.digest, marks.digest)"),
+                 {details + u']'});
     });
+}
+
+// In the caller's transaction: each batch's text of states is read and
+// written once, and the changes it sees counted in its run's counts. The
+// rows found in no batch (an earlier layout's run's) are returned; the run
+// of each batch row goes in `runOf`.
+QSet<qint64> Journal::setStates(QList<std::pair<qint64, RowState>> states,
+                                QHash<qint64, qint64>& runOf)
+{
+    std::sort(states.begin(), states.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    QSet<qint64> earlier;
+    for (qsizetype i = 0; i < states.size();) {
+        QSqlQuery found = exec(QStringLiteral("SELECT first, run, states FROM batch_states WHERE "
+                                              "first <= ? ORDER BY first DESC LIMIT 1"),
+                               {states[i].first});
+        const bool inBatch = found.next();
+        const qint64 first = inBatch ? found.value(0).toLongLong() : 0;
+        const qint64 run = inBatch ? found.value(1).toLongLong() : 0;
+        QString letters = inBatch ? found.value(2).toString() : QString();
+        found.finish();
+        if (!inBatch || states[i].first >= first + letters.size()) {
+            earlier.insert(states[i++].first);
+            continue;
+        }
+        qint64 final = 0;
+        qint64 restored = 0;
+        qint64 kept = 0;
+        for (; i < states.size() && states[i].first < first + letters.size(); ++i) {
+            QChar& letter = letters[states[i].first - first];
+            const RowState before = stateOf(letter);
+            const RowState after = states[i].second;
+            final += int(isFinal(after)) - int(isFinal(before));
+            restored += int(after == RowState::Restored) - int(before == RowState::Restored);
+            kept += int(after == RowState::Kept) - int(before == RowState::Kept);
+            letter = letterOf(after);
+            runOf.insert(states[i].first, run);
+        }
+        exec(QStringLiteral("UPDATE batch_states SET states = ? WHERE first = ?"),
+             {letters, first});
+        if (final != 0 || restored != 0 || kept != 0)
+            exec(QStringLiteral("UPDATE runs SET final_rows = final_rows + ?, restored_rows = "
+                                "restored_rows + ?, kept_rows = kept_rows + ? WHERE id = ?"),
+                 {final, restored, kept, run});
+    }
+    return earlier;
 }
 
 void Journal::recordMoves(const QList<Move>& moves)
@@ -475,9 +542,9 @@ void Journal::recordMoves(const QList<Move>& moves)
         if (json.size() > 1)
             json += u',';
         json += u'[' + QString::number(move.row) + u',';
-        appendJson(json, move.key);
+        JournalJson::append(json, move.key);
         json += u',';
-        appendJson(json, move.digest);
+        JournalJson::append(json, move.digest);
         json += u']';
     }
     json += u']';
@@ -485,24 +552,29 @@ void Journal::recordMoves(const QList<Move>& moves)
          {first, last, json});
 }
 
-// A batch of an undo is marked twice (undoing, then restored): its ids go
-// as one JSON array of numbers, without a key or a state per row.
+// A batch of an undo is marked twice (undoing, then restored): a letter a
+// row in its batches' texts of states, without a key or a value.
 void Journal::markUndo(const QList<qint64>& rows, RowState state)
 {
     if (rows.isEmpty())
         return;
-    QString ids(1, u'[');
-    ids.reserve(rows.size() * 12);
-    for (const qint64 row : rows) {
-        if (ids.size() > 1)
-            ids += u',';
-        ids += QString::number(row);
-    }
-    ids += u']';
     inTransaction([&] {
+        QList<std::pair<qint64, RowState>> states;
+        for (const qint64 row : rows)
+            states.append({row, state});
+        QHash<qint64, qint64> runOf;
+        const QSet<qint64> earlier = setStates(states, runOf);
+        if (earlier.isEmpty())
+            return;
+        QString ids(1, u'[');
+        for (const qint64 row : earlier) {
+            if (ids.size() > 1)
+                ids += u',';
+            ids += QString::number(row);
+        }
         exec(QStringLiteral(
                  "UPDATE rows SET state = ? WHERE id IN (SELECT value FROM json_each(?))"),
-             {stateName(state), ids});
+             {stateName(state), ids + u']'});
     });
 }
 
@@ -522,11 +594,10 @@ void Journal::endRun(qint64 run, int rows, int changed, int failed, int conflict
 
 bool Journal::markUndone(qint64 run)
 {
-    const QSqlQuery query = exec(
-        QStringLiteral("UPDATE runs SET undone = 1 WHERE id = ? AND (SELECT count(*) FROM rows "
-                       "WHERE run = ?) = (SELECT count(*) FROM rows WHERE run = ? AND %1)")
-            .arg(QLatin1String(FinalStates)),
-        {run, run, run});
+    const QSqlQuery query =
+        exec(QStringLiteral("UPDATE runs SET undone = 1 WHERE id = ? AND %1 = %2")
+                 .arg(countOf(Counted::All), countOf(Counted::Final)),
+             {run});
     return query.numRowsAffected() > 0;
 }
 
@@ -547,17 +618,12 @@ std::optional<Journal::Run> Journal::run(qint64 id)
 // those in a final state.
 QList<Journal::Run> Journal::readRuns(std::optional<qint64> only)
 {
-    const QString final = QLatin1String(FinalStates);
     QSqlQuery query = exec(
         QStringLiteral(
             "SELECT id, started, sid, user, tbl, field, operation, answers, rows, changed, failed, "
-            "conflicts, state, undone, "
-            "(SELECT count(*) FROM rows WHERE run = runs.id), "
-            "(SELECT count(*) FROM rows WHERE run = runs.id AND %1), "
-            "(SELECT count(*) FROM rows WHERE run = runs.id AND %1 AND state = 'restored'), "
-            "(SELECT count(*) FROM rows WHERE run = runs.id AND %1 AND state = 'kept'), "
-            "key_names FROM runs %2 ORDER BY id DESC")
-            .arg(final, only ? QStringLiteral("WHERE id = ?") : QString()),
+            "conflicts, state, undone, %1, %2, %3, %4, key_names FROM runs %5 ORDER BY id DESC")
+            .arg(countOf(Counted::All), countOf(Counted::Final), countOf(Counted::Restored),
+                 countOf(Counted::Kept), only ? QStringLiteral("WHERE id = ?") : QString()),
         only ? QVariantList{*only} : QVariantList{});
     QList<Run> runs;
     while (query.next()) {
@@ -569,7 +635,7 @@ QList<Journal::Run> Journal::readRuns(std::optional<qint64> only)
         run.table = query.value(4).toString();
         run.field = query.value(5).toString();
         run.operation = query.value(6).toString();
-        run.answers = QVariant(fromJson(query.value(7).toString())).toStringList();
+        run.answers = QVariant(JournalJson::fromJson(query.value(7).toString())).toStringList();
         run.rows = query.value(8).toInt();
         run.changed = query.value(9).toInt();
         run.failed = query.value(10).toInt();
@@ -579,7 +645,7 @@ QList<Journal::Run> Journal::readRuns(std::optional<qint64> only)
         run.toUndo = query.value(14).toInt() - query.value(15).toInt();
         run.restored = query.value(16).toInt();
         run.kept = query.value(17).toInt();
-        run.keyNames = QVariant(fromJson(query.value(18).toString())).toStringList();
+        run.keyNames = QVariant(JournalJson::fromJson(query.value(18).toString())).toStringList();
         runs << run;
     }
     return runs;
@@ -590,9 +656,115 @@ QList<Journal::Row> Journal::rowsToUndo(qint64 run)
     return rowsToUndo(run, std::numeric_limits<qint64>::max(), -1);
 }
 
+// Newest first: the batches' rows, then those of an earlier layout's run,
+// whose ids are all below the batches'.
+QList<Journal::Row> Journal::rowsToUndo(qint64 run, qint64 below, int limit)
+{
+    QList<Row> rows = batchRowsToUndo(run, below, limit);
+    if (limit < 0 || rows.size() < limit)
+        rows += earlierRowsToUndo(run, below, limit < 0 ? -1 : limit - int(rows.size()));
+    return rows;
+}
+
+// The moves recorded for rows `first` to `last`, by row.
+QHash<qint64, Journal::Move> Journal::movesOf(qint64 first, qint64 last)
+{
+    QHash<qint64, Move> found;
+    QSqlQuery moved = exec(QStringLiteral("SELECT moves FROM moves WHERE last >= ? AND first <= ?"),
+                           {first, last});
+    while (moved.next()) {
+        for (const QVariant& entry : JournalJson::fromJson(moved.value(0).toString())) {
+            const QVariantList move = entry.toList();
+            const qint64 row = move.value(0).toLongLong();
+            if (row < first || row > last)
+                continue;
+            found.insert(row, {row, move.value(1).toList(),
+                               move.value(2).isNull() ? std::nullopt
+                                                      : std::optional(move.value(2).toString())});
+        }
+    }
+    return found;
+}
+
+// A batch is read whole, and its rows taken from `below` down; a row's
+// mark, or else its batch's move, says what became of it. The marks and
+// moves of as many batches as the rows wanted fill are read together.
+QList<Journal::Row> Journal::batchRowsToUndo(qint64 run, qint64 below, int limit)
+{
+    QList<Row> rows;
+    QSqlQuery batches =
+        exec(QStringLiteral("SELECT b.first, b.last, b.changes, s.states FROM batches AS b JOIN "
+                            "batch_states AS s USING (first) WHERE b.run = ? AND b.first < ? "
+                            "ORDER BY b.first DESC"),
+             {run, below});
+    struct Batch {
+        qint64 first;
+        qint64 top;      // its last row below `below`
+        QList<Row> rows; // first to top, as journaled
+        QString states;  // a letter a row
+    };
+    struct Marked {
+        QVariant key, newValue, digest;
+    };
+    bool more = true;
+    while (more && (limit < 0 || rows.size() < limit)) {
+        QList<Batch> read;
+        qint64 wanted = limit < 0 ? std::numeric_limits<qint64>::max() : limit - rows.size();
+        while (wanted > 0 && (more = batches.next())) {
+            const qint64 first = batches.value(0).toLongLong();
+            const qint64 top = qMin(batches.value(1).toLongLong(), below - 1);
+            read.append({first, top,
+                         JournalJson::batchRows(batches.value(2).toString(), first, top),
+                         batches.value(3).toString()});
+            wanted -= top - first + 1;
+        }
+        if (read.isEmpty())
+            break;
+        QHash<qint64, Marked> marks;
+        QSqlQuery marked =
+            exec(QStringLiteral("SELECT id, key, new, digest FROM marks WHERE id BETWEEN ? AND ?"),
+                 {read.last().first, read.first().top});
+        while (marked.next())
+            marks.insert(marked.value(0).toLongLong(),
+                         {marked.value(1), marked.value(2), marked.value(3)});
+        marked.finish();
+        const QHash<qint64, Move> moves = movesOf(read.last().first, read.first().top);
+        for (Batch& batch : read) {
+            for (qsizetype at = batch.rows.size() - 1;
+                 at >= 0 && (limit < 0 || rows.size() < limit); --at) {
+                Row& row = batch.rows[at];
+                const qint64 id = row.id;
+                row.state = stateOf(at < batch.states.size() ? batch.states.at(at) : QChar());
+                if (row.state != RowState::Pending && row.state != RowState::Written &&
+                    row.state != RowState::Undoing)
+                    continue;
+                const auto mark = marks.constFind(id);
+                const auto move = moves.constFind(id);
+                if (mark != marks.constEnd() && !mark->key.isNull()) {
+                    row.key = JournalJson::fromJson(mark->key.toString());
+                } else if (move != moves.constEnd()) {
+                    row.key = move->key;
+                    if (move->digest)
+                        row.digest = *move->digest;
+                    if (row.state == RowState::Pending)
+                        row.state = RowState::Written;
+                }
+                if (mark != marks.constEnd()) {
+                    if (!mark->newValue.isNull())
+                        row.newValue = mark->newValue.toString();
+                    if (!mark->digest.isNull())
+                        row.digest = mark->digest;
+                }
+                rows << std::move(row);
+            }
+        }
+    }
+    return rows;
+}
+
 // By the index of the run's rows, from `below` down: a page costs the rows
 // it passes over, not the run's.
-QList<Journal::Row> Journal::rowsToUndo(qint64 run, qint64 below, int limit)
+QList<Journal::Row> Journal::earlierRowsToUndo(qint64 run, qint64 below, int limit)
 {
     QSqlQuery query =
         exec(QStringLiteral("SELECT id, key, old, new, key_before, state, digest FROM rows "
@@ -609,10 +781,10 @@ QList<Journal::Row> Journal::rowsToUndo(qint64 run, qint64 below, int limit)
     while (query.next()) {
         Row row;
         row.id = query.value(0).toLongLong();
-        row.key = fromJson(query.value(1).toString());
+        row.key = JournalJson::fromJson(query.value(1).toString());
         row.oldValue = query.value(2).toString();
         row.newValue = query.value(3).toString();
-        row.keyBefore = fromJson(query.value(4).toString());
+        row.keyBefore = JournalJson::fromJson(query.value(4).toString());
         row.state = stateOf(query.value(5).toString());
         row.digest = query.value(6);
         if (query.value(1).toString() == query.value(4).toString())
@@ -622,24 +794,17 @@ QList<Journal::Row> Journal::rowsToUndo(qint64 run, qint64 below, int limit)
     query.finish();
     if (unmarked.isEmpty())
         return rows;
-    // The moves of the batches the page's rows are in.
-    QSqlQuery moved = exec(QStringLiteral("SELECT moves FROM moves WHERE last >= ? AND first <= ?"),
-                           {rows.last().id, rows.first().id});
-    while (moved.next()) {
-        const QJsonArray moves =
-            QJsonDocument::fromJson(moved.value(0).toString().toUtf8()).array();
-        for (const QJsonValue& entry : moves) {
-            const QJsonArray move = entry.toArray();
-            const auto at = unmarked.constFind(move.at(0).toInteger());
-            if (at == unmarked.constEnd())
-                continue;
-            Row& row = rows[*at];
-            row.key = move.at(1).toArray().toVariantList();
-            if (!move.at(2).isNull())
-                row.digest = move.at(2).toString();
-            if (row.state == RowState::Pending)
-                row.state = RowState::Written;
-        }
+    const QHash<qint64, Move> moves = movesOf(rows.last().id, rows.first().id);
+    for (auto at = unmarked.constBegin(); at != unmarked.constEnd(); ++at) {
+        const auto move = moves.constFind(at.key());
+        if (move == moves.constEnd())
+            continue;
+        Row& row = rows[at.value()];
+        row.key = move->key;
+        if (move->digest)
+            row.digest = *move->digest;
+        if (row.state == RowState::Pending)
+            row.state = RowState::Written;
     }
     return rows;
 }
@@ -649,6 +814,9 @@ void Journal::prune()
     exec(QStringLiteral("DELETE FROM runs WHERE id NOT IN (SELECT id FROM runs ORDER BY id DESC "
                         "LIMIT ?)"),
          {KeptRuns});
+    // A batch's moves lie in the batch: the one begun last at their end.
     exec(QStringLiteral("DELETE FROM moves WHERE NOT EXISTS (SELECT 1 FROM rows WHERE rows.id "
-                        "BETWEEN moves.first AND moves.last)"));
+                        "BETWEEN moves.first AND moves.last) AND NOT EXISTS (SELECT 1 FROM "
+                        "batches AS b WHERE b.first = (SELECT max(first) FROM batches WHERE "
+                        "first <= moves.last) AND b.last >= moves.first)"));
 }

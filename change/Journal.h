@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -104,8 +106,8 @@ public:
         std::optional<QString> digest = std::nullopt;
     };
     void recordMoves(const QList<Move>& moves);
-    // Rows of an undo that all take the same state, their keys as they are:
-    // one statement over their ids, in one transaction.
+    // Rows of an undo that all take the same state, their keys as they are,
+    // in one transaction: a letter a row in their batches' texts of states.
     void markUndo(const QList<qint64>& rows, RowState state);
     // The run's end: its counts and state. Lets go of the run's lock, also
     // when the counts cannot be written.
@@ -137,6 +139,10 @@ private:
     // Makes or brings the tables to the layout this program writes.
     void migrate();
     QList<Run> readRuns(std::optional<qint64> only);
+    QSet<qint64> setStates(QList<std::pair<qint64, RowState>> states, QHash<qint64, qint64>& runOf);
+    QHash<qint64, Move> movesOf(qint64 first, qint64 last);
+    QList<Row> batchRowsToUndo(qint64 run, qint64 below, int limit);
+    QList<Row> earlierRowsToUndo(qint64 run, qint64 below, int limit);
     QString lockPath(qint64 run) const;
     void releaseLock(qint64 run);
 

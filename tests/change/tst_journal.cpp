@@ -1,8 +1,8 @@
 // The change journal on its own: what goes in comes back out.
 
 #include "app/RuntimeError.h"
-#include "change/Journal.h"
 #include "change/Change.h"
+#include "change/Journal.h"
 
 #include <QDir>
 #include <QFile>
@@ -213,7 +213,7 @@ void TestJournal::runLockedWhileWritten()
 }
 
 // A journal of the first layout: its runs come back with the rows counted,
-// and a run it marked undone has no row left to undo.
+// a run it marked undone has no row left to undo, and the others can be.
 void TestJournal::earlierLayoutRead()
 {
     QTemporaryDir dir;
@@ -263,6 +263,21 @@ void TestJournal::earlierLayoutRead()
     QCOMPARE(runs.at(0).toUndo, 2);
     QCOMPARE(journal.rowsToUndo(2).size(), 2);
     QCOMPARE(runs.at(0).changed, 2); // the run's own counts as they were
+
+    // Its rows are marked where they are, beside a new run's batch, whose
+    // ids go on past theirs.
+    const qint64 next = journal.beginRun(someRun("s"));
+    const QList<qint64> ids =
+        journal.addRows(next, {Change{{"1"}, "a", "b"}, Change{{"2"}, "c", "d"}});
+    QCOMPARE(ids, (QList<qint64>{7, 8}));
+    journal.markUndo({5}, Journal::RowState::Restored);
+    journal.markRows({{4, Journal::RowState::Kept, {}}, {8, Journal::RowState::Restored, {}}});
+    QCOMPARE(journal.run(2)->restored, 1);
+    QCOMPARE(journal.run(2)->kept, 1);
+    QVERIFY(journal.markUndone(2));
+    QCOMPARE(journal.run(next)->restored, 1);
+    QCOMPARE(journal.run(next)->toUndo, 1);
+    QCOMPARE(journal.rowsToUndo(next).value(0).id, 7);
 }
 
 // A batch (of the journal and of the writes) is cut at its row count or at

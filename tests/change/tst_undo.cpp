@@ -393,7 +393,7 @@ void TestUndo::journalFailureIsNoDoneRun()
         QSqlDatabase refuser = QSqlDatabase::addDatabase("QSQLITE", "refuser");
         refuser.setDatabaseName(file.dir.filePath("journal.sqlite"));
         QVERIFY(refuser.open());
-        QVERIFY(QSqlQuery(refuser).exec("CREATE TRIGGER full BEFORE INSERT ON rows "
+        QVERIFY(QSqlQuery(refuser).exec("CREATE TRIGGER full BEFORE INSERT ON batches "
                                         "BEGIN SELECT RAISE(ABORT, 'disk full'); END"));
         refuser.close();
     }
