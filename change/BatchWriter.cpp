@@ -111,8 +111,7 @@ QVariantList BatchWriter::boundValues() const
 }
 
 // The one text the statement returned: for each written row, its number in
-// the batch, its new key and (where the key has one) its digest. The number
-// of rows written.
+// the batch and its new key. The number of rows written.
 int BatchWriter::takeReturned(QSqlQuery& statement, Results& results)
 {
     if (!m_connection.next(statement))
@@ -129,8 +128,6 @@ int BatchWriter::takeReturned(QSqlQuery& statement, Results& results)
         ++written;
         for (qsizetype i = 1; i <= keyParts; ++i)
             results[at].keyAfter << parts.at(i).toString();
-        if (m_key.returnsDigest())
-            results[at].digest = parts.at(keyParts + 1).toString();
     }
     return written;
 }

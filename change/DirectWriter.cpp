@@ -130,8 +130,6 @@ Result DirectWriter::send(const Change& change, qint64 ticket)
                 const int parts = int(change.key.size());
                 for (int i = 0; written && i < parts; ++i)
                     result.keyAfter << m_prepared->value(i).toString();
-                if (written && m_key.returnsDigest())
-                    result.digest = m_prepared->value(parts).toString();
             } else if (affected < 0) {
                 // Not known whether it took effect (autocommitted): the row
                 // itself tells (the digest is the row's as it was).

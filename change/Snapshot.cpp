@@ -14,7 +14,7 @@ template <class Value> Snapshot::Row Snapshot::rowFrom(const Value& value) const
     row.key.reserve(keyColumns);
     for (int i = 1; i <= keyColumns; ++i)
         row.key << Main::NotNull(value(i).toString());
-    if (m_key.readsDigest())
+    if (m_key.hasDigest())
         row.digest = value(keyColumns + 1).toString();
     return row;
 }

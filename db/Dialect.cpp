@@ -43,7 +43,7 @@ QVariantList Dialect::rowKeyQueryValues(const QString& table) const
 QString Dialect::snapshotQuery(const QString& table, const QString& field, const RowKey& key) const
 {
     QStringList columns = key.expressions();
-    if (key.readsDigest())
+    if (key.hasDigest())
         columns << rowDigest(key);
     return QStringLiteral("SELECT ") + QuoteIdentifier(field) + QStringLiteral(", ") +
            joined(columns, ", ") + QStringLiteral(" FROM ") + QuoteIdentifier(table);
@@ -97,10 +97,7 @@ QString Dialect::rowWrite(const QString& table, const QString& field, const RowK
     if (key.checksDigest)
         statement += QStringLiteral(" AND ") + sameDigest(QStringLiteral("?"), rowDigest(key));
     if (has(Capability::Returning) && key.returned) {
-        QStringList returned = key.expressions();
-        if (key.returnsDigest())
-            returned << rowDigest(key);
-        statement += QStringLiteral(" RETURNING ") + joined(returned, ", ");
+        statement += QStringLiteral(" RETURNING ") + joined(key.expressions(), ", ");
     }
     return statement;
 }

@@ -50,15 +50,10 @@ struct RowKey {
     // key is addressed.
     bool checksDigest = false;
 
-    // True when the digest goes with the key: read with the row, or
-    // returned by the write where the write returns the key.
+    // True when the digest goes with the key, read with the row: a write
+    // of the field leaves it as it is, also where it moves the key (a
+    // trigger's rewrite is read back).
     bool hasDigest() const { return addressed; }
-    // True when the digest is read with the row (the key stays when the row
-    // is written); else the write returns it with the row's new key.
-    bool readsDigest() const { return addressed && !returned; }
-    // True when the write returns the digest with the moved key (not an
-    // undo's: the row is then done with).
-    bool returnsDigest() const { return addressed && !checksDigest && returned; }
     // True when a write may give the row another key.
     bool moves() const { return returned || fieldPart >= 0; }
     qsizetype size() const { return parts.size(); }
@@ -204,7 +199,7 @@ public:
     // where the key names the row and the field still holds the value read.
     // Bound values: the new value, the key's texts in order, the value read
     // (and the digest, where the key checks it). Where the key moves, the
-    // write returns the row's new key (and its digest, where it has one).
+    // write returns the row's new key.
     QString rowWrite(const QString& table, const QString& field, const RowKey& key) const;
 
     // The compare-and-set write of a batch of rows: each row takes its new
@@ -213,8 +208,7 @@ public:
     // values: batchValues' of the rows. It affects one row per row written;
     // where the key moves, it returns one row of one text instead: a JSON
     // array with, for each row written, an array of the row's number in the
-    // batch (from 1), the texts of its new key and, where the key has one,
-    // the row's digest (Null when none was written).
+    // batch (from 1) and the texts of its new key.
     virtual QString batchWrite(const QString& table, const QString& field, const RowKey& key,
                                int rows) const = 0;
     // The values a batch statement binds, from its rows, each the key's

@@ -67,6 +67,18 @@ public:
         return key;
     }
 
+    // Stored generated columns (attgenerated, from PostgreSQL 12 on: read
+    // from the row's JSON, so that an older server's catalogue does too)
+    // change with the field.
+    QString digestColumnsQuery() const override
+    {
+        return QStringLiteral(
+            "SELECT a.attname FROM pg_catalog.pg_attribute a WHERE a.attrelid = "
+            "to_regclass(CAST(? AS text)) AND a.attnum > 0 AND NOT a.attisdropped AND "
+            "a.attname <> ? AND coalesce(to_jsonb(a) ->> 'attgenerated', '') = '' "
+            "ORDER BY a.attnum");
+    }
+
     // The 64-bit hash (the one hash partitioning uses) of the other
     // columns as one record's text: a third of MD5's cost a row.
     QString rowDigest(const RowKey& key, const QString& qualifier) const override
@@ -152,10 +164,6 @@ public:
                 << QStringLiteral("CAST(t.%1 AS text) AS k%2").arg(key.parts[i].name).arg(i + 1);
             aggregated << QStringLiteral("k%1").arg(i + 1);
         }
-        if (key.returnsDigest()) {
-            returned << digest + QStringLiteral(" AS d");
-            aggregated << QStringLiteral("d");
-        }
         return QStringLiteral("/* batch */ WITH u AS (%1 RETURNING %2) SELECT "
                               "CAST(json_agg(json_build_array(%3)) AS text) FROM u")
             .arg(statement, joined(returned, ", "), joined(aggregated, ", "));
@@ -232,7 +240,7 @@ public:
             return {};
         QStringList columns{QuoteIdentifier(field)};
         columns += key.expressions();
-        if (key.readsDigest())
+        if (key.hasDigest())
             columns << rowDigest(key, {});
         return QStringLiteral("SELECT CAST(json_agg(json_build_array(%1)) AS text) FROM %2 "
                               "WHERE ctid >= CAST(? AS tid) AND ctid < CAST(? AS tid)%3")

@@ -116,6 +116,7 @@ private slots:
     void undoOverPagesAndBatches();
     void stoppedUndoLeavesRowsAsTheyWere();
     void valueRewrittenByTrigger();
+    void otherColumnStampedByTrigger();
 };
 
 void TestUndo::dryRunWritesNothing()
@@ -630,6 +631,26 @@ void TestUndo::valueRewrittenByTrigger()
     compareValues(bench.valuesById(), {"ab!", "cd", "ef"});
 
     expectExactUndo(bench, file, result.journalRun, 3, {"a b", "c d", "e f"});
+}
+
+// A trigger stamps another column of each row written: the journal keeps the
+// digest of the row as stored, not as read, so that the undo knows the row.
+void TestUndo::otherColumnStampedByTrigger()
+{
+    Bench bench({"a b", "c d"});
+    if (CurrentBackend() == Backend::SQLite) {
+        bench.schema.exec("CREATE TRIGGER stamp AFTER UPDATE OF v ON t "
+                          "BEGIN UPDATE t SET id = id + 100 WHERE rowid = NEW.rowid; END");
+    } else {
+        bench.schema.exec("CREATE FUNCTION stamp() RETURNS trigger LANGUAGE plpgsql AS "
+                          "'BEGIN NEW.id := OLD.id + 100; RETURN NEW; END'");
+        bench.schema.exec("CREATE TRIGGER stamp BEFORE UPDATE ON t FOR EACH ROW "
+                          "EXECUTE FUNCTION stamp()");
+    }
+    JournalFile file;
+    const ChangeRunResult result = runJournaled(bench, file);
+    QCOMPARE(result.changed, 2);
+    expectExactUndo(bench, file, result.journalRun, 2, {"a b", "c d"});
 }
 
 QTEST_GUILESS_MAIN(TestUndo)
