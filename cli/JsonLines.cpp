@@ -1,6 +1,7 @@
 #include "cli/JsonLines.h"
 
 #include <QStringDecoder>
+#include <optional>
 
 namespace JsonLines
 {
@@ -31,6 +32,66 @@ Value failure(const QString& why)
     return value;
 }
 
+// The escape whose letter is at body[k], after a backslash, appended to
+// `text` (k moves past it); else why it is none.
+std::optional<QString> appendEscape(QStringView body, qsizetype& k, QString& text)
+{
+    if (k >= body.size())
+        return QStringLiteral("unterminated string");
+    const QChar escape = body.at(k++);
+    static constexpr char16_t Letters[] = u"\"\\/bfnrt";
+    static constexpr char16_t Meanings[] = u"\"\\/\b\f\n\r\t";
+    for (int i = 0; Letters[i] != 0; ++i) {
+        if (escape == QChar(Letters[i])) {
+            text.append(QChar(Meanings[i]));
+            return std::nullopt;
+        }
+    }
+    if (escape != u'u')
+        return QStringLiteral("invalid escape \\%1").arg(escape);
+    if (k + 4 > body.size())
+        return QStringLiteral("incomplete \\u escape");
+    int code = 0;
+    for (int d = 0; d < 4; ++d) {
+        const int h = hexValue(body.at(k + d));
+        if (h < 0)
+            return QStringLiteral("invalid \\u escape");
+        code = code * 16 + h;
+    }
+    k += 4;
+    // Each escape is one 16-bit unit; a pair of escapes makes a surrogate pair.
+    text.append(QChar(static_cast<char16_t>(code)));
+    return std::nullopt;
+}
+
+// The JSON string that begins at body's first character and must end at its
+// last.
+Value stringValue(QStringView body)
+{
+    Value value;
+    value.text.reserve(body.size());
+    qsizetype k = 1;
+    for (;;) {
+        if (k >= body.size())
+            return failure(QStringLiteral("unterminated string"));
+        const QChar c = body.at(k++);
+        if (c == u'"')
+            break;
+        if (c.unicode() < 0x20)
+            return failure(QStringLiteral("unescaped control character in string"));
+        if (c != u'\\') {
+            value.text.append(c);
+            continue;
+        }
+        if (const std::optional<QString> why = appendEscape(body, k, value.text))
+            return failure(*why);
+    }
+    if (k != body.size())
+        return failure(QStringLiteral("text after the string"));
+    value.ok = true;
+    return value;
+}
+
 } // namespace
 
 Value parse(const QByteArray& line)
@@ -58,73 +119,7 @@ Value parse(const QByteArray& line)
         return failure(QStringLiteral("empty line, expected a JSON string or null"));
     if (body.front() != u'"')
         return failure(QStringLiteral("expected a JSON string or null"));
-
-    Value value;
-    value.text.reserve(body.size());
-    qsizetype k = 1;
-    for (;;) {
-        if (k >= body.size())
-            return failure(QStringLiteral("unterminated string"));
-        const QChar c = body.at(k++);
-        if (c == u'"')
-            break;
-        if (c.unicode() < 0x20)
-            return failure(QStringLiteral("unescaped control character in string"));
-        if (c != u'\\') {
-            value.text.append(c);
-            continue;
-        }
-        if (k >= body.size())
-            return failure(QStringLiteral("unterminated string"));
-        const QChar escape = body.at(k++);
-        switch (escape.unicode()) {
-        case u'"':
-            value.text.append(u'"');
-            break;
-        case u'\\':
-            value.text.append(u'\\');
-            break;
-        case u'/':
-            value.text.append(u'/');
-            break;
-        case u'b':
-            value.text.append(u'\b');
-            break;
-        case u'f':
-            value.text.append(u'\f');
-            break;
-        case u'n':
-            value.text.append(u'\n');
-            break;
-        case u'r':
-            value.text.append(u'\r');
-            break;
-        case u't':
-            value.text.append(u'\t');
-            break;
-        case u'u': {
-            if (k + 4 > body.size())
-                return failure(QStringLiteral("incomplete \\u escape"));
-            int code = 0;
-            for (int d = 0; d < 4; ++d) {
-                const int h = hexValue(body.at(k + d));
-                if (h < 0)
-                    return failure(QStringLiteral("invalid \\u escape"));
-                code = code * 16 + h;
-            }
-            k += 4;
-            // Each escape is one 16-bit unit; a pair of escapes makes a surrogate pair.
-            value.text.append(QChar(static_cast<char16_t>(code)));
-            break;
-        }
-        default:
-            return failure(QStringLiteral("invalid escape \\%1").arg(escape));
-        }
-    }
-    if (k != body.size())
-        return failure(QStringLiteral("text after the string"));
-    value.ok = true;
-    return value;
+    return stringValue(body);
 }
 
 QByteArray quote(const QString& text)
