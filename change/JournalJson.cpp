@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <string>
 
 namespace
 {
@@ -156,42 +157,19 @@ private:
             out.append(m_text.mid(plain, m_at - plain));
             if (++m_at >= m_text.size())
                 return false;
-            switch (m_text[m_at].unicode()) {
-            case u'"':
-                out += u'"';
-                break;
-            case u'\\':
-                out += u'\\';
-                break;
-            case u'/':
-                out += u'/';
-                break;
-            case u'b':
-                out += u'\b';
-                break;
-            case u'f':
-                out += u'\f';
-                break;
-            case u'n':
-                out += u'\n';
-                break;
-            case u'r':
-                out += u'\r';
-                break;
-            case u't':
-                out += u'\t';
-                break;
-            case u'u': {
+            const char16_t escape = m_text[m_at].unicode();
+            static constexpr char16_t Letters[] = u"\"\\/bfnrt";
+            static constexpr char16_t Meanings[] = u"\"\\/\b\f\n\r\t";
+            const char16_t* letter = std::char_traits<char16_t>::find(Letters, 8, escape);
+            if (letter) {
+                out += QChar(Meanings[letter - Letters]);
+            } else {
                 bool ok = false;
                 const ushort code = m_text.mid(m_at + 1, 4).toUShort(&ok, 16);
-                if (!ok || m_at + 4 >= m_text.size())
+                if (escape != u'u' || !ok || m_at + 4 >= m_text.size())
                     return false;
                 out += QChar(code);
                 m_at += 4;
-                break;
-            }
-            default:
-                return false;
             }
             plain = m_at + 1;
         }
