@@ -149,6 +149,8 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
     std::optional<QSqlQuery> partial;
     QSqlQuery& statement = statementFor(rows, partial);
     const QVariantList values = boundValues();
+    if (!m_control.turn())
+        return each(held, Outcome::Stopped);
     for (;;) {
         m_connection.begin();
         try {
@@ -166,6 +168,7 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
                 m_connection.rollback();
                 return std::nullopt;
             }
+            m_control.passOn();
             completeWritten(results);
             settle(results);
             m_connection.commit();

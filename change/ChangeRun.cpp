@@ -426,7 +426,8 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
     if (!options.dryRun && !options.rowByRow)
         threaded = std::make_unique<ThreadedWriter>(
             m_ports.logon(), options.batchRows, [this] { m_ports.keepResponsive(); },
-            [this] { return m_ports.stopRequested(); }, [this] { m_activity->waiting(); });
+            [this] { return m_ports.stopRequested(); }, [this] { m_activity->waiting(); },
+            options.writerThreads);
 
     m_activity->reading();
     std::optional<Snapshot> snapshot;

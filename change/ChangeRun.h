@@ -132,6 +132,9 @@ struct ChangeRunOptions {
     // One statement per row instead of batches of `batchRows` rows.
     bool rowByRow = false;
     int batchRows = 1000;
+    // Batches go from two threads over two connections, where the database
+    // takes two sessions' writes at once; else from one.
+    int writerThreads = 2;
     // Dry runs: a row whose new value cannot be computed (or could not be
     // written) goes here with the reason, instead of a report; unset, it is
     // reported as in a real run.

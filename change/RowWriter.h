@@ -11,16 +11,29 @@
 class RuntimeError;
 
 // How a writer learns that the run is to stop, and tells that a write waits
-// for a row another connection holds. Either may be unset.
+// for a row another connection holds. Any may be unset.
 struct WriteControl {
     std::function<bool()> stopRequested;
     std::function<void()> waiting;
+    // Where batches go from two threads: a batch's statements wait for the
+    // turn of the batch before them (false: a stop came first), so that the
+    // rows are written in the order read; the turn passes on once the
+    // batch's statement went through, before its results are read,
+    // journaled and committed.
+    std::function<bool()> takeTurn;
+    std::function<void()> passTurn;
 
     bool stop() const { return stopRequested && stopRequested(); }
     void wait() const
     {
         if (waiting)
             waiting();
+    }
+    bool turn() const { return !takeTurn || takeTurn(); }
+    void passOn() const
+    {
+        if (passTurn)
+            passTurn();
     }
 };
 

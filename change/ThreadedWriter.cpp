@@ -3,6 +3,7 @@
 #include "app/RuntimeError.h"
 
 #include <chrono>
+#include <limits>
 
 namespace
 {
@@ -14,11 +15,17 @@ constexpr std::chrono::milliseconds ResponsiveEvery{50};
 
 ThreadedWriter::ThreadedWriter(const Logon& logon, int batchRows,
                                std::function<void()> keepResponsive,
-                               std::function<bool()> stopRequested, std::function<void()> waiting)
+                               std::function<bool()> stopRequested, std::function<void()> waiting,
+                               int threads)
     : m_batchRows(qMax(1, batchRows)), m_keepResponsive(std::move(keepResponsive)),
       m_stopRequested(std::move(stopRequested)), m_waiting(std::move(waiting))
 {
-    m_thread = std::thread([this, logon] { work(logon); });
+    const size_t count = size_t(qBound(1, threads, 2));
+    m_flushed.assign(count, 0);
+    m_working.assign(count, nullptr);
+    m_onTurn.assign(count, 0);
+    for (size_t index = 0; index < count; ++index)
+        m_threads.emplace_back([this, logon, index] { work(logon, index); });
 }
 
 void ThreadedWriter::start(Make make)
@@ -26,12 +33,15 @@ void ThreadedWriter::start(Make make)
     std::unique_lock<std::mutex> lock(m_mutex);
     m_make = std::move(make);
     m_changed.notify_all();
-    m_changed.wait(lock, [this] { return m_ready; });
+    m_changed.wait(lock, [this] { return m_ready == int(m_threads.size()); });
     if (m_setupError) {
         const RuntimeError error = *m_setupError;
         m_quit = true;
         lock.unlock();
-        m_thread.join();
+        m_changed.notify_all();
+        for (std::thread& thread : m_threads)
+            thread.join();
+        m_threads.clear();
         throw error;
     }
 }
@@ -44,18 +54,22 @@ ThreadedWriter::~ThreadedWriter()
         stopWriting();
     }
     m_changed.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
+    for (std::thread& thread : m_threads)
+        if (thread.joinable())
+            thread.join();
 }
 
-void ThreadedWriter::work(const Logon& logon)
+void ThreadedWriter::work(const Logon& logon, size_t index)
 {
     std::unique_ptr<Oracle::Connection> connection;
     std::unique_ptr<RowWriter> writer;
+    std::optional<RuntimeError> failed;
     try {
         connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::Writing);
+        if (index > 0 && !connection->dialect().has(Db::Dialect::Capability::ParallelWrites))
+            connection.reset(); // one session writes: this thread has nothing to do
     } catch (const RuntimeError& error) {
-        m_setupError = error;
+        failed = error;
     }
     std::optional<Make> make;
     {
@@ -65,71 +79,133 @@ void ThreadedWriter::work(const Logon& logon)
             return; // never started: the run was not applied
         make = m_make;
     }
-    if (!m_setupError) {
+    if (connection) {
         try {
             WriteControl control;
             control.stopRequested = [this] { return m_stop.load(); };
             control.waiting = [this] { m_waitingNow = true; };
+            control.takeTurn = [this, index] { return takeTurn(index); };
+            control.passTurn = [this, index] { passTurn(index); };
             writer = (*make)(*connection, std::move(control));
             writer->setReports({}, [this](const Results& results) {
                 const std::lock_guard<std::mutex> lock(m_mutex);
                 m_results.append(results);
             });
         } catch (const RuntimeError& error) {
-            m_setupError = error;
+            failed = error;
+            writer.reset();
         }
     }
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        m_ready = true;
-        m_working = connection.get();
+        ++m_ready;
+        // The first thread's failure ends the run; a second thread that
+        // cannot write leaves the batches to the first.
+        if (failed && index == 0)
+            m_setupError = failed;
+        if (writer) {
+            ++m_writing;
+            m_working[index] = connection.get();
+            m_batchRows = qMin(m_batchRows, writer->batchRows());
+        }
     }
     m_changed.notify_all();
-    if (m_setupError)
+    if (!writer)
         return;
     for (;;) {
         Job job;
+        int flush = 0; // the flush this thread does, if no job is queued
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_quit || !m_queue.empty(); });
-            if (m_quit)
+            m_changed.wait(lock, [&] {
+                return m_quit || m_setupError || !m_queue.empty() || m_flushed[index] < m_flushes;
+            });
+            if (m_quit || m_setupError)
                 break;
-            job = std::move(m_queue.front());
-            m_queue.pop_front();
-            m_busy = true;
+            if (!m_queue.empty()) {
+                job = std::move(m_queue.front());
+                m_queue.pop_front();
+            } else {
+                flush = m_flushes;
+                job.turn = m_queued; // after every job
+            }
+            m_onTurn[index] = job.turn;
+            ++m_busy;
         }
         m_changed.notify_all(); // room in the queue
         if (!m_stop) {          // after a stop nothing more is written
             for (const auto& [change, ticket] : job.changes)
                 writer->write(change, ticket);
-            if (job.flush)
+            // With two threads, each batch goes whole in its own turn.
+            if (flush > 0 || m_threads.size() > 1)
                 writer->flush();
         }
+        if (flush == 0 && takeTurn(index)) // a job whose statement never ran
+            passTurn(index);
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
-            m_busy = false;
+            --m_busy;
+            if (flush > 0)
+                m_flushed[index] = flush;
         }
         m_changed.notify_all();
     }
     writer.reset(); // on this thread, with its connection
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        m_working = nullptr;
+        m_working[index] = nullptr;
+        --m_writing;
+        m_flushed[index] = std::numeric_limits<int>::max(); // never waited for again
     }
+    m_changed.notify_all();
     connection.reset();
+}
+
+bool ThreadedWriter::takeTurn(size_t index)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_stop || m_quit || m_turn >= m_onTurn[index]; });
+    return !m_stop && !m_quit;
+}
+
+void ThreadedWriter::passTurn(size_t index)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_turn == m_onTurn[index])
+            ++m_turn;
+    }
+    m_changed.notify_all();
+}
+
+bool ThreadedWriter::idle() const
+{
+    if (!m_queue.empty() || m_busy > 0)
+        return false;
+    for (size_t index = 0; index < m_flushed.size(); ++index)
+        if (m_working[index] && m_flushed[index] < m_flushes)
+            return false;
+    return true;
 }
 
 void ThreadedWriter::write(const Change& change, qint64 ticket)
 {
     m_held.add(change, ticket);
     if (m_held.full(m_batchRows))
-        enqueue({m_held.take(), false});
+        enqueue({m_held.take()});
     tell();
 }
 
+// The last rows go as a job; then every writing thread sends what it holds.
 void ThreadedWriter::flush()
 {
-    enqueue({m_held.take(), true});
+    if (!m_held.isEmpty())
+        enqueue({m_held.take()});
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_flushes;
+    }
+    m_changed.notify_all();
     waitIdle();
 }
 
@@ -163,14 +239,16 @@ void ThreadedWriter::stopWriting()
 {
     m_stop = true;
     m_queue.clear();
-    if (m_working)
-        m_working->cancel();
+    for (Oracle::Connection* working : m_working)
+        if (working)
+            working->cancel();
 }
 
 void ThreadedWriter::enqueue(Job job)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     waitUntil(lock, [this] { return m_queue.size() < QueuedBatches; });
+    job.turn = m_queued++;
     m_queue.push_back(std::move(job));
     lock.unlock();
     m_changed.notify_all();
@@ -179,7 +257,7 @@ void ThreadedWriter::enqueue(Job job)
 void ThreadedWriter::waitIdle()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    waitUntil(lock, [this] { return m_queue.empty() && !m_busy; });
+    waitUntil(lock, [this] { return idle(); });
     lock.unlock();
     tell();
 }

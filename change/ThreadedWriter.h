@@ -13,11 +13,18 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 // A writer that runs on a thread of its own, over a connection of its own,
 // behind a queue of a few batches: the run's thread reads and computes while
-// the batches before go to the database. What becomes of each change is told
-// on the run's thread (in write, flush and drop), in the order written.
+// the batches before go to the database. Where the database takes batches
+// of other rows from two sessions at once (ParallelWrites), a second thread
+// with a connection of its own takes every other batch: the batches'
+// statements still run one after another in the order read, but one
+// batch's arrays are built, and the one before it has its results read,
+// journaled and committed, while a statement runs. What becomes of each
+// change is told on the run's thread (in write, flush and drop), batch by
+// batch as they are done.
 // While it waits for the queue, the run's thread keeps the window responsive
 // and passes a stop on: a write that waits for a lock then gives up. That a
 // write waits for a row another connection holds is told on the run's
@@ -30,10 +37,12 @@ public:
     using Make = std::function<std::unique_ptr<RowWriter>(Oracle::Connection& connection,
                                                           WriteControl control)>;
 
-    // Starts the thread, which opens its connection with the logon while
-    // the run goes on (its rows counted, its prompts answered).
+    // Starts the thread (and, with `threads` 2, the second), which opens its
+    // connection with the logon while the run goes on (its rows counted, its
+    // prompts answered).
     ThreadedWriter(const Logon& logon, int batchRows, std::function<void()> keepResponsive,
-                   std::function<bool()> stopRequested, std::function<void()> waiting = {});
+                   std::function<bool()> stopRequested, std::function<void()> waiting = {},
+                   int threads = 1);
     ~ThreadedWriter() override;
 
     // Builds the writer on the thread, over its connection, and waits for
@@ -51,10 +60,19 @@ private:
 
     struct Job {
         QList<std::pair<Change, qint64>> changes;
-        bool flush = false;
+        qint64 turn = 0; // its place in the order read
     };
 
-    void work(const Logon& logon);
+    // The work of thread `index`; thread 0's connection must open, a
+    // second's may fail or find the database unfit, and it then ends.
+    void work(const Logon& logon, size_t index);
+    // No job queued or in hand, and every writing thread's flush done.
+    // Under the lock.
+    bool idle() const;
+    // Waits for thread `index`'s turn to write (false: a stop came first),
+    // or passes it on to the next batch's thread.
+    bool takeTurn(size_t index);
+    void passTurn(size_t index);
     // After a stop: nothing more is written, and a write under way is
     // cancelled (a wait for a lock ends at once). Under the lock.
     void stopWriting();
@@ -67,7 +85,7 @@ private:
     // Tells the results the thread has given so far.
     void tell();
 
-    const int m_batchRows;
+    int m_batchRows; // at most the writers' own: a job is one batch statement
     std::function<void()> m_keepResponsive;
     std::function<bool()> m_stopRequested;
     std::function<void()> m_waiting;
@@ -76,14 +94,23 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Job> m_queue;
-    bool m_busy = false; // the thread has a job in hand
+    int m_busy = 0; // the threads with a job in hand
     bool m_quit = false;
     std::optional<Make> m_make; // given by start
-    bool m_ready = false;       // the thread's writer is built (or failed to be)
+    int m_ready = 0;            // the threads whose writers are built (or failed to be)
+    int m_writing = 0;          // the threads that write (the others have ended)
     std::optional<RuntimeError> m_setupError;
+    // A flush is asked of every writing thread: each holds what it has
+    // not yet sent. `m_flushes` counts the flushes asked, `m_flushed` those
+    // done by every thread, per thread.
+    int m_flushes = 0;
+    std::vector<int> m_flushed;
+    qint64 m_queued = 0;          // the turns given to jobs so far
+    qint64 m_turn = 0;            // the turn whose statements may run
+    std::vector<qint64> m_onTurn; // each thread's job's turn
     Results m_results;
     std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_waitingNow{false};   // a write waits for a lock: not yet told
-    Oracle::Connection* m_working = nullptr; // the thread's, while it is open
-    std::thread m_thread;
+    std::atomic<bool> m_waitingNow{false};      // a write waits for a lock: not yet told
+    std::vector<Oracle::Connection*> m_working; // the threads', while they are open
+    std::vector<std::thread> m_threads;
 };

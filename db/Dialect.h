@@ -104,6 +104,7 @@ public:
         RowLock,           // rowLock: a row locked first, with a short wait of its own
         ColumnArrays,      // a batch binds one array a column: one statement for any number of rows
         Returning,         // a write returns what it wrote (UPDATE ... RETURNING)
+        ParallelWrites,    // two sessions write batches of other rows at once
     };
     virtual bool has(Capability capability) const = 0;
 
