@@ -1,8 +1,10 @@
 #include "change/BatchWriter.h"
 
 #include "app/RuntimeError.h"
-#include "change/JournalJson.h"
 #include "db/Oracle.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
 
 namespace
 {
@@ -114,16 +116,18 @@ int BatchWriter::takeReturned(QSqlQuery& statement, Results& results)
 {
     if (!m_connection.next(statement))
         return 0;
+    const QJsonArray returned =
+        QJsonDocument::fromJson(statement.value(0).toString().toUtf8()).array();
     const qsizetype keyParts = m_key.size();
     int written = 0;
-    for (const QVariant& row : JournalJson::fromJson(statement.value(0).toString())) {
-        const QVariantList parts = row.toList();
-        const int at = parts.value(0).toInt() - 1;
+    for (const QJsonValue& row : returned) {
+        const QJsonArray parts = row.toArray();
+        const int at = parts.at(0).toInt() - 1;
         if (at < 0 || at >= results.size() || !results[at].keyAfter.isEmpty())
             continue;
         ++written;
         for (qsizetype i = 1; i <= keyParts; ++i)
-            results[at].keyAfter << parts.value(i).toString();
+            results[at].keyAfter << parts.at(i).toString();
     }
     return written;
 }

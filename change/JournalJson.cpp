@@ -94,24 +94,7 @@ private:
             out = QVariant::fromValue(nullptr);
             return true;
         }
-        return integer(out);
-    }
-
-    // A whole number that fits 64 bits; a fraction or an exponent fails.
-    bool integer(QVariant& out)
-    {
-        const qsizetype start = m_at;
-        if (m_at < m_text.size() && m_text[m_at] == u'-')
-            ++m_at;
-        while (m_at < m_text.size() && m_text[m_at].isDigit())
-            ++m_at;
-        bool ok = false;
-        const qint64 number = m_text.mid(start, m_at - start).toLongLong(&ok);
-        if (!ok || (m_at < m_text.size() &&
-                    (m_text[m_at] == u'.' || m_text[m_at] == u'e' || m_text[m_at] == u'E')))
-            return false;
-        out = number;
-        return true;
+        return false;
     }
 
     bool array(QVariant& out)

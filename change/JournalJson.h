@@ -7,10 +7,9 @@
 #include <QVariantList>
 #include <optional>
 
-// The journal's JSON texts, and those a batch statement returns: written
-// without QJsonDocument's tree, and read back the same way where they hold
-// texts, whole numbers and nulls; a journal's batch of a thousand rows is
-// written by every run and read by every undo.
+// The journal's JSON texts: written without QJsonDocument's tree, and read
+// back the same way where they are as written here; a journal's batch of a
+// thousand rows is written by every run and read by every undo.
 namespace JournalJson
 {
 
@@ -22,9 +21,8 @@ void append(QString& json, const QVariantList& values);
 // A text where there is one, else null.
 void append(QString& json, const std::optional<QString>& text);
 QString toJson(const QVariantList& values);
-// A JSON array's values: texts, whole numbers, nulls and arrays of them as
-// QString, qint64, nullptr and QVariantList; other JSON by way of
-// QJsonDocument.
+// A JSON array's values: texts, nulls and arrays of them as QString,
+// nullptr and QVariantList; other JSON by way of QJsonDocument.
 QVariantList fromJson(const QString& json);
 // The rows `first` to `top` of a batch's text [[key, old, new, digest or
 // null], ...], whose first row is `first`: pending, key before and key
