@@ -64,12 +64,29 @@ void ThreadedWriter::work(const Logon& logon, size_t index)
     std::unique_ptr<Oracle::Connection> connection;
     std::unique_ptr<RowWriter> writer;
     std::optional<RuntimeError> failed;
+    // A second connection is opened only once the first is: where the user
+    // may open one more session only, it is the first thread's.
+    bool opening = true;
+    if (index > 0) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_quit || m_firstOpened.has_value(); });
+        opening = !m_quit && *m_firstOpened;
+    }
     try {
-        connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::Writing);
-        if (index > 0 && !connection->dialect().has(Db::Dialect::Capability::ParallelWrites))
+        if (opening)
+            connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::Writing);
+        if (connection && index > 0 &&
+            !connection->dialect().has(Db::Dialect::Capability::ParallelWrites))
             connection.reset(); // one session writes: this thread has nothing to do
     } catch (const RuntimeError& error) {
         failed = error;
+    }
+    if (index == 0) {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_firstOpened = connection != nullptr;
+        }
+        m_changed.notify_all();
     }
     std::optional<Make> make;
     {

@@ -70,6 +70,7 @@ private slots:
     void rowKeyNamesOneRow();
     void rowChangedSinceReadLeftAlone();
     void lostConnectionEndsRun();
+    void secondWriterRefusedRunGoesOn();
     void repeatedFailureReportedOnce();
     void charColumnComparedInItsOwnType();
     void batchBoundaries_data();
@@ -548,6 +549,22 @@ void TestChangeRun::rowChangedSinceReadLeftAlone()
                          "alone." +
                          ReportEnd.arg(152)});
     QCOMPARE(bench.ui.shown.last(), OnlyDone.first());
+}
+
+// A user who may open two sessions (the read's and one writer's): the
+// second writer's connection is refused, and the first writes every batch.
+void TestChangeRun::secondWriterRefusedRunGoesOn()
+{
+    if (CurrentBackend() != Backend::PostgreSQL || RowByRow())
+        QSKIP("two writers are PostgreSQL's, in batches");
+    Bench bench({"a b", "c d", "e f", "g h", "i j"});
+    LimitSessions(bench.schema.userName(), 2);
+    const ChangeRunResult result = bench.run(caption(1));
+
+    QCOMPARE(bench.ui.reports, QStringList());
+    compareValues(bench.valuesById(), {"ab", "cd", "ef", "gh", "ij"});
+    QCOMPARE(bench.audited(), (QList<int>{1, 2, 3, 4, 5}));
+    QCOMPARE(result.changed, 5);
 }
 
 void TestChangeRun::lostConnectionEndsRun()

@@ -318,6 +318,12 @@ void TerminateSessions(const QString& user)
                   .arg(user));
 }
 
+void LimitSessions(const QString& user, int sessions)
+{
+    Session(adminConnectionString())
+        .exec(QStringLiteral("ALTER ROLE %1 CONNECTION LIMIT %2").arg(Quoted(user)).arg(sessions));
+}
+
 void StopServer()
 {
     runPgCtl({QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"),

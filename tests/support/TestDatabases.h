@@ -84,6 +84,10 @@ private:
 // connection, as a DBA killing them would.
 void TerminateSessions(const QString& user);
 
+// PostgreSQL only: the most sessions the user may have at once, as a DBA
+// would set it.
+void LimitSessions(const QString& user, int sessions);
+
 // PostgreSQL only: stop and start the test server (for "server gone" tests).
 void StopServer();
 void StartServer();
