@@ -72,6 +72,64 @@ private:
     bool& m_flag;
 };
 
+// What became of each write, told when its batch went, counted into the
+// run's result; a lost connection or journal is reported once, and ends the
+// writes. Hooked to the writer for the tally's life only: the writer
+// outlives the row loop that keeps the tally.
+class WriteTally
+{
+public:
+    WriteTally(RowWriter& writer, StepRunner& steps, int statementStep, ChangeRunResult& result,
+               std::function<void()> settled)
+        : m_writer(writer), m_steps(steps), m_statementStep(statementStep), m_result(result),
+          m_settled(std::move(settled))
+    {
+        m_writer.setReports({}, [this](const RowWriter::Results& results) { count(results); });
+    }
+    ~WriteTally() { m_writer.setReports({}, {}); }
+    WriteTally(const WriteTally&) = delete;
+    WriteTally& operator=(const WriteTally&) = delete;
+
+    bool stopped = false; // a write was stopped
+    bool ended = false;   // the connection or the journal failed: no more writes
+
+private:
+    void count(const RowWriter::Results& results)
+    {
+        m_settled();
+        for (const RowWriter::Result& written : results) {
+            if (written.errorNumber != 0 && !ended) {
+                // A lost connection or journal is told once: the rows of
+                // its batch went with it.
+                m_steps.failed(m_statementStep, RuntimeError(written.errorNumber, written.error));
+                ended = written.errorNumber == RuntimeError::ConnectionLost ||
+                        written.errorNumber == RuntimeError::FileAccessError;
+                m_result.connectionLost = written.errorNumber == RuntimeError::ConnectionLost;
+            }
+            switch (written.outcome) {
+            case RowWriter::Outcome::Written:
+                ++m_result.changed;
+                break;
+            case RowWriter::Outcome::Conflict:
+                ++m_result.conflicts;
+                break;
+            case RowWriter::Outcome::Stopped:
+                stopped = true;
+                break;
+            case RowWriter::Outcome::Failed:
+                ++m_result.failed;
+                break;
+            }
+        }
+    }
+
+    RowWriter& m_writer;
+    StepRunner& m_steps;
+    const int m_statementStep;
+    ChangeRunResult& m_result;
+    std::function<void()> m_settled;
+};
+
 } // namespace
 
 OperationSteps StepsOfOperation(int number)
@@ -179,36 +237,9 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
 {
     // A failure repeated on many rows is shown once, then counted.
     steps.setBounded(true);
-    bool stopped = false;
-    bool ended = false; // the connection or the journal failed: no more writes
-    // What became of each write, told when its batch went.
-    writer.setReports({}, [&](const RowWriter::Results& results) {
-        m_activity->settled();
-        for (const RowWriter::Result& written : results) {
-            if (written.errorNumber != 0 && !ended) {
-                // A lost connection or journal is told once: the rows
-                // of its batch went with it.
-                steps.failed(opSteps.statement, RuntimeError(written.errorNumber, written.error));
-                ended = written.errorNumber == RuntimeError::ConnectionLost ||
-                        written.errorNumber == RuntimeError::FileAccessError;
-                result.connectionLost = written.errorNumber == RuntimeError::ConnectionLost;
-            }
-            switch (written.outcome) {
-            case RowWriter::Outcome::Written:
-                ++result.changed;
-                break;
-            case RowWriter::Outcome::Conflict:
-                ++result.conflicts;
-                break;
-            case RowWriter::Outcome::Stopped:
-                stopped = true;
-                break;
-            case RowWriter::Outcome::Failed:
-                ++result.failed;
-                break;
-            }
-        }
-    });
+    WriteTally tally(writer, steps, opSteps.statement, result, [this] { m_activity->settled(); });
+    bool& stopped = tally.stopped;
+    bool& ended = tally.ended;
     // The rows cannot be read on: what was read is written, unless the
     // connection is gone.
     bool readable = true;
@@ -273,7 +304,16 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
             steps.step(opSteps.progress, [&] { m_ports.setProgress(100.0); });
         result.unchanged += result.rows - processed;
     }
-    // What is held back goes now, unless the run was stopped or ended.
+    endRows(steps, writer, opSteps, options, stopped, ended, result);
+    return stopped;
+}
+
+// What is held back goes now, unless the run was stopped or ended; the
+// repeated failures and the conflicts are told, and the journal's run ends.
+void ChangeRun::endRows(StepRunner& steps, RowWriter& writer, const OperationSteps& opSteps,
+                        const ChangeRunOptions& options, const bool& stopped, const bool& ended,
+                        ChangeRunResult& result)
+{
     if (stopped || ended || result.connectionLost)
         writer.drop();
     else
@@ -291,7 +331,6 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
                                     result.conflicts, state);
         });
     }
-    return stopped;
 }
 
 std::optional<QString> ChangeRun::newValueOf(StepRunner& steps, const Operation& operation,

@@ -218,6 +218,13 @@ private:
     bool applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Operation& operation,
                    const OperationSteps& opSteps, const OperationParameters& parameters,
                    RowWriter& writer, const ChangeRunOptions& options, ChangeRunResult& result);
+    // After the row loop: the writer flushed (or, stopped or ended, its
+    // held rows dropped), the repeats and conflicts told, the journal's run
+    // ended. `stopped` and `ended` are the tally's, which the flush's
+    // results may still change.
+    void endRows(StepRunner& steps, RowWriter& writer, const OperationSteps& opSteps,
+                 const ChangeRunOptions& options, const bool& stopped, const bool& ended,
+                 ChangeRunResult& result);
     // The new value of a row, at the operation's new-value step; none when it
     // cannot be computed (reported, or told to options.failedRow in a dry run).
     std::optional<QString> newValueOf(StepRunner& steps, const Operation& operation,
