@@ -284,64 +284,101 @@ std::unique_ptr<RowWriter> Undo::makeWriter(Oracle::Connection& connection, cons
     return threaded;
 }
 
-UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
+// One undo of one run: what the undo keeps while it goes, and its parts.
+class Undo::Pass
 {
-    UndoResult result;
-    StepRunner steps(m_ui, QStringLiteral("Form2"), handler);
-    auto finish = [&](UndoResult::End end) {
-        steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
-        result.end = end;
-        result.reports = steps.reportCount();
-        return result;
-    };
+public:
+    Pass(Undo& undo, qint64 runId, const Logon& logon, const QString& handler)
+        : m_ports(undo.m_ports), m_journal(undo.m_journal), m_undo(undo), m_runId(runId),
+          m_logon(logon), m_steps(undo.m_ui, QStringLiteral("Form2"), handler)
+    {
+    }
 
-    std::optional<Journal::Run> run;
-    bool writing = false;
-    if (!steps.step(ReadRun, [&] {
-            run = m_journal.run(runId);
-            if (run && !run->undone && run->sid == logon.sid && run->user == logon.user)
-                writing = m_journal.isWriting(runId);
-        }))
-        return finish(UndoResult::End::Failed);
-    if (!run)
-        return finish(UndoResult::End::UnknownRun);
-    if (run->undone)
-        return finish(UndoResult::End::AlreadyUndone);
-    if (run->sid != logon.sid || run->user != logon.user)
-        return finish(UndoResult::End::OtherLogon);
-    if (writing)
-        return finish(UndoResult::End::StillWriting);
-    // No row is added once the run has ended: these are all there are.
-    const int total = run->toUndo;
+    UndoResult go()
+    {
+        if (const std::optional<UndoResult::End> refused = readRun())
+            return finish(*refused);
+        m_ports.setMousePointer(MousePointer::Hourglass);
+        m_activity.emplace(m_ports);
+        m_activity->reading();
+        if (!open())
+            return finish(UndoResult::End::Failed);
+        m_writer->setReports({}, [this](const RowWriter::Results& results) { tell(results); });
+        m_steps.setBounded(true);
+        writePages();
+        // What was sent and not yet told is cancelled where it waits, and told.
+        if (m_stopped || m_ended)
+            m_writer->drop();
+        m_writer.reset();
+        putBackUnsent();
+        m_steps.setBounded(false);
+        m_steps.reportRepeats();
+        m_result.rows = m_result.restored + m_result.conflicts + m_result.failed;
+        m_result.left = m_total - m_settled;
+        if (m_ended)
+            return finish(UndoResult::End::Failed);
+        if (m_result.left > 0 && (m_stopped || m_ports.stopRequested()))
+            return finish(UndoResult::End::Stopped);
+        if (m_result.left == 0) {
+            m_steps.step(MarkUndone, [&] {
+                if (!m_journal.markUndone(m_runId))
+                    m_result.left = m_journal.run(m_runId)->toUndo;
+            });
+        }
+        return finish(UndoResult::End::Done);
+    }
 
-    m_ports.setMousePointer(MousePointer::Hourglass);
-    RunActivity activity(m_ports);
-    activity.reading();
-    std::unique_ptr<Oracle::Connection> connection;
-    if (!steps.step(OpenConnection, [&] {
-            connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::Writing);
-        }))
-        return finish(UndoResult::End::Failed);
+private:
+    UndoResult finish(UndoResult::End end)
+    {
+        m_steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+        m_result.end = end;
+        m_result.reports = m_steps.reportCount();
+        return m_result;
+    }
 
-    bool stopped = false;
-    bool ended = false;                   // the connection or the journal failed
-    int told = 0;                         // rows whose write back was told
-    int settled = 0;                      // rows marked restored, kept or never written
-    QHash<qint64, Journal::Row> inFlight; // marked undoing, not yet told
-    QList<Journal::Row> unsent;           // told stopped: not written
-    Db::RowKey key;
-    std::unique_ptr<MovedRows> moved;
-    std::unique_ptr<RowWriter> writer; // after what its reports use: it goes first
-    if (!steps.step(FindRows, [&] {
-            key = readKey(*connection, *run);
+    // The run, and why it cannot be undone, if it cannot.
+    std::optional<UndoResult::End> readRun()
+    {
+        bool writing = false;
+        if (!m_steps.step(ReadRun, [&] {
+                m_run = m_journal.run(m_runId);
+                if (m_run && !m_run->undone && m_run->sid == m_logon.sid &&
+                    m_run->user == m_logon.user)
+                    writing = m_journal.isWriting(m_runId);
+            }))
+            return UndoResult::End::Failed;
+        if (!m_run)
+            return UndoResult::End::UnknownRun;
+        if (m_run->undone)
+            return UndoResult::End::AlreadyUndone;
+        if (m_run->sid != m_logon.sid || m_run->user != m_logon.user)
+            return UndoResult::End::OtherLogon;
+        if (writing)
+            return UndoResult::End::StillWriting;
+        // No row is added once the run has ended: these are all there are.
+        m_total = m_run->toUndo;
+        return std::nullopt;
+    }
+
+    // The connection, the table's key as the run named its rows, the search
+    // for moved rows and the writer.
+    bool open()
+    {
+        if (!m_steps.step(OpenConnection, [&] {
+                m_connection = Oracle::OpenConnection(m_logon, Oracle::ConnectionProperty::Writing);
+            }))
+            return false;
+        return m_steps.step(FindRows, [&] {
+            m_key = m_undo.readKey(*m_connection, *m_run);
             WriteControl movedControl;
             movedControl.stopRequested = [this] { return m_ports.stopRequested(); };
-            movedControl.waiting = [&activity] { activity.waiting(); };
-            moved = std::make_unique<MovedRows>(*connection, key, *run, m_journal,
-                                                std::move(movedControl));
-            writer = makeWriter(*connection, logon, *run, key, activity);
-        }))
-        return finish(UndoResult::End::Failed);
+            movedControl.waiting = [this] { m_activity->waiting(); };
+            m_moved = std::make_unique<MovedRows>(*m_connection, m_key, *m_run, m_journal,
+                                                  std::move(movedControl));
+            m_writer = m_undo.makeWriter(*m_connection, m_logon, *m_run, m_key, *m_activity);
+        });
+    }
 
     // What became of a batch's rows, in one transaction: those written back
     // where their keys stay are restored. A row not found with its new value
@@ -349,17 +386,18 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
     // neither but as it was read holds its old value: restored before, where
     // an undo had begun on it, else never written. No conflict either way.
     // Else it changed since: kept.
-    auto settleBatch = [&](const QList<qint64>& written, QList<Journal::Row> conflicts) {
+    void settleBatch(const QList<qint64>& written, QList<Journal::Row> conflicts)
+    {
         QList<Journal::Mark> marks;
         int movedBack = 0;
         int movedFailed = 0;
-        const bool marked = steps.step(WriteBack, [&] {
-            moved->restore(conflicts, movedBack, movedFailed);
+        const bool marked = m_steps.step(WriteBack, [&] {
+            m_moved->restore(conflicts, movedBack, movedFailed);
             for (const Journal::Row& row : conflicts) {
                 const Journal::RowState state =
-                    !stillAsRead(*connection, key, *run, row) ? Journal::RowState::Kept
-                    : row.state == Journal::RowState::Undoing ? Journal::RowState::Restored
-                                                              : Journal::RowState::Failed;
+                    !stillAsRead(*m_connection, m_key, *m_run, row) ? Journal::RowState::Kept
+                    : row.state == Journal::RowState::Undoing       ? Journal::RowState::Restored
+                                                                    : Journal::RowState::Failed;
                 marks.append({row.id, state, {}});
             }
             if (marks.isEmpty()) {
@@ -370,43 +408,45 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                 marks.append({row, Journal::RowState::Restored, {}});
             m_journal.markRows(marks);
         });
-        settled += movedBack;
-        result.restored += movedBack;
-        result.failed += movedFailed;
+        m_settled += movedBack;
+        m_result.restored += movedBack;
+        m_result.failed += movedFailed;
         if (!marked) { // still to undo
-            result.failed += int(written.size() + conflicts.size());
-            if (endsTheUndo(steps.lastErrorNumber())) {
-                ended = true;
-                result.connectionLost = steps.lastErrorNumber() == RuntimeError::ConnectionLost;
+            m_result.failed += int(written.size() + conflicts.size());
+            if (endsTheUndo(m_steps.lastErrorNumber())) {
+                m_ended = true;
+                m_result.connectionLost = m_steps.lastErrorNumber() == RuntimeError::ConnectionLost;
             }
             return;
         }
-        settled += int(written.size());
-        result.restored += int(written.size());
+        m_settled += int(written.size());
+        m_result.restored += int(written.size());
         for (const Journal::Mark& mark : marks.mid(0, conflicts.size())) {
-            ++settled;
+            ++m_settled;
             if (mark.state == Journal::RowState::Restored)
-                ++result.restored;
+                ++m_result.restored;
             else if (mark.state == Journal::RowState::Kept)
-                ++result.conflicts;
+                ++m_result.conflicts;
         }
-    };
+    }
+
     // What became of each write back, told when its batch went.
-    writer->setReports({}, [&](const RowWriter::Results& results) {
-        activity.settled();
+    void tell(const RowWriter::Results& results)
+    {
+        m_activity->settled();
         QList<qint64> written; // where the key stays: not yet marked
         QList<Journal::Row> conflicts;
         for (const RowWriter::Result& back : results) {
-            const Journal::Row row = inFlight.take(back.ticket);
-            ++told;
+            const Journal::Row row = m_inFlight.take(back.ticket);
+            ++m_told;
             if (back.errorNumber != 0) {
                 // Refused, or written while the journal could not say so:
                 // not counted, tried again by the next undo.
-                ++result.failed;
-                if (!ended) {
-                    steps.failed(WriteBack, RuntimeError(back.errorNumber, back.error));
-                    ended = endsTheUndo(back.errorNumber);
-                    result.connectionLost = back.errorNumber == RuntimeError::ConnectionLost;
+                ++m_result.failed;
+                if (!m_ended) {
+                    m_steps.failed(WriteBack, RuntimeError(back.errorNumber, back.error));
+                    m_ended = endsTheUndo(back.errorNumber);
+                    m_result.connectionLost = back.errorNumber == RuntimeError::ConnectionLost;
                 }
                 continue;
             }
@@ -415,132 +455,152 @@ UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
                 if (back.keyAfter.isEmpty()) {
                     written << row.id;
                 } else {
-                    ++result.restored;
-                    ++settled;
+                    ++m_result.restored;
+                    ++m_settled;
                 }
                 break;
             case RowWriter::Outcome::Conflict:
                 conflicts << row;
                 break;
             case RowWriter::Outcome::Stopped:
-                stopped = true;
-                unsent << row;
+                m_stopped = true;
+                m_unsent << row;
                 break;
             case RowWriter::Outcome::Failed:
-                ++result.failed;
+                ++m_result.failed;
                 break;
             }
         }
-        if (ended) // no row is read again
+        if (m_ended) // no row is read again
             conflicts.clear();
         if (!written.isEmpty() || !conflicts.isEmpty())
             settleBatch(written, conflicts);
-        if (total > 0)
-            steps.step(Progress, [&] {
-                m_ports.setProgress(qMin(double(told) / double(total) * 100.0, 100.0));
+        if (m_total > 0)
+            m_steps.step(Progress, [&] {
+                m_ports.setProgress(qMin(double(m_told) / double(m_total) * 100.0, 100.0));
             });
-        activity.writing(told, total);
-    });
+        m_activity->writing(m_told, m_total);
+    }
 
-    steps.setBounded(true);
-    RowPacer pacer(m_ports);
-    const int batch = writer->batchRows();
-    qint64 below = std::numeric_limits<qint64>::max();
     // The next page of rows to undo, newest first, their keys checked.
-    auto readPage = [&](QList<Journal::Row>& page) {
-        ended = !steps.step(FindRows, [&] {
-            page = m_journal.rowsToUndo(runId, below, m_options.pageRows);
+    void readPage(QList<Journal::Row>& page)
+    {
+        m_ended = !m_steps.step(FindRows, [&] {
+            page = m_journal.rowsToUndo(m_runId, m_below, m_undo.m_options.pageRows);
             for (const Journal::Row& row : page)
-                if (row.key.size() != key.size())
+                if (row.key.size() != m_key.size())
                     throw RuntimeError(RuntimeError::DriverError,
                                        QStringLiteral("The table's row key changed since the "
                                                       "run: its rows cannot be found again."));
         });
         if (!page.isEmpty())
-            below = page.last().id;
-    };
+            m_below = page.last().id;
+    }
+
     // The journal learns first that a batch's rows may be written back, in
     // one transaction: a row found later with its old value was restored
     // by an undo whose mark was lost, not left unwritten by a run that was
     // killed. From then on the rows are in flight.
-    auto markUndoing = [&](const QList<Journal::Row>& rows) {
+    bool markUndoing(const QList<Journal::Row>& rows)
+    {
         QList<qint64> undoing;
         for (const Journal::Row& row : rows)
             if (row.state != Journal::RowState::Undoing)
                 undoing << row.id;
-        if (!steps.step(WriteBack,
-                        [&] { m_journal.markUndo(undoing, Journal::RowState::Undoing); })) {
-            ++result.failed;
-            ended = true;
+        if (!m_steps.step(WriteBack,
+                          [&] { m_journal.markUndo(undoing, Journal::RowState::Undoing); })) {
+            ++m_result.failed;
+            m_ended = true;
             return false;
         }
         for (const Journal::Row& row : rows)
-            inFlight.insert(row.id, row);
+            m_inFlight.insert(row.id, row);
         return true;
-    };
-    QList<Journal::Row> page;
-    qsizetype marked = 0; // rows at the page's start marked ahead
-    readPage(page);
-    while (!page.isEmpty() && !stopped && !ended) {
-        for (qsizetype first = 0; first < page.size() && !stopped && !ended; first += batch) {
-            const QList<Journal::Row> rows = page.mid(first, batch);
-            if (first >= marked && !markUndoing(rows))
-                break;
-            // Back from the new value to the old one, only where the new
-            // one stands.
-            for (const Journal::Row& row : rows) {
-                if ((stopped = pacer.stopRequested()) || ended)
+    }
+
+    // Page after page, newest first, each written through before the next.
+    void writePages()
+    {
+        RowPacer pacer(m_ports);
+        const int batch = m_writer->batchRows();
+        QList<Journal::Row> page;
+        qsizetype marked = 0; // rows at the page's start marked ahead
+        readPage(page);
+        while (!page.isEmpty() && !m_stopped && !m_ended) {
+            for (qsizetype first = 0; first < page.size() && !m_stopped && !m_ended;
+                 first += batch) {
+                const QList<Journal::Row> rows = page.mid(first, batch);
+                if (first >= marked && !markUndoing(rows))
                     break;
-                steps.step(LoopHead, [] {});
-                writer->write({row.key, row.newValue, row.oldValue, row.digest}, row.id);
+                // Back from the new value to the old one, only where the new
+                // one stands.
+                for (const Journal::Row& row : rows) {
+                    if ((m_stopped = pacer.stopRequested()) || m_ended)
+                        break;
+                    m_steps.step(LoopHead, [] {});
+                    m_writer->write({row.key, row.newValue, row.oldValue, row.digest}, row.id);
+                }
             }
+            if (m_stopped || m_ended)
+                break;
+            // While the writer works through the page, the next is read and its
+            // first batch marked; then the page is written through, so that the
+            // rows in flight never outgrow a page and a stop between pages
+            // finds none under way.
+            QList<Journal::Row> next;
+            readPage(next);
+            marked = !m_ended && markUndoing(next.mid(0, batch))
+                         ? qMin<qsizetype>(batch, next.size())
+                         : 0;
+            if (m_ended)
+                break;
+            m_writer->flush();
+            if ((m_stopped = pacer.stopRequested()))
+                break;
+            page = std::move(next);
         }
-        if (stopped || ended)
-            break;
-        // While the writer works through the page, the next is read and its
-        // first batch marked; then the page is written through, so that the
-        // rows in flight never outgrow a page and a stop between pages
-        // finds none under way.
-        QList<Journal::Row> next;
-        readPage(next);
-        marked =
-            !ended && markUndoing(next.mid(0, batch)) ? qMin<qsizetype>(batch, next.size()) : 0;
-        if (ended)
-            break;
-        writer->flush();
-        if ((stopped = pacer.stopRequested()))
-            break;
-        page = std::move(next);
     }
-    // What was sent and not yet told is cancelled where it waits, and told.
-    if (stopped || ended)
-        writer->drop();
-    writer.reset();
-    // Rows marked undoing that were never written back (a stop or a failure
-    // came first) are as they were: a row a killed run never wrote is not
-    // found "undoing" by the next undo and counted restored. Should the
-    // journal refuse, they are tried again all the same.
-    QList<Journal::Mark> asBefore;
-    for (const Journal::Row& row : unsent + inFlight.values())
-        if (row.state != Journal::RowState::Undoing)
-            asBefore.append({row.id, row.state, row.key});
-    try {
-        m_journal.markRows(asBefore);
-    } catch (const RuntimeError&) {
+
+    void putBackUnsent()
+    {
+        // Rows marked undoing that were never written back (a stop or a failure
+        // came first) are as they were: a row a killed run never wrote is not
+        // found "undoing" by the next undo and counted restored. Should the
+        // journal refuse, they are tried again all the same.
+        QList<Journal::Mark> asBefore;
+        for (const Journal::Row& row : m_unsent + m_inFlight.values())
+            if (row.state != Journal::RowState::Undoing)
+                asBefore.append({row.id, row.state, row.key});
+        try {
+            m_journal.markRows(asBefore);
+        } catch (const RuntimeError&) {
+        }
     }
-    steps.setBounded(false);
-    steps.reportRepeats();
-    result.rows = result.restored + result.conflicts + result.failed;
-    result.left = total - settled;
-    if (ended)
-        return finish(UndoResult::End::Failed);
-    if (result.left > 0 && (stopped || m_ports.stopRequested()))
-        return finish(UndoResult::End::Stopped);
-    if (result.left == 0) {
-        steps.step(MarkUndone, [&] {
-            if (!m_journal.markUndone(runId))
-                result.left = m_journal.run(runId)->toUndo;
-        });
-    }
-    return finish(UndoResult::End::Done);
+
+    RunPorts& m_ports;
+    Journal& m_journal;
+    Undo& m_undo;
+    const qint64 m_runId;
+    const Logon& m_logon;
+    StepRunner m_steps;
+    UndoResult m_result;
+    std::optional<Journal::Run> m_run;
+    int m_total = 0;
+    std::optional<RunActivity> m_activity;
+    std::unique_ptr<Oracle::Connection> m_connection;
+    bool m_stopped = false;
+    bool m_ended = false;                   // the connection or the journal failed
+    int m_told = 0;                         // rows whose write back was told
+    int m_settled = 0;                      // rows marked restored, kept or never written
+    QHash<qint64, Journal::Row> m_inFlight; // marked undoing, not yet told
+    QList<Journal::Row> m_unsent;           // told stopped: not written
+    Db::RowKey m_key;
+    std::unique_ptr<MovedRows> m_moved;
+    std::unique_ptr<RowWriter> m_writer; // after what its reports use: it goes first
+    qint64 m_below = std::numeric_limits<qint64>::max(); // the next page's rows are below
+};
+
+UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
+{
+    return Pass(*this, runId, logon, handler).go();
 }

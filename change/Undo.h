@@ -56,6 +56,7 @@ public:
                     const QString& handler = QStringLiteral("PushButton8_Click"));
 
 private:
+    class Pass;
     Db::RowKey readKey(Oracle::Connection& connection, const Journal::Run& run);
     std::unique_ptr<RowWriter> makeWriter(Oracle::Connection& connection, const Logon& logon,
                                           const Journal::Run& run, const Db::RowKey& key,
