@@ -333,6 +333,23 @@ void ChangeRun::endRows(StepRunner& steps, RowWriter& writer, const OperationSte
     }
 }
 
+// The operation whose caption is chosen, each operation's test at its own
+// step, in the catalogue's order; its steps in `opSteps`.
+const Operation* ChangeRun::chooseOperation(StepRunner& steps, OperationSteps& opSteps)
+{
+    const auto& catalogue = OperationCatalogue();
+    for (int k = 1; k <= static_cast<int>(catalogue.size()); ++k) {
+        const OperationSteps candidate = StepsOfOperation(k);
+        const Operation& entry = catalogue.at(static_cast<size_t>(k - 1));
+        if (steps.condition(candidate.test,
+                            [&] { return entry.caption == m_ports.operationText(); })) {
+            opSteps = candidate;
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
 std::optional<QString> ChangeRun::newValueOf(StepRunner& steps, const Operation& operation,
                                              const OperationSteps& opSteps,
                                              const OperationParameters& parameters,
@@ -479,18 +496,8 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
 
     const int n = result.rows - 1; // 120
     if (result.rows > 0) {         // 122
-        const auto& catalogue = OperationCatalogue();
-        const Operation* operation = nullptr;
         OperationSteps opSteps;
-        for (int k = 1; k <= static_cast<int>(catalogue.size()) && !operation; ++k) {
-            const OperationSteps candidate = StepsOfOperation(k);
-            const Operation& entry = catalogue.at(static_cast<size_t>(k - 1));
-            if (steps.condition(candidate.test,
-                                [&] { return entry.caption == m_ports.operationText(); })) {
-                operation = &entry;
-                opSteps = candidate;
-            }
-        }
+        const Operation* const operation = chooseOperation(steps, opSteps);
         std::optional<OperationParameters> parameters;
         std::unique_ptr<Oracle::Connection> writing;
         std::unique_ptr<RowWriter> writer;

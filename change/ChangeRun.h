@@ -225,6 +225,9 @@ private:
     void endRows(StepRunner& steps, RowWriter& writer, const OperationSteps& opSteps,
                  const ChangeRunOptions& options, const bool& stopped, const bool& ended,
                  ChangeRunResult& result);
+    // The operation the window's caption names, tested one after another at
+    // their steps; its steps in `opSteps`. None when no caption matches.
+    const Operation* chooseOperation(StepRunner& steps, OperationSteps& opSteps);
     // The new value of a row, at the operation's new-value step; none when it
     // cannot be computed (reported, or told to options.failedRow in a dry run).
     std::optional<QString> newValueOf(StepRunner& steps, const Operation& operation,
