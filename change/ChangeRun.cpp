@@ -6,8 +6,7 @@
 #include "change/BatchWriter.h"
 #include "change/DryRunWriter.h"
 #include "change/Journal.h"
-#include "change/JournalMarkingWriter.h"
-#include "change/JournalingWriter.h"
+#include "change/JournaledWriter.h"
 #include "change/OperationCatalogue.h"
 #include "change/Snapshot.h"
 #include "change/ThreadedWriter.h"
@@ -188,10 +187,11 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
     try {
         std::unique_ptr<RowWriter> writer;
         if (threaded) {
-            // Batches, written on a thread of their own with a connection
-            // (and a journal connection, for the marks) of their own, while
-            // this thread journals the next batch.
+            // Batches, journaled and written on a thread of their own, with
+            // a connection and a journal connection of their own, while this
+            // thread reads on.
             const QString journal = options.journal ? options.journal->path() : QString();
+            const qint64 run = result.journalRun;
             const int rows = threaded->batchRows();
             threaded->start([=](Oracle::Connection& connection,
                                 WriteControl control) -> std::unique_ptr<RowWriter> {
@@ -199,8 +199,8 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
                                                              std::move(control), rows);
                 if (journal.isEmpty())
                     return batches;
-                return std::make_unique<JournalMarkingWriter>(std::make_unique<Journal>(journal),
-                                                              std::move(batches));
+                return std::make_unique<JournaledWriter>(std::make_unique<Journal>(journal), run,
+                                                         std::move(batches));
             });
             writer = std::move(threaded);
         } else {
@@ -214,13 +214,10 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
             writer =
                 std::make_unique<DirectWriter>(*writing, table, field, key, std::move(control));
             if (options.journal)
-                writer =
-                    std::make_unique<JournalMarkingWriter>(*options.journal, std::move(writer));
+                writer = std::make_unique<JournaledWriter>(*options.journal, result.journalRun,
+                                                           std::move(writer));
         }
-        if (!options.journal)
-            return writer;
-        return std::make_unique<JournalingWriter>(*options.journal, result.journalRun,
-                                                  std::move(writer));
+        return writer;
     } catch (...) {
         if (options.journal)
             options.journal->endRun(result.journalRun, result.rows, 0, 0, 0,

@@ -42,7 +42,7 @@ bool stillAsRead(Oracle::Connection& connection, const Db::RowKey& key, const Jo
 // Records in the journal each row an undo wrote back whose key moved with
 // the write (a row address, or a key the field is part of), with the key it
 // has after the write, before the write is made final: one transaction per
-// batch, as JournalMarkingWriter does for a run's rows. Where the key
+// batch, as JournaledWriter does for a run's rows. Where the key
 // stays, the undo marks the batch's rows once the batch is final, together
 // with its conflicts, on the undo's thread (not the writer's): a row whose
 // mark is lost is still "undoing", and found holding its old value by the
