@@ -153,7 +153,10 @@ std::optional<RowWriter::Results> BatchWriter::sendTogether()
     std::optional<QSqlQuery> partial;
     QSqlQuery& statement = statementFor(rows, partial);
     const QVariantList values = boundValues();
-    if (!m_control.turn())
+    // The rows are written in the order read where the table's update
+    // triggers or rules see each write (and so their order): the batches'
+    // statements then take turns. Else they may run side by side.
+    if (m_single.m_readBack && !m_control.turn())
         return each(held, Outcome::Stopped);
     for (;;) {
         m_connection.begin();

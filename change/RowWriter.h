@@ -17,9 +17,9 @@ struct WriteControl {
     std::function<void()> waiting;
     // Where batches go from two threads: a batch's statements wait for the
     // turn of the batch before them (false: a stop came first), so that the
-    // rows are written in the order read; the turn passes on once the
-    // batch's statement went through, before its results are read,
-    // journaled and committed.
+    // rows are written in the order read (where triggers see that order);
+    // the turn passes on once the batch's statement went through, before
+    // its results are read, journaled and committed.
     std::function<bool()> takeTurn;
     std::function<void()> passTurn;
 

@@ -523,10 +523,15 @@ void TestChangeRun::rowKeyNamesOneRow()
     const ChangeRunResult result = bench.run(caption(24), {"1"});
 
     QCOMPARE(bench.ui.reports, QStringList());
+    // The values, not their order: where rows go when they are updated is
+    // the database's own business (two writers place them side by side).
     QStringList expected;
     for (const QString& value : before)
         expected << value.mid(1);
-    QCOMPARE(bench.inDatabaseOrder(), expected);
+    QStringList after = bench.inDatabaseOrder();
+    after.sort();
+    expected.sort();
+    QCOMPARE(after, expected);
     QCOMPARE(result.changed, before.size());
 }
 
