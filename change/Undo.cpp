@@ -272,7 +272,8 @@ std::unique_ptr<RowWriter> Undo::makeWriter(Oracle::Connection& connection, cons
     }
     auto threaded = std::make_unique<ThreadedWriter>(
         logon, m_options.batchRows, [this] { m_ports.keepResponsive(); },
-        [this] { return m_ports.stopRequested(); }, [&activity] { activity.waiting(); });
+        [this] { return m_ports.stopRequested(); }, [&activity] { activity.waiting(); },
+        m_options.writerThreads);
     const QString journal = m_journal.path();
     const int rows = m_options.batchRows;
     threaded->start([=](Oracle::Connection& writing,

@@ -37,6 +37,8 @@ struct UndoResult {
 struct UndoOptions {
     bool rowByRow = false;
     int batchRows = 1000;
+    // Batches go from two threads over two connections, as a run's do.
+    int writerThreads = 2;
     // Rows read from the journal at a time; each page is written through
     // before the next is read.
     int pageRows = 5000;
