@@ -3,7 +3,6 @@
 #include "app/RuntimeError.h"
 
 #include <chrono>
-#include <limits>
 
 namespace
 {
@@ -121,7 +120,6 @@ void ThreadedWriter::work(const Logon& logon, size_t index)
         if (failed && index == 0)
             m_setupError = failed;
         if (writer) {
-            ++m_writing;
             m_working[index] = connection.get();
             m_batchRows = qMin(m_batchRows, writer->batchRows());
         }
@@ -170,9 +168,7 @@ void ThreadedWriter::work(const Logon& logon, size_t index)
     writer.reset(); // on this thread, with its connection
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        m_working[index] = nullptr;
-        --m_writing;
-        m_flushed[index] = std::numeric_limits<int>::max(); // never waited for again
+        m_working[index] = nullptr; // never waited for again
     }
     m_changed.notify_all();
     connection.reset();

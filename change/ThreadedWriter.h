@@ -98,7 +98,6 @@ private:
     bool m_quit = false;
     std::optional<Make> m_make;        // given by start
     int m_ready = 0;                   // the threads whose writers are built (or failed to be)
-    int m_writing = 0;                 // the threads that write (the others have ended)
     std::optional<bool> m_firstOpened; // whether the first thread's connection opened
     std::optional<RuntimeError> m_setupError;
     // A flush is asked of every writing thread: each holds what it has
