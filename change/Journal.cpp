@@ -499,15 +499,23 @@ void Journal::markRows(const QList<Mark>& marks)
 
 // In the caller's transaction: each batch's text of states is read and
 // written once, and the changes it sees counted in its run's counts. The
-// rows found in no batch (an earlier layout's run's) are returned; the run
-// of each batch row goes in `runOf`.
+// rows found in no batch (an earlier layout's run's, all below the first
+// batch) are returned; the run of each batch row goes in `runOf`.
 QSet<qint64> Journal::setStates(QList<std::pair<qint64, RowState>> states,
                                 QHash<qint64, qint64>& runOf)
 {
     std::sort(states.begin(), states.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     QSet<qint64> earlier;
-    for (qsizetype i = 0; i < states.size();) {
+    QSqlQuery lowest = exec(QStringLiteral("SELECT min(first) FROM batches"));
+    const qint64 firstBatch = lowest.next() && !lowest.value(0).isNull()
+                                  ? lowest.value(0).toLongLong()
+                                  : std::numeric_limits<qint64>::max();
+    lowest.finish();
+    qsizetype i = 0;
+    for (; i < states.size() && states[i].first < firstBatch; ++i)
+        earlier.insert(states[i].first);
+    while (i < states.size()) {
         QSqlQuery found = exec(QStringLiteral("SELECT first, run, states FROM batch_states WHERE "
                                               "first <= ? ORDER BY first DESC LIMIT 1"),
                                {states[i].first});
@@ -698,9 +706,9 @@ QHash<qint64, Journal::Move> Journal::movesOf(qint64 first, qint64 last)
             const qint64 row = move.at(0).toInteger();
             if (row < first || row > last)
                 continue;
-            found.insert(row, {row, move.at(1).toArray().toVariantList(),
-                               move.at(2).isNull() ? std::nullopt
-                                                   : std::optional(move.at(2).toString())});
+            found.insert(
+                row, {row, move.at(1).toArray().toVariantList(),
+                      move.at(2).isNull() ? std::nullopt : std::optional(move.at(2).toString())});
         }
     }
     return found;
