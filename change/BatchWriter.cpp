@@ -70,10 +70,7 @@ void BatchWriter::send()
     }
     for (qsizetype i = 0; i < held.size(); ++i) {
         if (m_control.stop()) { // the rest is not sent
-            Results stopped;
-            for (qsizetype j = i; j < held.size(); ++j)
-                stopped << Told(held[j].second, Outcome::Stopped);
-            done(stopped);
+            done(each(held.mid(i), Outcome::Stopped));
             return;
         }
         m_single.write(held[i].first, held[i].second);
