@@ -2,9 +2,7 @@
 
 #include "app/RuntimeError.h"
 #include "db/Oracle.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
+#include "db/PackedRows.h"
 
 namespace
 {
@@ -113,20 +111,18 @@ int BatchWriter::takeReturned(QSqlQuery& statement, Results& results)
 {
     if (!m_connection.next(statement))
         return 0;
-    const QJsonArray returned =
-        QJsonDocument::fromJson(statement.value(0).toString().toUtf8()).array();
     const qsizetype keyParts = m_key.size();
     int written = 0;
-    for (const QJsonValue& row : returned) {
-        const QJsonArray parts = row.toArray();
-        const int at = parts.at(0).toInt() - 1;
-        if (at < 0 || at >= results.size() || !results[at].keyAfter.isEmpty())
-            continue;
-        ++written;
-        for (qsizetype i = 1; i <= keyParts; ++i)
-            results[at].keyAfter << parts.at(i).toString();
-    }
-    return written;
+    const bool whole = Db::PackedRows::parse(
+        statement.value(0).toString(), int(keyParts) + 1, [&](const QStringList& values) {
+            const int at = values.at(0).toInt() - 1;
+            if (at < 0 || at >= results.size() || !results[at].keyAfter.isEmpty())
+                return;
+            ++written;
+            for (qsizetype i = 1; i <= keyParts; ++i)
+                results[at].keyAfter << values.at(i);
+        });
+    return whole ? written : 0; // not read whole: as if none were written
 }
 
 // Where the field is part of the key, the key it moved to; where a trigger

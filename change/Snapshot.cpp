@@ -1,10 +1,9 @@
 #include "change/Snapshot.h"
 
 #include "app/Main.h"
+#include "app/RuntimeError.h"
+#include "db/PackedRows.h"
 #include "db/Schema.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
 
 template <class Value> Snapshot::Row Snapshot::rowFrom(const Value& value) const
 {
@@ -79,12 +78,17 @@ bool Snapshot::readPages()
         m_nextPage = end >= m_pages ? m_pages + 1 : end;
         if (!m_connection.next(range) || range.value(0).isNull())
             continue;
-        const QJsonArray rows = QJsonDocument::fromJson(range.value(0).toString().toUtf8()).array();
-        m_whole.reserve(size_t(rows.size()));
-        for (const QJsonValue& read : rows) {
-            const QJsonArray parts = read.toArray();
-            m_whole.push_back(rowFrom([&parts](int i) { return parts.at(i).toVariant(); }));
-        }
+        const auto nullable = [](const QString& text) {
+            return text.isNull() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
+        };
+        const int columns = 1 + int(m_key.size()) + (m_key.hasDigest() ? 1 : 0);
+        if (!Db::PackedRows::parse(
+                range.value(0).toString(), columns, [&](const QStringList& values) {
+                    m_whole.push_back(rowFrom([&](int i) { return nullable(values.at(i)); }));
+                }))
+            throw RuntimeError(RuntimeError::DriverError,
+                               QStringLiteral("The table's rows were read in a form the "
+                                              "program does not know."));
     }
     return true;
 }

@@ -185,9 +185,9 @@ public:
     // where it cannot be read so (bound values: the table). Empty: never.
     virtual QString pageCountQuery() const { return {}; }
     // The rows of the pages from the first bound value's page up to (not
-    // including) the second's, as one JSON array with, for each row, an
-    // array of the field's value, the key's texts and (where the snapshot
-    // reads one) the digest; only the rows where `condition` holds, where
+    // including) the second's, as one text of packed rows (PackedRows),
+    // each the field's value, the key's texts and (where the snapshot reads
+    // one) the digest; only the rows where `condition` holds, where
     // one is given (its bound values after the pages'). Empty where the
     // field's type is not read so.
     virtual QString pagesQuery(const QString& table, const QString& field, const RowKey& key,
@@ -207,9 +207,9 @@ public:
     // value where the key names it and the field still holds the value
     // read (and, where the key checks it, has the digest given). Bound
     // values: batchValues' of the rows. It affects one row per row written;
-    // where the key moves, it returns one row of one text instead: a JSON
-    // array with, for each row written, an array of the row's number in the
-    // batch (from 1) and the texts of its new key.
+    // where the key moves, it returns one row of one text instead: packed
+    // rows (PackedRows), one for each row written, of the row's number in
+    // the batch (from 1) and the texts of its new key.
     virtual QString batchWrite(const QString& table, const QString& field, const RowKey& key,
                                int rows) const = 0;
     // The values a batch statement binds, from its rows, each the key's

@@ -153,20 +153,22 @@ public:
                      joined(matches, " AND "));
         if (!key.returned)
             return statement;
-        // The moved keys in one row of one text: a row per written row costs
-        // more to fetch than the write itself. The leading comment keeps
-        // psqlODBC (UseDeclareFetch=1) from wrapping a statement that begins
-        // with WITH in a cursor, which a data-modifying statement cannot be.
+        // The moved keys in one row of one text (PackedRows): a row per
+        // written row costs more to fetch than the write itself. The row's
+        // number and its tableoid and ctid hold no colon or semicolon. The
+        // leading comment keeps psqlODBC (UseDeclareFetch=1) from wrapping a
+        // statement that begins with WITH in a cursor, which a
+        // data-modifying statement cannot be.
         QStringList returned{QStringLiteral("v.n")};
-        QStringList aggregated{QStringLiteral("n")};
+        QStringList packed{QStringLiteral("n, ';'")};
         for (qsizetype i = 0; i < key.size(); ++i) {
             returned
                 << QStringLiteral("CAST(t.%1 AS text) AS k%2").arg(key.parts[i].name).arg(i + 1);
-            aggregated << QStringLiteral("k%1").arg(i + 1);
+            packed << QStringLiteral("k%1, ';'").arg(i + 1);
         }
         return QStringLiteral("/* batch */ WITH u AS (%1 RETURNING %2) SELECT "
-                              "CAST(json_agg(json_build_array(%3)) AS text) FROM u")
-            .arg(statement, joined(returned, ", "), joined(aggregated, ", "));
+                              "string_agg(concat(%3), '') FROM u")
+            .arg(statement, joined(returned, ", "), joined(packed, ", "));
     }
 
     // Each column as the text of an array: every element quoted, a double
@@ -221,30 +223,38 @@ public:
     QStringList closeCursor() const override { return {QStringLiteral("CLOSE quorvane_rows")}; }
 
     // An ordinary table with no child tables, on a server that reads a
-    // range of ctids without a scan of the whole table (14 and later).
+    // range of ctids without a scan of the whole table (14 and later) and
+    // counts characters as the client does (SQL_ASCII counts bytes).
     QString pageCountQuery() const override
     {
         return QStringLiteral(
             "SELECT CASE WHEN c.relkind = 'r' AND NOT c.relhassubclass AND "
-            "CAST(current_setting('server_version_num') AS integer) >= 140000 THEN "
+            "CAST(current_setting('server_version_num') AS integer) >= 140000 AND "
+            "current_setting('server_encoding') <> 'SQL_ASCII' THEN "
             "pg_catalog.pg_relation_size(c.oid) / CAST(current_setting('block_size') AS bigint) "
             "END FROM pg_catalog.pg_class c WHERE c.oid = to_regclass(CAST(? AS text))");
     }
 
-    // Texts only: JSON gives other types in other forms than the driver.
+    // Texts only (others would need the driver's forms of their values),
+    // packed (PackedRows): the field and a primary key's texts counted, the
+    // tableoid, ctid and digest plain.
     QString pagesQuery(const QString& table, const QString& field, const RowKey& key,
                        const QString& condition) const override
     {
         if (key.fieldType != QLatin1String("pg_catalog.text") &&
             key.fieldType != QLatin1String("pg_catalog.\"varchar\""))
             return {};
-        QStringList columns{QuoteIdentifier(field)};
-        columns += key.expressions();
+        const auto counted = [](const QString& text) {
+            return QStringLiteral("length(%1), ':', %1").arg(text);
+        };
+        QStringList values{counted(QuoteIdentifier(field))};
+        for (const QString& part : key.expressions())
+            values << (key.addressed ? part + QStringLiteral(", ';'") : counted(part));
         if (key.hasDigest())
-            columns << rowDigest(key, {});
-        return QStringLiteral("SELECT CAST(json_agg(json_build_array(%1)) AS text) FROM %2 "
+            values << rowDigest(key, {}) + QStringLiteral(", ';'");
+        return QStringLiteral("SELECT string_agg(concat(%1), '') FROM %2 "
                               "WHERE ctid >= CAST(? AS tid) AND ctid < CAST(? AS tid)%3")
-            .arg(joined(columns, ", "), QuoteIdentifier(table),
+            .arg(joined(values, ", "), QuoteIdentifier(table),
                  condition.isEmpty() ? QString() : QStringLiteral(" AND ") + condition);
     }
 

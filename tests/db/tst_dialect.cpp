@@ -4,6 +4,7 @@
 
 #include "app/RuntimeError.h"
 #include "db/Dialect.h"
+#include "db/PackedRows.h"
 
 #include <QTest>
 
@@ -44,6 +45,8 @@ private slots:
     void updateTriggers();
     void narrowedSnapshot_data();
     void narrowedSnapshot();
+    void packedRows_data();
+    void packedRows();
 };
 
 void TestDialect::chosenFromTheDriver_data()
@@ -169,7 +172,7 @@ void TestDialect::batchWrite_data()
         << R"(MERGE INTO "t" t USING (SELECT 1 AS n, CHARTOROWID(?) AS k1, ? AS old_value, ? AS new_value, ? AS digest FROM dual UNION ALL SELECT 2 AS n, CHARTOROWID(?) AS k1, ? AS old_value, ? AS new_value, ? AS digest FROM dual) s ON (t.ROWID = s.k1) WHEN MATCHED THEN UPDATE SET t."f" = s.new_value WHERE t."f" = s.old_value AND (s.digest IS NULL OR RAWTOHEX(STANDARD_HASH(ORA_HASH(t."g"), 'MD5')) = s.digest))";
     QTest::newRow("PostgreSQL: arrays in their columns' types, moved ctids returned")
         << "PostgreSQL" << QList<QVariantList>{} << false
-        << R"(/* batch */ WITH u AS (UPDATE "t" AS t SET "f" = v.new_value FROM unnest(CAST(? AS pg_catalog.oid[]), CAST(? AS pg_catalog.tid[]), CAST(? AS pg_catalog.bpchar[]), CAST(? AS pg_catalog.bpchar[])) WITH ORDINALITY AS v(k1, k2, old_value, new_value, n) WHERE t.tableoid = v.k1 AND t.ctid = v.k2 AND t."f" = v.old_value RETURNING v.n, CAST(t.tableoid AS text) AS k1, CAST(t.ctid AS text) AS k2) SELECT CAST(json_agg(json_build_array(n, k1, k2)) AS text) FROM u)";
+        << R"(/* batch */ WITH u AS (UPDATE "t" AS t SET "f" = v.new_value FROM unnest(CAST(? AS pg_catalog.oid[]), CAST(? AS pg_catalog.tid[]), CAST(? AS pg_catalog.bpchar[]), CAST(? AS pg_catalog.bpchar[])) WITH ORDINALITY AS v(k1, k2, old_value, new_value, n) WHERE t.tableoid = v.k1 AND t.ctid = v.k2 AND t."f" = v.old_value RETURNING v.n, CAST(t.tableoid AS text) AS k1, CAST(t.ctid AS text) AS k2) SELECT string_agg(concat(n, ';', k1, ';', k2, ';'), '') FROM u)";
     QTest::newRow("PostgreSQL: a primary key stays")
         << "PostgreSQL" << QList<QVariantList>{{"id", "pg_catalog.int4"}} << true
         << R"(UPDATE "t" AS t SET "f" = v.new_value FROM unnest(CAST(? AS pg_catalog.int4[]), CAST(? AS pg_catalog.bpchar[]), CAST(? AS pg_catalog.bpchar[])) WITH ORDINALITY AS v(k1, old_value, new_value, n) WHERE t."id" = v.k1 AND t."f" = v.old_value)";
@@ -335,3 +338,44 @@ void TestDialect::narrowedSnapshot()
 
 QTEST_GUILESS_MAIN(TestDialect)
 #include "tst_dialect.moc"
+
+// Rows packed by the server: counted lengths are in code points, a Null and
+// an empty text stay apart, and a text cut short is refused.
+void TestDialect::packedRows_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<bool>("whole");
+    QTest::addColumn<QList<QStringList>>("rows");
+    const QString clef = QString::fromUtf8("a\xF0\x9D\x84\x9E:;");
+    QTest::newRow("counted, outside the BMP, separators inside")
+        << QStringLiteral("4:") + clef + QStringLiteral("(0,1);") << 2 << true
+        << QList<QStringList>{{clef, QStringLiteral("(0,1)")}};
+    QTest::newRow("a Null and an empty text")
+        << QStringLiteral(":1;0:2;") << 2 << true
+        << QList<QStringList>{{QString(), QStringLiteral("1")},
+                              {QStringLiteral(""), QStringLiteral("2")}};
+    QTest::newRow("no rows") << QString() << 3 << true << QList<QStringList>{};
+    QTest::newRow("a row cut short")
+        << QStringLiteral("1:a1;1:b") << 2 << false
+        << QList<QStringList>{{QStringLiteral("a"), QStringLiteral("1")}};
+    QTest::newRow("a count past the end")
+        << QStringLiteral("9:ab;") << 1 << false << QList<QStringList>{};
+    QTest::newRow("a count that is no number")
+        << QStringLiteral("x:a") << 1 << false << QList<QStringList>{};
+}
+
+void TestDialect::packedRows()
+{
+    QFETCH(QString, text);
+    QFETCH(int, columns);
+    QFETCH(bool, whole);
+    QFETCH(QList<QStringList>, rows);
+    QList<QStringList> read;
+    QCOMPARE(Db::PackedRows::parse(text, columns, [&read](const QStringList& row) { read << row; }),
+             whole);
+    QCOMPARE(read, rows);
+    for (qsizetype r = 0; r < rows.size(); ++r) // equal texts, yet a Null is no empty text
+        for (qsizetype c = 0; c < rows[r].size(); ++c)
+            QCOMPARE(read[r][c].isNull(), rows[r][c].isNull());
+}
