@@ -58,31 +58,30 @@ public:
     int reports = 0;
 };
 
-// The main window of one run: fixed table, field and operation; progress,
-// pointer and preview ignored.
-class BenchPorts : public ChangeRunPorts
+// A run's observer: progress, pointer and preview ignored.
+class BenchObserver : public ChangeRunObserver
 {
 public:
-    BenchPorts(Logon logon, QString table, QString field)
-        : m_logon(std::move(logon)), m_table(std::move(table)), m_field(std::move(field))
-    {
-    }
-    Logon logon() const override { return m_logon; }
-    QString selectedTable() const override { return m_table; }
-    QString selectedField() const override { return m_field; }
-    int fieldCount() const override { return 1; }
-    QString operationText() const override { return OperationCatalogue().front().caption; }
     void setMousePointer(MousePointer) override {}
     void setProgress(double) override {}
     void letEventsRun() override {}
     void clearPreview() override {}
     void addPreviewEntry(const QString&) override {}
-
-private:
-    Logon m_logon;
-    QString m_table;
-    QString m_field;
 };
+
+// Operation 1 on the table's field f, started as the main window starts it.
+ChangeRequest requestFor(const Logon& logon, const QString& table, const ChangeRunOptions& options)
+{
+    ChangeRequest request;
+    request.logon = logon;
+    request.table = table;
+    request.field = QStringLiteral("f");
+    request.operation = 1;
+    request.options = options;
+    request.window = QStringLiteral("Form2");
+    request.handler = QStringLiteral("PushButton1_Click");
+    return request;
+}
 
 double seconds(const QElapsedTimer& timer)
 {
@@ -133,7 +132,7 @@ bool compare(Schema& schema, Journal& journal, const Case& c, int rounds)
         makeTable(schema, byRun, c.rows, c.every, c.primaryKey);
         makeTable(schema, bySet, c.rows, c.every, c.primaryKey);
 
-        BenchPorts ports(schema.logon(), byRun, QStringLiteral("f"));
+        BenchObserver ports;
         SilentInteraction ui;
         ChangeRun changeRun(ports, ui);
         QElapsedTimer timer;
@@ -141,7 +140,7 @@ bool compare(Schema& schema, Journal& journal, const Case& c, int rounds)
         ChangeRunOptions options;
         options.journal = &journal; // as the program runs
         options.rowByRow = c.rowByRow;
-        const ChangeRunResult result = changeRun.run(options);
+        const ChangeRunResult result = changeRun.run(requestFor(schema.logon(), byRun, options));
         runTimes.push_back(seconds(timer));
         written = result.changed;
 
@@ -163,6 +162,8 @@ bool compare(Schema& schema, Journal& journal, const Case& c, int rounds)
         // The undo, with the same writer, then the table as it was made.
         UndoOptions undoOptions;
         undoOptions.rowByRow = c.rowByRow;
+        undoOptions.window = QStringLiteral("Form2");
+        undoOptions.handler = QStringLiteral("PushButton8_Click");
         timer.start();
         const UndoResult undone =
             Undo(ports, ui, journal, undoOptions).undo(result.journalRun, schema.logon());

@@ -157,20 +157,23 @@ OperationSteps StepsOfOperation(int number)
     return {};
 }
 
-ChangeRun::ChangeRun(ChangeRunPorts& ports, Interaction& ui) : m_ports(ports), m_ui(ui) {}
+ChangeRun::ChangeRun(ChangeRunObserver& observer, Interaction& ui) : m_observer(observer), m_ui(ui)
+{
+}
 
-std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options,
+std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRequest& request,
                                                  std::unique_ptr<ThreadedWriter> threaded,
                                                  std::unique_ptr<Oracle::Connection>& writing,
                                                  const Operation& operation,
                                                  const OperationParameters& parameters,
                                                  const Db::RowKey& key, ChangeRunResult& result)
 {
+    const ChangeRunOptions& options = request.options;
     if (options.dryRun)
         return std::make_unique<DryRunWriter>(options.seen);
-    const QString table = m_ports.selectedTable();
-    const QString field = m_ports.selectedField();
-    const Logon logon = m_ports.logon();
+    const QString& table = request.table;
+    const QString& field = request.field;
+    const Logon& logon = request.logon;
     if (options.journal) {
         Journal::Run entry;
         entry.started = QDateTime::currentDateTimeUtc();
@@ -207,8 +210,8 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRunOptions& options
             writing = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::Writing);
             WriteControl control;
             control.stopRequested = [this] {
-                m_ports.keepResponsive();
-                return m_ports.stopRequested();
+                m_observer.keepResponsive();
+                return m_observer.stopRequested();
             };
             control.waiting = [this] { m_activity->waiting(); };
             writer =
@@ -256,7 +259,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
     const int last = narrowedTo ? *narrowedTo - 1 : n;
     int processed = 0; // rows through the loop
     bool readToEnd = false;
-    RowPacer pacer(m_ports);
+    RowPacer pacer(m_observer);
     while (readable && !stopped && !ended) {
         if ((stopped = pacer.stopRequested()))
             break;
@@ -282,7 +285,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
             break;
         }
         steps.step(opSteps.progress, [&] {
-            m_ports.setProgress(qMin(double(i + 1) / double(last + 1) * 100.0, 100.0));
+            m_observer.setProgress(qMin(double(i + 1) / double(last + 1) * 100.0, 100.0));
         });
         m_activity->writing(processed, narrowedTo ? *narrowedTo : result.rows);
         if (!newValue) {
@@ -298,7 +301,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
     }
     if (readToEnd && narrowedTo) { // the rows passed over were judged too
         if (processed == 0)
-            steps.step(opSteps.progress, [&] { m_ports.setProgress(100.0); });
+            steps.step(opSteps.progress, [&] { m_observer.setProgress(100.0); });
         result.unchanged += result.rows - processed;
     }
     endRows(steps, writer, opSteps, options, stopped, ended, result);
@@ -320,9 +323,9 @@ void ChangeRun::endRows(StepRunner& steps, RowWriter& writer, const OperationSte
     if (result.conflicts > 0)
         steps.report(opSteps.statement, conflictsLeftAlone(result.conflicts));
     if (options.journal && result.journalRun) {
-        const QString state = result.connectionLost || ended       ? QStringLiteral("failed")
-                              : m_ports.stopRequested() || stopped ? QStringLiteral("stopped")
-                                                                   : QStringLiteral("done");
+        const QString state = result.connectionLost || ended          ? QStringLiteral("failed")
+                              : m_observer.stopRequested() || stopped ? QStringLiteral("stopped")
+                                                                      : QStringLiteral("done");
         steps.step(opSteps.loopEnd, [&] {
             options.journal->endRun(result.journalRun, result.rows, result.changed, result.failed,
                                     result.conflicts, state);
@@ -330,16 +333,15 @@ void ChangeRun::endRows(StepRunner& steps, RowWriter& writer, const OperationSte
     }
 }
 
-// The operation whose caption is chosen, each operation's test at its own
-// step, in the catalogue's order; its steps in `opSteps`.
-const Operation* ChangeRun::chooseOperation(StepRunner& steps, OperationSteps& opSteps)
+// The operation asked for, each operation's test at its own step, in the
+// catalogue's order; its steps in `opSteps`.
+const Operation* ChangeRun::chooseOperation(StepRunner& steps, int number, OperationSteps& opSteps)
 {
     const auto& catalogue = OperationCatalogue();
     for (int k = 1; k <= static_cast<int>(catalogue.size()); ++k) {
         const OperationSteps candidate = StepsOfOperation(k);
         const Operation& entry = catalogue.at(static_cast<size_t>(k - 1));
-        if (steps.condition(candidate.test,
-                            [&] { return entry.caption == m_ports.operationText(); })) {
+        if (steps.condition(candidate.test, [&] { return k == number; })) {
             opSteps = candidate;
             return &entry;
         }
@@ -379,27 +381,28 @@ std::optional<QString> ChangeRun::newValueOf(StepRunner& steps, const Operation&
 }
 
 // Refills the preview over the run's connection, then says "Done.".
-ChangeRunResult::End ChangeRun::refill(StepRunner& steps, Oracle::Connection& connection)
+ChangeRunResult::End ChangeRun::refill(StepRunner& steps, Oracle::Connection& connection,
+                                       const ChangeRequest& request)
 {
     const QString title = Main::ApplicationTitle();
     auto withDefaultPointer = [&](ChangeRunResult::End end) {
-        steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+        steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
         return end;
     };
     std::optional<QSqlQuery> refill;
     if (!steps.step(ReopenRows, [&] {
-            refill = connection.select(
-                connection.dialect().columnQuery(m_ports.selectedTable(), m_ports.selectedField()));
+            refill =
+                connection.select(connection.dialect().columnQuery(request.table, request.field));
         })) {
         return withDefaultPointer(ChangeRunResult::End::Failed); // the preview keeps what it showed
     }
-    steps.step(ClearPreview, [&] { m_ports.clearPreview(); });
-    steps.step(RefillHourglass, [&] { m_ports.setMousePointer(MousePointer::Hourglass); });
+    steps.step(ClearPreview, [&] { m_observer.clearPreview(); });
+    steps.step(RefillHourglass, [&] { m_observer.setMousePointer(MousePointer::Hourglass); });
     int k = 0;
     steps.step(RefillCountStart, [] {});
     steps.step(RefillField, [] {});
-    steps.step(RefillFirstEvents, [&] { m_ports.letEventsRun(); });
-    if (m_ports.stopRequested()) {
+    steps.step(RefillFirstEvents, [&] { m_observer.letEventsRun(); });
+    if (m_observer.stopRequested()) {
         steps.step(CloseRefill, [&] { refill.reset(); });
         return withDefaultPointer(ChangeRunResult::End::Stopped);
     }
@@ -412,11 +415,11 @@ ChangeRunResult::End ChangeRun::refill(StepRunner& steps, Oracle::Connection& co
         }
         if (!more)
             break;
-        steps.step(RefillEvents, [&] { m_ports.letEventsRun(); });
-        if (m_ports.stopRequested())
+        steps.step(RefillEvents, [&] { m_observer.letEventsRun(); });
+        if (m_observer.stopRequested())
             break;
         steps.step(RefillAddEntry, [&] {
-            m_ports.addPreviewEntry(Main::ValueOrDefault(refill->value(0), QString()));
+            m_observer.addPreviewEntry(Main::ValueOrDefault(refill->value(0), QString()));
         });
         steps.step(RefillNextRow, [] {});
         steps.step(RefillCount, [&] { ++k; });
@@ -424,33 +427,34 @@ ChangeRunResult::End ChangeRun::refill(StepRunner& steps, Oracle::Connection& co
     steps.step(CloseRefill, [&] { refill.reset(); });
     if (!refilled)
         return withDefaultPointer(ChangeRunResult::End::Failed);
-    if (m_ports.stopRequested())
+    if (m_observer.stopRequested())
         return withDefaultPointer(ChangeRunResult::End::Stopped);
-    steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+    steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
     steps.step(DoneMessage, [&] { m_ui.messageBox(QStringLiteral("Done."), title); });
     return ChangeRunResult::End::Done;
 }
 
-ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
+ChangeRunResult ChangeRun::run(const ChangeRequest& request)
 {
+    const ChangeRunOptions& options = request.options;
     ChangeRunResult result;
     if (m_running)
         return result; // a click that arrived while a run lets events run
     const RunningFlag running(m_running);
-    m_activity.emplace(m_ports);
+    m_activity.emplace(m_observer);
     const QString title = Main::ApplicationTitle();
-    StepRunner steps(m_ui, QStringLiteral("Form2"), options.handler);
+    StepRunner steps(m_ui, request.window, request.handler);
     auto finish = [&](ChangeRunResult::End end) {
         result.end = end;
         result.reports = steps.reportCount();
         return result;
     };
     auto endWithDefaultPointer = [&]() {
-        steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+        steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
         return finish(ChangeRunResult::End::Failed);
     };
     auto stopWithDefaultPointer = [&]() {
-        steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+        steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
         return finish(ChangeRunResult::End::Stopped);
     };
 
@@ -460,17 +464,17 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
     });
     steps.step(102, [] {}); // the rows are read into a snapshot at 112
 
-    if (m_ports.fieldCount() == 0) { // 104
+    if (!request.fieldListed) { // 104
         steps.step(PleaseSelectField,
                    [&] { m_ui.messageBox(QStringLiteral("Please select a field."), title); });
         return finish(ChangeRunResult::End::NoField);
     }
-    steps.step(106, [&] { m_ports.setMousePointer(MousePointer::Hourglass); });
+    steps.step(106, [&] { m_observer.setMousePointer(MousePointer::Hourglass); });
     steps.step(108, [] {}); // client-side cursor: the snapshot knows its row count
 
     // Without a connection or its rows every later step would fail in turn:
     // one report, then the run ends.
-    if (!connection || !steps.step(110, [&] { connection->open(m_ports.logon()); }))
+    if (!connection || !steps.step(110, [&] { connection->open(request.logon); }))
         return endWithDefaultPointer();
 
     // The batches' thread opens its connection while the rows are counted
@@ -478,15 +482,13 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
     std::unique_ptr<ThreadedWriter> threaded;
     if (!options.dryRun && !options.rowByRow)
         threaded = std::make_unique<ThreadedWriter>(
-            m_ports.logon(), options.batchRows, [this] { m_ports.keepResponsive(); },
-            [this] { return m_ports.stopRequested(); }, [this] { m_activity->waiting(); },
+            request.logon, options.batchRows, [this] { m_observer.keepResponsive(); },
+            [this] { return m_observer.stopRequested(); }, [this] { m_activity->waiting(); },
             options.writerThreads);
 
     m_activity->reading();
     std::optional<Snapshot> snapshot;
-    if (!steps.step(112, [&] {
-            snapshot.emplace(*connection, m_ports.selectedTable(), m_ports.selectedField());
-        }))
+    if (!steps.step(112, [&] { snapshot.emplace(*connection, request.table, request.field); }))
         return endWithDefaultPointer();
     result.rows = snapshot->count();
     const Db::RowKey& key = snapshot->key();
@@ -494,7 +496,7 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
     const int n = result.rows - 1; // 120
     if (result.rows > 0) {         // 122
         OperationSteps opSteps;
-        const Operation* const operation = chooseOperation(steps, opSteps);
+        const Operation* const operation = chooseOperation(steps, request.operation, opSteps);
         std::optional<OperationParameters> parameters;
         std::unique_ptr<Oracle::Connection> writing;
         std::unique_ptr<RowWriter> writer;
@@ -507,7 +509,7 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
             // A run that cannot be journaled writes nothing. The writes go
             // over a connection of their own while this one reads.
             const bool writerReady = steps.step(opSteps.firstPrompt, [&] {
-                writer = makeWriter(options, std::move(threaded), writing, *operation, *parameters,
+                writer = makeWriter(request, std::move(threaded), writing, *operation, *parameters,
                                     key, result);
             });
             if (!writerReady)
@@ -522,14 +524,14 @@ ChangeRunResult ChangeRun::run(const ChangeRunOptions& options)
     }
     if (result.connectionLost) // nothing more can be read: no refill, no "Done."
         return endWithDefaultPointer();
-    if (m_ports.stopRequested())
+    if (m_observer.stopRequested())
         return stopWithDefaultPointer();
     if (options.dryRun) { // nothing changed: no refill, no "Done."
-        steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+        steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
         return finish(ChangeRunResult::End::Done);
     }
 
     // The read ends, so that the refill sees what was written.
     steps.step(CloseRows, [&] { snapshot->close(); });
-    return finish(refill(steps, *connection));
+    return finish(refill(steps, *connection, request));
 }

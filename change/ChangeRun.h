@@ -15,11 +15,12 @@ class Snapshot;
 class ThreadedWriter;
 class StepRunner;
 
-// What a long run over rows needs of the window it runs in.
-class RunPorts
+// What a long run over rows tells the window (or command line) it runs
+// for, and asks it: whether to stop.
+class RunObserver
 {
 public:
-    virtual ~RunPorts() = default;
+    virtual ~RunObserver() = default;
 
     virtual void setMousePointer(MousePointer pointer) = 0;
     virtual void setProgress(double percent) = 0; // above 0, at most 100
@@ -52,19 +53,19 @@ class RowPacer
 public:
     static constexpr int EveryMs = 50;
 
-    explicit RowPacer(RunPorts& ports) : m_ports(ports) { m_since.start(); }
+    explicit RowPacer(RunObserver& observer) : m_observer(observer) { m_since.start(); }
 
     bool stopRequested()
     {
         if (m_since.elapsed() >= EveryMs) {
-            m_ports.keepResponsive();
+            m_observer.keepResponsive();
             m_since.restart();
         }
-        return m_ports.stopRequested();
+        return m_observer.stopRequested();
     }
 
 private:
-    RunPorts& m_ports;
+    RunObserver& m_observer;
     QElapsedTimer m_since;
 };
 
@@ -75,20 +76,20 @@ class RunActivity
 public:
     static constexpr int EveryMs = 100;
 
-    explicit RunActivity(RunPorts& ports) : m_ports(ports) {}
+    explicit RunActivity(RunObserver& observer) : m_observer(observer) {}
 
-    void reading() { m_ports.showReading(); }
+    void reading() { m_observer.showReading(); }
     void writing(int done, int total)
     {
         if (m_waiting || (m_since.isValid() && m_since.elapsed() < EveryMs && done < total))
             return;
         m_since.start();
-        m_ports.showWriting(done, total);
+        m_observer.showWriting(done, total);
     }
     void waiting()
     {
         if (!m_waiting)
-            m_ports.showWaiting();
+            m_observer.showWaiting();
         m_waiting = true;
     }
     // A write was settled: a wait that was told is over.
@@ -100,22 +101,16 @@ public:
     }
 
 private:
-    RunPorts& m_ports;
+    RunObserver& m_observer;
     QElapsedTimer m_since;
     bool m_waiting = false;
 };
 
-// What the change run reads from and writes to the main window. The table
-// and field are read anew at every step that needs them.
-class ChangeRunPorts : public RunPorts
+// What the change run tells beyond a long run's progress: the preview it
+// refills after the writes.
+class ChangeRunObserver : public RunObserver
 {
 public:
-    virtual Logon logon() const = 0;
-    virtual QString selectedTable() const = 0;
-    virtual QString selectedField() const = 0;
-    virtual int fieldCount() const = 0;        // entries of the field list
-    virtual QString operationText() const = 0; // current text of the operation list
-
     virtual void letEventsRun() = 0;
     virtual void clearPreview() = 0;
     virtual void addPreviewEntry(const QString& text) = 0;
@@ -141,8 +136,21 @@ struct ChangeRunOptions {
     std::function<void(const QString& value, const QString& reason)> failedRow;
     // Given, the operation's prompts are not shown again.
     std::optional<OperationParameters> answers;
-    // The handler whose name the error reports carry.
-    QString handler = QStringLiteral("PushButton1_Click");
+};
+
+// What a run is asked to do, settled before it starts: nothing of it is
+// read from a window while the run goes.
+struct ChangeRequest {
+    Logon logon;
+    QString table;
+    QString field;
+    bool fieldListed = true; // the field list has entries; else "Please select a field."
+    int operation = 0;       // the operation's number in the catalogue; 0: none matches
+    ChangeRunOptions options;
+    // Where the error reports say the run was started: the window and its
+    // handler.
+    QString window;
+    QString handler;
 };
 
 struct ChangeRunResult {
@@ -194,9 +202,9 @@ OperationSteps StepsOfOperation(int number);
 class ChangeRun
 {
 public:
-    ChangeRun(ChangeRunPorts& ports, Interaction& ui);
+    ChangeRun(ChangeRunObserver& observer, Interaction& ui);
 
-    ChangeRunResult run(const ChangeRunOptions& options = {});
+    ChangeRunResult run(const ChangeRequest& request);
 
     // True from the start of a run to its end, the refill included.
     bool isRunning() const { return m_running; }
@@ -206,7 +214,7 @@ private:
     // writes, journaled first when there is a journal (whose run entry it
     // begins): batches on a thread of their own, or one per row over
     // `writing`, which it opens.
-    std::unique_ptr<RowWriter> makeWriter(const ChangeRunOptions& options,
+    std::unique_ptr<RowWriter> makeWriter(const ChangeRequest& request,
                                           std::unique_ptr<ThreadedWriter> threaded,
                                           std::unique_ptr<Oracle::Connection>& writing,
                                           const Operation& operation,
@@ -225,9 +233,9 @@ private:
     void endRows(StepRunner& steps, RowWriter& writer, const OperationSteps& opSteps,
                  const ChangeRunOptions& options, const bool& stopped, const bool& ended,
                  ChangeRunResult& result);
-    // The operation the window's caption names, tested one after another at
-    // their steps; its steps in `opSteps`. None when no caption matches.
-    const Operation* chooseOperation(StepRunner& steps, OperationSteps& opSteps);
+    // The operation asked for, the operations tested one after another at
+    // their steps; its steps in `opSteps`. None when none is asked for.
+    const Operation* chooseOperation(StepRunner& steps, int number, OperationSteps& opSteps);
     // The new value of a row, at the operation's new-value step; none when it
     // cannot be computed (reported, or told to options.failedRow in a dry run).
     std::optional<QString> newValueOf(StepRunner& steps, const Operation& operation,
@@ -235,9 +243,10 @@ private:
                                       const OperationParameters& parameters, const QString& value,
                                       const ChangeRunOptions& options, bool& overflow);
     // The refill of the preview and "Done."; how the run ends.
-    ChangeRunResult::End refill(StepRunner& steps, Oracle::Connection& connection);
+    ChangeRunResult::End refill(StepRunner& steps, Oracle::Connection& connection,
+                                const ChangeRequest& request);
 
-    ChangeRunPorts& m_ports;
+    ChangeRunObserver& m_observer;
     Interaction& m_ui;
     bool m_running = false;
     std::optional<RunActivity> m_activity; // while a run goes

@@ -112,6 +112,17 @@ const Operation* FindOperation(const QString& caption)
     return nullptr;
 }
 
+int OperationNumber(const QString& caption)
+{
+    const Operation* operation = FindOperation(caption);
+    return operation ? OperationNumber(*operation) : 0;
+}
+
+int OperationNumber(const Operation& operation)
+{
+    return int(&operation - OperationCatalogue().data()) + 1;
+}
+
 std::optional<OperationParameters> AskParameters(const Operation& operation, Interaction& ui)
 {
     const QString title = Main::ApplicationTitle();

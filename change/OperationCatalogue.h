@@ -68,6 +68,10 @@ const std::vector<Operation>& OperationCatalogue();
 
 // The first operation whose caption equals `caption` exactly, or nullptr.
 const Operation* FindOperation(const QString& caption);
+// Its number in the catalogue (from 1), or 0.
+int OperationNumber(const QString& caption);
+// The number of an operation of the catalogue.
+int OperationNumber(const Operation& operation);
 
 // Shows the operation's prompts through `ui` (titled with the application
 // title) and checks the answers. None when the operation is not to be applied:

@@ -218,8 +218,8 @@ bool endsTheUndo(int error)
 
 } // namespace
 
-Undo::Undo(RunPorts& ports, Interaction& ui, Journal& journal, UndoOptions options)
-    : m_ports(ports), m_ui(ui), m_journal(journal), m_options(options)
+Undo::Undo(RunObserver& observer, Interaction& ui, Journal& journal, UndoOptions options)
+    : m_observer(observer), m_ui(ui), m_journal(journal), m_options(options)
 {
     m_options.batchRows = qMax(1, m_options.batchRows);
     m_options.pageRows = qMax(1, m_options.pageRows);
@@ -262,8 +262,8 @@ std::unique_ptr<RowWriter> Undo::makeWriter(Oracle::Connection& connection, cons
     if (m_options.rowByRow) {
         WriteControl control;
         control.stopRequested = [this] {
-            m_ports.keepResponsive();
-            return m_ports.stopRequested();
+            m_observer.keepResponsive();
+            return m_observer.stopRequested();
         };
         control.waiting = [&activity] { activity.waiting(); };
         return std::make_unique<RestoreMarkingWriter>(
@@ -271,8 +271,8 @@ std::unique_ptr<RowWriter> Undo::makeWriter(Oracle::Connection& connection, cons
             std::make_unique<DirectWriter>(connection, table, field, key, std::move(control)));
     }
     auto threaded = std::make_unique<ThreadedWriter>(
-        logon, m_options.batchRows, [this] { m_ports.keepResponsive(); },
-        [this] { return m_ports.stopRequested(); }, [&activity] { activity.waiting(); },
+        logon, m_options.batchRows, [this] { m_observer.keepResponsive(); },
+        [this] { return m_observer.stopRequested(); }, [&activity] { activity.waiting(); },
         m_options.writerThreads);
     const QString journal = m_journal.path();
     const int rows = m_options.batchRows;
@@ -289,9 +289,9 @@ std::unique_ptr<RowWriter> Undo::makeWriter(Oracle::Connection& connection, cons
 class Undo::Pass
 {
 public:
-    Pass(Undo& undo, qint64 runId, const Logon& logon, const QString& handler)
-        : m_ports(undo.m_ports), m_journal(undo.m_journal), m_undo(undo), m_runId(runId),
-          m_logon(logon), m_steps(undo.m_ui, QStringLiteral("Form2"), handler)
+    Pass(Undo& undo, qint64 runId, const Logon& logon)
+        : m_observer(undo.m_observer), m_journal(undo.m_journal), m_undo(undo), m_runId(runId),
+          m_logon(logon), m_steps(undo.m_ui, undo.m_options.window, undo.m_options.handler)
     {
     }
 
@@ -299,8 +299,8 @@ public:
     {
         if (const std::optional<UndoResult::End> refused = readRun())
             return finish(*refused);
-        m_ports.setMousePointer(MousePointer::Hourglass);
-        m_activity.emplace(m_ports);
+        m_observer.setMousePointer(MousePointer::Hourglass);
+        m_activity.emplace(m_observer);
         m_activity->reading();
         if (!open())
             return finish(UndoResult::End::Failed);
@@ -318,7 +318,7 @@ public:
         m_result.left = m_total - m_settled;
         if (m_ended)
             return finish(UndoResult::End::Failed);
-        if (m_result.left > 0 && (m_stopped || m_ports.stopRequested()))
+        if (m_result.left > 0 && (m_stopped || m_observer.stopRequested()))
             return finish(UndoResult::End::Stopped);
         if (m_result.left == 0) {
             m_steps.step(MarkUndone, [&] {
@@ -332,7 +332,7 @@ public:
 private:
     UndoResult finish(UndoResult::End end)
     {
-        m_steps.step(DefaultPointer, [&] { m_ports.setMousePointer(MousePointer::Default); });
+        m_steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
         m_result.end = end;
         m_result.reports = m_steps.reportCount();
         return m_result;
@@ -373,7 +373,7 @@ private:
         return m_steps.step(FindRows, [&] {
             m_key = m_undo.readKey(*m_connection, *m_run);
             WriteControl movedControl;
-            movedControl.stopRequested = [this] { return m_ports.stopRequested(); };
+            movedControl.stopRequested = [this] { return m_observer.stopRequested(); };
             movedControl.waiting = [this] { m_activity->waiting(); };
             m_moved = std::make_unique<MovedRows>(*m_connection, m_key, *m_run, m_journal,
                                                   std::move(movedControl));
@@ -478,7 +478,7 @@ private:
             settleBatch(written, conflicts);
         if (m_total > 0)
             m_steps.step(Progress, [&] {
-                m_ports.setProgress(qMin(double(m_told) / double(m_total) * 100.0, 100.0));
+                m_observer.setProgress(qMin(double(m_told) / double(m_total) * 100.0, 100.0));
             });
         m_activity->writing(m_told, m_total);
     }
@@ -522,7 +522,7 @@ private:
     // Page after page, newest first, each written through before the next.
     void writePages()
     {
-        RowPacer pacer(m_ports);
+        RowPacer pacer(m_observer);
         const int batch = m_writer->batchRows();
         QList<Journal::Row> page;
         qsizetype marked = 0; // rows at the page's start marked ahead
@@ -578,7 +578,7 @@ private:
         }
     }
 
-    RunPorts& m_ports;
+    RunObserver& m_observer;
     Journal& m_journal;
     Undo& m_undo;
     const qint64 m_runId;
@@ -601,7 +601,7 @@ private:
     qint64 m_below = std::numeric_limits<qint64>::max(); // the next page's rows are below
 };
 
-UndoResult Undo::undo(qint64 runId, const Logon& logon, const QString& handler)
+UndoResult Undo::undo(qint64 runId, const Logon& logon)
 {
-    return Pass(*this, runId, logon, handler).go();
+    return Pass(*this, runId, logon).go();
 }

@@ -42,20 +42,23 @@ struct UndoOptions {
     // Rows read from the journal at a time; each page is written through
     // before the next is read.
     int pageRows = 5000;
+    // Where the error reports say the undo was started: the window and its
+    // handler.
+    QString window;
+    QString handler;
 };
 
 class Undo
 {
 public:
-    Undo(RunPorts& ports, Interaction& ui, Journal& journal, UndoOptions options = {});
+    Undo(RunObserver& observer, Interaction& ui, Journal& journal, UndoOptions options = {});
 
     // The newest run of the logon that is not yet undone, if any.
     static std::optional<Journal::Run> LastUndoable(Journal& journal, const Logon& logon);
 
     // Undoes the run over a connection with the logon, which must be the
-    // run's. Reports carry the location "Form2." followed by `handler`.
-    UndoResult undo(qint64 run, const Logon& logon,
-                    const QString& handler = QStringLiteral("PushButton8_Click"));
+    // run's.
+    UndoResult undo(qint64 run, const Logon& logon);
 
 private:
     class Pass;
@@ -64,7 +67,7 @@ private:
                                           const Journal::Run& run, const Db::RowKey& key,
                                           RunActivity& activity);
 
-    RunPorts& m_ports;
+    RunObserver& m_observer;
     Interaction& m_ui;
     Journal& m_journal;
     UndoOptions m_options;

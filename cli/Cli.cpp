@@ -450,24 +450,11 @@ private:
     int m_lastTenth = -1;
 };
 
-// The change run's window, played by the command line: the table, field and
-// operation come from the options, progress goes to stderr, the refreshed
-// preview is kept for stdout.
-class CommandLinePorts : public ChangeRunPorts
+// What a change run tells the command line: progress goes to stderr, the
+// refreshed preview is kept for stdout.
+class CommandLineObserver : public ChangeRunObserver
 {
 public:
-    CommandLinePorts(Logon logon, QString table, QString field, QString operation)
-        : m_logon(std::move(logon)), m_table(std::move(table)), m_field(std::move(field)),
-          m_operation(std::move(operation))
-    {
-    }
-
-    Logon logon() const override { return m_logon; }
-    QString selectedTable() const override { return m_table; }
-    QString selectedField() const override { return m_field; }
-    int fieldCount() const override { return 1; }
-    QString operationText() const override { return m_operation; }
-
     void setMousePointer(MousePointer) override {}
     void setProgress(double percent) override { m_progress.show(percent); }
     void showWaiting() override { ProgressLines::waiting(); }
@@ -479,10 +466,6 @@ public:
     const QStringList& preview() const { return m_preview; }
 
 private:
-    Logon m_logon;
-    QString m_table;
-    QString m_field;
-    QString m_operation;
     QStringList m_preview;
     ProgressLines m_progress;
 };
@@ -554,12 +537,19 @@ int runChange(const QStringList& arguments)
         runOptions.journal = journal.get();
     }
     stopOnSignals();
-    CommandLinePorts ports(logon, *table, *field, operation->caption);
+    ChangeRequest request;
+    request.logon = logon;
+    request.table = *table;
+    request.field = *field;
+    request.operation = OperationNumber(*operation);
+    request.options = std::move(runOptions);
+    request.window = QStringLiteral("Form2"); // the reports read as the window's
+    request.handler = QStringLiteral("PushButton1_Click");
+    CommandLineObserver observer;
     ScriptedAnswers ui(answers);
-    ChangeRun changeRun(ports, ui);
-    const ChangeRunResult result = changeRun.run(runOptions);
+    const ChangeRunResult result = ChangeRun(observer, ui).run(request);
     if (result.end == ChangeRunResult::End::Done)
-        writeJsonLines(ports.preview());
+        writeJsonLines(observer.preview());
     std::fflush(stdout);
     writeErr(QStringLiteral("Summary: ") + QString::fromUtf8(summaryJson(result)) + u'\n');
     if (result.reports > 0 || result.end != ChangeRunResult::End::Done)
@@ -609,7 +599,7 @@ int history(const QStringList& arguments)
 }
 
 // Progress of an undo on stderr.
-class UndoPorts : public RunPorts
+class UndoPorts : public RunObserver
 {
 public:
     void setMousePointer(MousePointer) override {}
@@ -657,6 +647,8 @@ int undo(const QStringList& arguments)
     ScriptedAnswers ui({});
     UndoOptions undoOptions;
     undoOptions.rowByRow = options.values.contains(RowByRowFlag);
+    undoOptions.window = QStringLiteral("Form2"); // the reports read as the window's
+    undoOptions.handler = QStringLiteral("PushButton8_Click");
     const UndoResult result = Undo(ports, ui, *journal, undoOptions).undo(runId, logon);
     switch (result.end) {
     case UndoResult::End::UnknownRun:

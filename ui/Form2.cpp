@@ -341,20 +341,34 @@ void Form2::PushButton1_Click()
 {
     if (m_busy || m_ending)
         return;
-    startRun({});
+    startRun({}, QStringLiteral("PushButton1_Click"));
 }
 
-void Form2::startRun(ChangeRunOptions options)
+ChangeRequest Form2::request(ChangeRunOptions options, const QString& handler) const
+{
+    ChangeRequest request;
+    request.logon = logon();
+    request.table = selectedTable();
+    request.field = selectedField();
+    request.fieldListed = ListView2->topLevelItemCount() > 0;
+    request.operation = OperationNumber(Combo1->currentText());
+    request.options = std::move(options);
+    request.window = QStringLiteral("Form2");
+    request.handler = handler;
+    return request;
+}
+
+void Form2::startRun(ChangeRunOptions options, const QString& handler)
 {
     const Busy busy(m_busy);
     const InputBlocker::Guard blocked(m_blocker);
     clearStatus(); // nothing of the last run stays, also when this one is cancelled
     options.rowByRow = Check1->isChecked();
-    options.journal = journal(options.handler);
+    options.journal = journal(handler);
     if (!options.journal)
         return;
     setRunning(true);
-    const ChangeRunResult result = m_changeRun.run(options);
+    const ChangeRunResult result = m_changeRun.run(request(std::move(options), handler));
     setRunning(false);
     if (!result.applied) {
         clearStatus(); // what it was doing when it ended
@@ -384,7 +398,6 @@ void Form2::PushButton6_Click()
     QList<ChangesDialog::Failure> firstFailures;
     ChangeRunOptions preview;
     preview.dryRun = true;
-    preview.handler = QStringLiteral("PushButton6_Click");
     preview.seen = [&first](const Change& change) {
         if (first.size() < ChangesDialog::ListedChanges)
             first << change;
@@ -400,7 +413,7 @@ void Form2::PushButton6_Click()
         const InputBlocker::Guard blocked(m_blocker);
         clearStatus();
         setRunning(true);
-        result = m_changeRun.run(preview);
+        result = m_changeRun.run(request(preview, QStringLiteral("PushButton6_Click")));
         setRunning(false);
     }
     if (result.end != ChangeRunResult::End::Done || !result.applied || m_ending) {
@@ -414,7 +427,7 @@ void Form2::PushButton6_Click()
         return;
     ChangeRunOptions run;
     run.answers = result.answers; // the same answers, no prompts again
-    startRun(run);
+    startRun(run, QStringLiteral("PushButton1_Click"));
 }
 
 void Form2::PushButton7_Click()
@@ -466,7 +479,10 @@ void Form2::PushButton8_Click()
         const InputBlocker::Guard blocked(m_blocker);
         clearStatus();
         setRunning(true);
-        result = Undo(*this, m_ui, *journal).undo(run->id, logon, handler);
+        UndoOptions options;
+        options.window = QStringLiteral("Form2");
+        options.handler = handler;
+        result = Undo(*this, m_ui, *journal, options).undo(run->id, logon);
         setRunning(false);
     }
     if (result.end == UndoResult::End::StillWriting) { // it began meanwhile
@@ -625,16 +641,6 @@ QString Form2::selectedTable() const
 QString Form2::selectedField() const
 {
     return currentText(ListView2);
-}
-
-int Form2::fieldCount() const
-{
-    return ListView2->topLevelItemCount();
-}
-
-QString Form2::operationText() const
-{
-    return Combo1->currentText();
 }
 
 void Form2::setMousePointer(MousePointer pointer)

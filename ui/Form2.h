@@ -26,7 +26,7 @@ class QTreeWidgetItem;
 // counts, for as long as the table and field it ran on stay selected. Every
 // fill and every run open their own connection with the logon that stands in
 // the connection dialog.
-class Form2 : public QWidget, private ChangeRunPorts
+class Form2 : public QWidget, private ChangeRunObserver
 {
     Q_OBJECT
 
@@ -77,12 +77,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // ChangeRunPorts
-    Logon logon() const override;
-    QString selectedTable() const override;
-    QString selectedField() const override;
-    int fieldCount() const override;
-    QString operationText() const override;
+    Logon logon() const;
+    QString selectedTable() const;
+    QString selectedField() const;
+    // A run of what is selected now, started by `handler`.
+    ChangeRequest request(ChangeRunOptions options, const QString& handler) const;
+
+    // ChangeRunObserver
     void setMousePointer(MousePointer pointer) override;
     void setProgress(double percent) override;
     void letEventsRun() override;
@@ -98,7 +99,7 @@ private:
     // handler's first step) when it cannot be.
     Journal* journal(const QString& handler);
     // A change run that writes, journaled, with Stop enabled while it goes.
-    void startRun(ChangeRunOptions options);
+    void startRun(ChangeRunOptions options, const QString& handler);
     // While a run or an undo goes, Stop is the only enabled control of those
     // that take input; when it ended, each is back as it was and Stop
     // disabled.

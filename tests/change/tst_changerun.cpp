@@ -395,13 +395,13 @@ void TestChangeRun::runFromWithinRunRefused()
         const int pointers = ports.pointers.size();
         const int shown = ui.shown.size();
         const QStringList preview = ports.preview;
-        inner << run.run().end;
+        inner << run.run(ports.request(ChangeRunOptions())).end;
         inside = false;
         QCOMPARE(ports.pointers.size(), pointers);
         QCOMPARE(ui.shown.size(), shown);
         QCOMPARE(ports.preview, preview);
     };
-    const ChangeRunResult result = run.run();
+    const ChangeRunResult result = run.run(ports.request(ChangeRunOptions()));
 
     QVERIFY(runningInside);
     QCOMPARE(inner, QList<End>(3, End::Refused)); // once before the entries, once per entry
@@ -412,7 +412,7 @@ void TestChangeRun::runFromWithinRunRefused()
     QVERIFY(!run.isRunning());
 
     ports.onEvents = nullptr; // the next click starts a run of its own
-    QVERIFY(run.run().end == End::Done);
+    QVERIFY(run.run(ports.request(ChangeRunOptions())).end == End::Done);
     QCOMPARE(ui.prompts.size(), 2);
 }
 
@@ -665,7 +665,8 @@ void TestChangeRun::batchBoundaries()
     bench.ports.operation = caption(1);
     ChangeRunOptions options = Options();
     options.batchRows = 3;
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result =
+        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
 
     compareValues(bench.valuesById(), expected);
     QCOMPARE(bench.audited().size(), rows); // each row written once

@@ -26,7 +26,7 @@ struct JournalFile {
 };
 
 // The progress and stop of an undo, recorded.
-class UndoPorts : public RunPorts
+class UndoPorts : public RunObserver
 {
 public:
     void setMousePointer(MousePointer pointer) override { pointers << int(pointer); }
@@ -47,6 +47,8 @@ UndoOptions undoOptions()
     options.rowByRow = run.rowByRow;
     options.batchRows = run.batchRows;
     options.pageRows = 3 * run.batchRows;
+    options.window = QStringLiteral("Form2");
+    options.handler = QStringLiteral("PushButton8_Click");
     return options;
 }
 
@@ -64,7 +66,7 @@ ChangeRunResult runJournaled(Bench& bench, JournalFile& file, int operation = 1,
     options.journal = &file.journal;
     bench.ports.operation = caption(operation);
     bench.ui.answers = answers;
-    return ChangeRun(bench.ports, bench.ui).run(options);
+    return ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
 }
 
 // The run undone with the suite's writer; `ui` sees what the undo shows.
@@ -130,7 +132,8 @@ void TestUndo::dryRunWritesNothing()
         seen << QStringList{change.oldValue, change.newValue};
     };
     bench.ports.operation = caption(1);
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result =
+        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
 
     QCOMPARE(seen, (QList<QStringList>{{"a b", "ab"}, {"e f", "ef"}}));
     QVERIFY(result.end == End::Done);
@@ -153,7 +156,8 @@ void TestUndo::undoRestoresExactly()
     ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result =
+        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
     QCOMPARE(result.changed, 3);
     compareValues(bench.valuesById(), {"ab", "cd", QVariant(), "ef", "g"});
     const Journal::Run entry = file.journal.runs().value(0);
@@ -191,7 +195,8 @@ void TestUndo::undoLeavesRowsChangedSince()
     ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result =
+        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
     bench.schema.exec("UPDATE t SET v = 'edited' WHERE id = 2");
 
     UndoPorts ports;
@@ -230,7 +235,7 @@ void TestUndo::undoneOnlyWhenNoRowLeft()
     ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
-    const qint64 id = ChangeRun(bench.ports, bench.ui).run(options).journalRun;
+    const qint64 id = ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options)).journalRun;
     const Logon logon = bench.schema.logon();
     if (refuse && CurrentBackend() == Backend::SQLite) {
         bench.schema.exec("CREATE TRIGGER refuse BEFORE UPDATE ON t WHEN OLD.id = 2 "
@@ -304,7 +309,8 @@ void TestUndo::stopWhileWaitingForRowLock()
     bench.ports.operation = caption(1);
     QElapsedTimer timer;
     timer.start();
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result =
+        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
 
     QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(result.end == End::Stopped);
@@ -337,7 +343,7 @@ void TestUndo::halfCharacterNeverWritten()
     };
     bench.ports.operation = operation;
     bench.ui.answers = {"3"};
-    const ChangeRunResult seen = ChangeRun(bench.ports, bench.ui).run(preview);
+    const ChangeRunResult seen = ChangeRun(bench.ports, bench.ui).run(bench.ports.request(preview));
     QCOMPARE(told, (QList<QStringList>{{smiles, split}}));
     QCOMPARE(bench.ui.reports, QStringList());
     QCOMPARE(seen.failed, 1);
@@ -536,13 +542,14 @@ void TestUndo::undoOverPagesAndBatches()
     ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result =
+        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
     QCOMPARE(result.changed, 19);
     bench.schema.exec("UPDATE t SET v = 'edited' WHERE id = 12");
     QVariantList expected = values;
     expected[11] = "edited";
 
-    UndoOptions undoOptions;
+    UndoOptions undoOptions = ::undoOptions();
     undoOptions.rowByRow = RowByRow();
     undoOptions.batchRows = 4;
     undoOptions.pageRows = 8;
@@ -582,7 +589,8 @@ void TestUndo::stoppedUndoLeavesRowsAsTheyWere()
     ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
-    const ChangeRunResult result = ChangeRun(bench.ports, bench.ui).run(options);
+    const ChangeRunResult result =
+        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
     QCOMPARE(result.changed, 2);
     // Journaled, never written.
     file.journal.addRows(result.journalRun, {Change{{"3"}, "ef", "e f"}});

@@ -35,14 +35,25 @@ inline ChangeRunOptions Options()
     return options;
 }
 
-class FakePorts : public ChangeRunPorts
+// The main window: what is selected in it, and what a run shows in it.
+class FakePorts : public ChangeRunObserver
 {
 public:
-    Logon logon() const override { return account; }
-    QString selectedTable() const override { return table; }
-    QString selectedField() const override { return field; }
-    int fieldCount() const override { return fields; }
-    QString operationText() const override { return operation; }
+    // A run of what is selected, as "Start Changing" asks for it.
+    ChangeRequest request(const ChangeRunOptions& options = Options()) const
+    {
+        ChangeRequest request;
+        request.logon = account;
+        request.table = table;
+        request.field = field;
+        request.fieldListed = fields > 0;
+        request.operation = OperationNumber(operation);
+        request.options = options;
+        request.window = QStringLiteral("Form2");
+        request.handler = QStringLiteral("PushButton1_Click");
+        return request;
+    }
+
     void setMousePointer(MousePointer pointer) override { pointers << int(pointer); }
     void setProgress(double percent) override
     {
@@ -148,7 +159,7 @@ struct Bench {
     {
         ports.operation = operationText;
         ui.answers = answers;
-        return ChangeRun(ports, ui).run(Options());
+        return ChangeRun(ports, ui).run(ports.request());
     }
 
     // The ids of the rows that statements changed, in the order they were sent.

@@ -1251,7 +1251,7 @@ void TestWindows::activityTexts()
     auto* status = form.findChild<QLabel*>("Label1");
     QVERIFY(status);
     // The window is its runs' ports (a private base), as a run calls them.
-    RunPorts& ports = (RunPorts&)form;
+    RunObserver& ports = (RunObserver&)form;
     if (call == 0)
         ports.showReading();
     else if (call == 1)
