@@ -95,7 +95,7 @@ private:
 
 Form2::Form2(Interaction& ui, Form1& form1, QWidget* parent)
     : QWidget(parent), m_ui(ui), m_form1(form1), m_pointer(new MousePointerControl(this)),
-      m_blocker(this), m_changeRun(*this, ui)
+      m_blocker(this), m_worker(*this, *this, ui)
 {
     using Look::TwipsRect;
     setObjectName(QStringLiteral("Form2"));
@@ -178,6 +178,7 @@ Form2::Form2(Interaction& ui, Form1& form1, QWidget* parent)
 
     for (QPushButton* button : {PushButton1, PushButton5, PushButton6, PushButton7, PushButton8})
         m_pointer->watchButton(button);
+    connect(&m_worker, &RunThread::finished, this, &Form2::workEnded);
     for (QWidget* element : std::initializer_list<QWidget*>{
              this, Frame1, ListView1->viewport(), ListView2->viewport(), ListView3->viewport()})
         m_pointer->watchOther(element);
@@ -360,16 +361,54 @@ ChangeRequest Form2::request(ChangeRunOptions options, const QString& handler) c
 
 void Form2::startRun(ChangeRunOptions options, const QString& handler)
 {
-    const Busy busy(m_busy);
-    const InputBlocker::Guard blocked(m_blocker);
     clearStatus(); // nothing of the last run stays, also when this one is cancelled
     options.rowByRow = Check1->isChecked();
-    options.journal = journal(handler);
-    if (!options.journal)
-        return;
+    QString journalPath;
+    {
+        const Busy busy(m_busy);
+        const InputBlocker::Guard blocked(m_blocker);
+        const Journal* journal = this->journal(handler);
+        if (!journal)
+            return;
+        journalPath = journal->path();
+    }
+    const ChangeRequest asked = request(std::move(options), handler);
+    auto result = std::make_shared<ChangeRunResult>();
+    startWork(
+        [asked, journalPath, result](ChangeRunObserver& observer, Interaction& ui) {
+            // The journal's connection is the run thread's own.
+            Journal journal(journalPath);
+            ChangeRequest request = asked;
+            request.options.journal = &journal;
+            *result = ChangeRun(observer, ui).run(request);
+        },
+        [this, result] { runEnded(*result); });
+}
+
+void Form2::startWork(RunThread::Work work, std::function<void()> then)
+{
+    m_busy = true;
+    m_blocked.emplace(m_blocker);
     setRunning(true);
-    const ChangeRunResult result = m_changeRun.run(request(std::move(options), handler));
+    m_afterWork = std::move(then);
+    m_worker.start(std::move(work));
+    if (m_ending) // closed meanwhile
+        m_worker.requestStop();
+}
+
+void Form2::workEnded()
+{
     setRunning(false);
+    m_blocked.reset();
+    m_busy = false;
+    const std::function<void()> then = std::move(m_afterWork);
+    m_afterWork = nullptr;
+    if (then)
+        then();
+}
+
+void Form2::runEnded(const ChangeRunResult& result)
+{
     if (!result.applied) {
         clearStatus(); // what it was doing when it ended
         return;
@@ -390,39 +429,48 @@ void Form2::startRun(ChangeRunOptions options, const QString& handler)
     showStatus(status);
 }
 
+// The first changes and failures of a preview, for its dialog.
+struct Form2::Previewed {
+    QList<Change> first;
+    QList<ChangesDialog::Failure> failures;
+};
+
 void Form2::PushButton6_Click()
 {
     if (m_busy || m_ending)
         return;
-    QList<Change> first;
-    QList<ChangesDialog::Failure> firstFailures;
+    auto previewed = std::make_shared<Previewed>();
     ChangeRunOptions preview;
     preview.dryRun = true;
-    preview.seen = [&first](const Change& change) {
-        if (first.size() < ChangesDialog::ListedChanges)
-            first << change;
+    preview.seen = [previewed](const Change& change) {
+        if (previewed->first.size() < ChangesDialog::ListedChanges)
+            previewed->first << change;
     };
     // Rows that cannot be changed are listed in the dialog, not reported.
-    preview.failedRow = [&firstFailures](const QString& value, const QString& reason) {
-        if (firstFailures.size() < ChangesDialog::ListedFailures)
-            firstFailures << ChangesDialog::Failure{value, reason};
+    preview.failedRow = [previewed](const QString& value, const QString& reason) {
+        if (previewed->failures.size() < ChangesDialog::ListedFailures)
+            previewed->failures << ChangesDialog::Failure{value, reason};
     };
-    ChangeRunResult result;
-    {
-        const Busy busy(m_busy);
-        const InputBlocker::Guard blocked(m_blocker);
-        clearStatus();
-        setRunning(true);
-        result = m_changeRun.run(request(preview, QStringLiteral("PushButton6_Click")));
-        setRunning(false);
-    }
+    clearStatus();
+    const ChangeRequest request = this->request(preview, QStringLiteral("PushButton6_Click"));
+    auto result = std::make_shared<ChangeRunResult>();
+    startWork(
+        [request, result](ChangeRunObserver& observer, Interaction& ui) {
+            *result = ChangeRun(observer, ui).run(request);
+        },
+        [this, result, previewed] { previewEnded(*result, *previewed); });
+}
+
+void Form2::previewEnded(const ChangeRunResult& result, const Previewed& previewed)
+{
     if (result.end != ChangeRunResult::End::Done || !result.applied || m_ending) {
         clearStatus();
         return;
     }
     showStatus(QStringLiteral("Preview: %1 of %2 rows will change")
                    .arg(Look::Count(result.changed), Look::Count(result.rows)));
-    ChangesDialog dialog(result.rows, result.changed, result.failed, first, firstFailures, this);
+    ChangesDialog dialog(result.rows, result.changed, result.failed, previewed.first,
+                         previewed.failures, this);
     if (dialog.exec() != QDialog::Accepted || m_busy || m_ending)
         return;
     ChangeRunOptions run;
@@ -433,7 +481,14 @@ void Form2::PushButton6_Click()
 void Form2::PushButton7_Click()
 {
     m_stopAsked = true;
+    m_worker.requestStop();
     PushButton7->setEnabled(false);
+}
+
+void Form2::endWork()
+{
+    m_ending = true;
+    m_worker.requestStop();
 }
 
 void Form2::PushButton8_Click()
@@ -473,18 +528,25 @@ void Form2::PushButton8_Click()
                  Look::Count(run->changed));
     if (!m_ui.questionBox(question, title))
         return;
-    UndoResult result;
-    {
-        const Busy busy(m_busy);
-        const InputBlocker::Guard blocked(m_blocker);
-        clearStatus();
-        setRunning(true);
-        UndoOptions options;
-        options.window = QStringLiteral("Form2");
-        options.handler = handler;
-        result = Undo(*this, m_ui, *journal, options).undo(run->id, logon);
-        setRunning(false);
-    }
+    clearStatus();
+    UndoOptions options;
+    options.window = QStringLiteral("Form2");
+    options.handler = handler;
+    const QString journalPath = journal->path();
+    const qint64 id = run->id;
+    auto result = std::make_shared<UndoResult>();
+    startWork(
+        [journalPath, options, id, logon, result](ChangeRunObserver& observer, Interaction& ui) {
+            Journal journal(journalPath); // the run thread's own connection
+            *result = Undo(observer, ui, journal, options).undo(id, logon);
+        },
+        [this, result, run = *run] { undoEnded(*result, run); });
+}
+
+void Form2::undoEnded(const UndoResult& result, const Journal::Run& run)
+{
+    const QString title = Main::ApplicationTitle();
+    const QString stillWriting = QStringLiteral("Run %1 is still writing.").arg(run.id);
     if (result.end == UndoResult::End::StillWriting) { // it began meanwhile
         clearStatus();
         m_ui.messageBox(stillWriting, title);
@@ -513,7 +575,7 @@ void Form2::PushButton8_Click()
         clearStatus();
     }
     // The preview shows the field as it now is.
-    if (!m_ending && selectedTable() == run->table && selectedField() == run->field)
+    if (!m_ending && selectedTable() == run.table && selectedField() == run.field)
         runClickedFill(&Form2::fillPreview);
 }
 

@@ -2,11 +2,15 @@
 
 #include "change/ChangeRun.h"
 #include "change/Journal.h"
+#include "change/Undo.h"
 #include "ui/Look.h"
+#include "ui/RunThread.h"
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class Form1;
 class Interaction;
@@ -40,7 +44,7 @@ public:
 
     // The program is ending: a fill or run under way stops at its next row,
     // and nothing new starts.
-    void endWork() { m_ending = true; }
+    void endWork();
 
     // Shows the window; the first showing prepares it.
     void Show();
@@ -100,6 +104,15 @@ private:
     Journal* journal(const QString& handler);
     // A change run that writes, journaled, with Stop enabled while it goes.
     void startRun(ChangeRunOptions options, const QString& handler);
+    // Runs `work` on the run thread, the window busy and only Stop taking
+    // input until it ends; then `then`.
+    void startWork(RunThread::Work work, std::function<void()> then);
+    void workEnded();
+    // What the window shows when a run, a preview or an undo ended.
+    void runEnded(const ChangeRunResult& result);
+    struct Previewed;
+    void previewEnded(const ChangeRunResult& result, const Previewed& previewed);
+    void undoEnded(const UndoResult& result, const Journal::Run& run);
     // While a run or an undo goes, Stop is the only enabled control of those
     // that take input; when it ended, each is back as it was and Stop
     // disabled.
@@ -132,7 +145,8 @@ private:
     Form1& m_form1;
     MousePointerControl* m_pointer;
     InputBlocker m_blocker;
-    ChangeRun m_changeRun;
+    std::optional<InputBlocker::Guard> m_blocked; // while the run thread works
+    std::function<void()> m_afterWork;
     bool m_busy = false;
     bool m_ending = false;
     bool m_stopAsked = false;
@@ -161,4 +175,7 @@ private:
     QPushButton* PushButton8;
     QCheckBox* Check1;
     QLabel* Label1;
+
+    // Last: it goes first, and waits for its work to end.
+    RunThread m_worker;
 };

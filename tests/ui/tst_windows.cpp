@@ -128,6 +128,22 @@ void createLongTable(Schema& schema, const QString& table, const QStringList& co
 
 // Runs `start`; the first time the main window lets events run while busy,
 // `act` runs there, as the user's doing. True when it ran.
+// Clicks a button, then waits for what it started on the run thread to end
+// (and for what the window does then).
+void clickAndWait(QWidget* button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+    const bool ended = QTest::qWaitFor(
+        [] {
+            for (QWidget* window : QApplication::topLevelWidgets())
+                if (auto* form = qobject_cast<Form2*>(window); form && form->isBusy())
+                    return false;
+            return true;
+        },
+        60000);
+    QVERIFY2(ended, "the run did not end");
+}
+
 bool actWhileBusy(Form2& form, const std::function<void()>& start, const std::function<void()>& act)
 {
     bool acted = false;
@@ -848,7 +864,7 @@ void TestWindows::changeRunFromButton()
     QVERIFY(operation > 0);
     w.operations->setCurrentIndex(operation);
     WindowInteraction::setNextAnswers({"-"});
-    QTest::mouseClick(w.start, Qt::LeftButton);
+    clickAndWait(w.start);
     QCOMPARE(said(), QStringLiteral("prompt: Replace With: | message: Done."));
     QCOMPARE(WindowInteraction::titles(), QStringList(2, Main::ApplicationTitle()));
     const QVariantList phones = schema.column("SELECT phone FROM contacts ORDER BY name");
@@ -983,7 +999,7 @@ void TestWindows::closingWhileBusyEndsTheProgram()
         program.form2(),
         [&] {
             if (duringRun)
-                QTest::mouseClick(w.start, Qt::LeftButton); // operation 1, no prompt
+                clickAndWait(w.start); // operation 1, no prompt
             else
                 clickEntry(w.fields, 1);
         },
@@ -994,7 +1010,7 @@ void TestWindows::closingWhileBusyEndsTheProgram()
     QVERIFY(!program.form2().isBusy());
     QCOMPARE(said(), QString()); // no "Done."
     // Nothing more starts once the program is ending.
-    QTest::mouseClick(w.start, Qt::LeftButton);
+    clickAndWait(w.start);
     QCOMPARE(said(), QString());
     if (duringRun) { // the rows written stay written, and are counted
         // How many rows were written before the close depends on the machine's speed.
@@ -1060,8 +1076,10 @@ void TestWindows::previewStopAndUndo()
 
     QList<bool> during;
     QVERIFY(actWhileBusy(
-        form, [&] { QTest::mouseClick(w.start, Qt::LeftButton); },
+        form, [&] { clickAndWait(w.start); },
         [&] {
+            // Once the rows are written: the refill of the preview began.
+            QVERIFY(QTest::qWaitFor([&] { return w.preview->topLevelItemCount() == 0; }));
             during = states();
             QTest::mouseClick(stop, Qt::LeftButton);
         }));
@@ -1071,7 +1089,7 @@ void TestWindows::previewStopAndUndo()
              qPrintable(status->text() + " / " + said()));
     QCOMPARE(said(), QString()); // no "Done."
 
-    QTest::mouseClick(undo, Qt::LeftButton);
+    clickAndWait(undo);
     QVERIFY2(said().startsWith("question: Undo this change?") && said().contains("message: Undo: "),
              qPrintable(said()));
     QCOMPARE(schema.column("SELECT first FROM many ORDER BY second"), before);
@@ -1092,7 +1110,7 @@ void TestWindows::previewStopAndUndo()
         QTest::mouseClick(dialog->findChild<QPushButton*>("PushButton1"), Qt::LeftButton);
     });
     accept.start();
-    QTest::mouseClick(preview, Qt::LeftButton);
+    clickAndWait(preview);
     QCOMPARE(listed, QStringLiteral("40 of 40 rows will change; 0 cannot be changed | 40"));
     QCOMPARE(said(), QStringLiteral("message: Done."));
     QCOMPARE(schema.column("SELECT count(*) FROM many WHERE first LIKE '% %'"), QVariantList{0});
@@ -1132,7 +1150,7 @@ void TestWindows::onlyStopTakesInputDuringRun()
     Window w(form);
     auto* status = form.findChild<QLabel*>("Label1");
     QVERIFY(w.complete() && status);
-    QTest::mouseClick(w.start, Qt::LeftButton); // the run whose counts are shown
+    clickAndWait(w.start); // the run whose counts are shown
     const QString counts = status->text();
     QCOMPARE(counts, QStringLiteral("40 of 40 rows changed \u00b7 Undo available"));
 
@@ -1152,7 +1170,7 @@ void TestWindows::onlyStopTakesInputDuringRun()
             std::make_unique<OpenTransaction>(schema, "UPDATE many SET first = first WHERE "
                                                       "second = 'b 5'");
         QVERIFY(actWhileBusy(
-            form, [&] { QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton); },
+            form, [&] { clickAndWait(form.findChild<QPushButton*>(button)); },
             [&] {
                 look();
                 holder.reset();
@@ -1161,9 +1179,8 @@ void TestWindows::onlyStopTakesInputDuringRun()
         w.operations->setCurrentIndex(w.operations->findText(RemoveFirst));
         WindowInteraction::setNextAnswers({"1"});
         WindowInteraction::setOnPrompt(look);
-        answerChangesDialog(
-            [&] { QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton); },
-            [](QDialog&) {});
+        answerChangesDialog([&] { clickAndWait(form.findChild<QPushButton*>(button)); },
+                            [](QDialog&) {});
     }
     QList<bool> onlyStop(InputControls.size(), false);
     onlyStop[InputControls.indexOf("ListView3")] = true; // the run refills it
@@ -1200,7 +1217,7 @@ void TestWindows::statusLineFollowsSelection()
     auto* status = program.form2().findChild<QLabel*>("Label1");
     QVERIFY(w.complete() && status);
     const int table = w.tables->indexOfTopLevelItem(w.tables->currentItem());
-    QTest::mouseClick(w.start, Qt::LeftButton);
+    clickAndWait(w.start);
     const QString counts = status->text();
     QVERIFY2(counts.contains(" rows changed"), qPrintable(counts + " / " + said()));
     WindowInteraction::clearShown();
@@ -1215,7 +1232,7 @@ void TestWindows::statusLineFollowsSelection()
         clickEntry(w.fields, 0);
     } else if (action == "cancel") {
         w.operations->setCurrentIndex(w.operations->findText(ReplaceSpaces));
-        QTest::mouseClick(w.start, Qt::LeftButton); // no answer: Cancel
+        clickAndWait(w.start); // no answer: Cancel
         QVERIFY2(said().startsWith("prompt: Replace With:"), qPrintable(said()));
     } else if (action == "logon") {
         QTest::mouseClick(w.setup, Qt::LeftButton);
@@ -1300,10 +1317,7 @@ void TestWindows::previewListsFailingRows()
     QStringList headers, shown;
     bool listVisible = false;
     answerChangesDialog(
-        [&] {
-            QTest::mouseClick(program.form2().findChild<QPushButton*>("PushButton6"),
-                              Qt::LeftButton);
-        },
+        [&] { clickAndWait(program.form2().findChild<QPushButton*>("PushButton6")); },
         [&](QDialog& dialog) {
             label = dialog.findChild<QLabel*>("Label1")->text();
             const auto* failing = dialog.findChild<QTreeWidget*>("ListView2");
@@ -1352,10 +1366,7 @@ void TestWindows::screenshots()
     WindowInteraction::setNextAnswers({"10"});
     WindowInteraction::setOnPrompt([&] { saveScreenshot(program.form2(), "form2-running.png"); });
     answerChangesDialog(
-        [&] {
-            QTest::mouseClick(program.form2().findChild<QPushButton*>("PushButton6"),
-                              Qt::LeftButton);
-        },
+        [&] { clickAndWait(program.form2().findChild<QPushButton*>("PushButton6")); },
         [&](QDialog& dialog) { saveScreenshot(dialog, "changes.png"); }, true);
     saveScreenshot(program.form2(), "form2-after.png");
 }
