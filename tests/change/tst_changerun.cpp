@@ -46,6 +46,7 @@ private slots:
         Main::SetApplicationTitle();
     }
     void threeRowsInStatementOrder();
+    void observerToldInOrder();
     void valuesReachTheRow_data();
     void valuesReachTheRow();
     void eachRowChangedOnce_data();
@@ -96,6 +97,20 @@ void TestChangeRun::threeRowsInStatementOrder()
     QCOMPARE(result.rows, 3);
     QCOMPARE(result.changed, 3);
     QCOMPARE(result.reports, 0);
+}
+
+// What a run tells its window and asks, one changing row, in order.
+void TestChangeRun::observerToldInOrder()
+{
+    Bench bench({"a b"});
+    QStringList told;
+    bench.ui.onPrompt = [&] { told = bench.ports.events; };
+    bench.run(caption(2), {"_"});
+    QCOMPARE(told, (QStringList{"pointer 11", "reading"})); // at the prompt
+    QCOMPARE(bench.ports.events,
+             (QStringList{"pointer 11", "reading", "progress 100", "writing 1 of 1",
+                          "preview cleared", "pointer 11", "preview: a_b", "pointer 0"}));
+    QCOMPARE(bench.ui.shown, (QStringList{"prompt: Replace With:", "message: Done."}));
 }
 
 void TestChangeRun::valuesReachTheRow_data()

@@ -54,10 +54,15 @@ public:
         return request;
     }
 
-    void setMousePointer(MousePointer pointer) override { pointers << int(pointer); }
+    void setMousePointer(MousePointer pointer) override
+    {
+        pointers << int(pointer);
+        events << QStringLiteral("pointer %1").arg(int(pointer));
+    }
     void setProgress(double percent) override
     {
         progress << percent;
+        events << QStringLiteral("progress %1").arg(percent);
         if (onProgress)
             onProgress();
     }
@@ -67,8 +72,22 @@ public:
         if (onEvents)
             onEvents();
     }
-    void clearPreview() override { preview.clear(); }
-    void addPreviewEntry(const QString& text) override { preview << text; }
+    void clearPreview() override
+    {
+        preview.clear();
+        events << QStringLiteral("preview cleared");
+    }
+    void addPreviewEntry(const QString& text) override
+    {
+        preview << text;
+        events << QStringLiteral("preview: ") + text;
+    }
+    void showReading() override { events << QStringLiteral("reading"); }
+    void showWriting(int done, int total) override
+    {
+        events << QStringLiteral("writing %1 of %2").arg(done).arg(total);
+    }
+    void showWaiting() override { events << QStringLiteral("waiting"); }
 
     Logon account;
     QString table;
@@ -79,6 +98,7 @@ public:
     QList<double> progress;
     QStringList preview{QStringLiteral("(shown before the run)")};
     int eventsRun = 0;
+    QStringList events; // what the run told, in order
     std::function<void()> onEvents;
     std::function<void()> onProgress;
 

@@ -14,6 +14,7 @@
 #include "app/ErrorReport.h"
 #include "app/Main.h"
 #include "change/ChangeRun.h"
+#include "change/Journal.h"
 #include "change/OperationCatalogue.h"
 #include "tests/support/TestDatabases.h"
 #include "ui/Program.h"
@@ -439,6 +440,7 @@ private slots:
     void closingEitherWindowEndsTheProgram();
     void closingWhileBusyEndsTheProgram_data();
     void closingWhileBusyEndsTheProgram();
+    void programGoneMidRunWaitsForIt();
     void failingTableListLeavesNothingOfTheLastLogon();
     void previewStopAndUndo();
     void onlyStopTakesInputDuringRun_data();
@@ -1023,6 +1025,31 @@ void TestWindows::closingWhileBusyEndsTheProgram()
                      .arg(written)
                      .arg(written > 0 ? QStringLiteral(" \u00b7 Undo available") : QString()));
     }
+}
+
+// The window closed and the program gone while the run thread refills the
+// preview: the program waits for the thread, whose writes are journaled.
+void TestWindows::programGoneMidRunWaitsForIt()
+{
+    Schema schema("gonemidrun");
+    createLongTable(schema, "many", {"first", "second"});
+    storeLogon(schema.logon());
+    {
+        Program program;
+        program.start();
+        Window w(program.form2());
+        QVERIFY(w.complete());
+        QTest::mouseClick(w.start, Qt::LeftButton); // operation 1, no prompt
+        QVERIFY(QTest::qWaitFor([&] { return w.preview->topLevelItemCount() == 0; }));
+        QVERIFY(program.form2().isBusy());
+        program.form2().close();
+    }
+    QCOMPARE(said(), QString()); // no "Done."
+    const QList<Journal::Run> runs = Journal().runs(); // newest first
+    QVERIFY(!runs.isEmpty());
+    QCOMPARE(runs.first().user, schema.logon().user);
+    QCOMPARE(runs.first().changed, 40);
+    QCOMPARE(schema.column("SELECT count(*) FROM many WHERE first LIKE '% %'"), QVariantList{0});
 }
 
 void TestWindows::failingTableListLeavesNothingOfTheLastLogon()
