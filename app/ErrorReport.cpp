@@ -40,6 +40,8 @@ void StepRunner::report(const std::exception& error)
 {
     const auto* runtimeError = dynamic_cast<const RuntimeError*>(&error);
     m_lastErrorNumber = runtimeError ? runtimeError->number() : 0;
+    if (m_lastErrorNumber == RuntimeError::Stopped)
+        return;
     const QString description = ErrorReport::DescriptionOf(error);
     if (m_bounded) {
         // The first of a kind is shown and leaves an empty tally behind.

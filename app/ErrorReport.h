@@ -39,7 +39,8 @@ class StepRunner
 public:
     StepRunner(Interaction& ui, const QString& window, const QString& handler);
 
-    // Runs one step. True when it completed, false when it failed (and was reported).
+    // Runs one step. True when it completed, false when it failed (and was
+    // reported, unless it was stopped: RuntimeError::Stopped is no failure).
     template <class Body> bool step(int number, Body&& body)
     {
         m_step = number;

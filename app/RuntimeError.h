@@ -18,6 +18,7 @@ public:
         ConnectionLost = -2, // the same, and the connection is gone
         LockTimeout = -3,    // the same: a row lock held by another session outlasted the wait
         SplitCharacter = -4, // a new value would hold half a character (a lone UTF-16 surrogate)
+        Stopped = -5,        // a statement ended because a stop was asked for: no failure
     };
 
     RuntimeError(int number, QString description);

@@ -61,6 +61,22 @@ int answerTestCount(PromptKind kind)
     }
 }
 
+// The read's canceller, told to the observer for the read's life.
+class ReadCanceller
+{
+public:
+    ReadCanceller(RunObserver& observer, Oracle::Connection& connection) : m_observer(observer)
+    {
+        m_observer.setCanceller([&connection] { connection.stop(); });
+    }
+    ~ReadCanceller() { m_observer.setCanceller({}); }
+    ReadCanceller(const ReadCanceller&) = delete;
+    ReadCanceller& operator=(const ReadCanceller&) = delete;
+
+private:
+    RunObserver& m_observer;
+};
+
 class RunningFlag
 {
 public:
@@ -244,6 +260,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
     // connection is gone.
     bool readable = true;
     auto readFailed = [&] {
+        stopped = steps.lastErrorNumber() == RuntimeError::Stopped;
         result.connectionLost = steps.lastErrorNumber() == RuntimeError::ConnectionLost;
         ended = result.connectionLost;
         readable = false;
@@ -387,6 +404,9 @@ ChangeRunResult::End ChangeRun::refill(StepRunner& steps, Oracle::Connection& co
     const QString title = Main::ApplicationTitle();
     auto withDefaultPointer = [&](ChangeRunResult::End end) {
         steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
+        // A read that ended because a stop was asked for did not fail.
+        if (end == ChangeRunResult::End::Failed && steps.lastErrorNumber() == RuntimeError::Stopped)
+            return ChangeRunResult::End::Stopped;
         return end;
     };
     std::optional<QSqlQuery> refill;
@@ -476,6 +496,7 @@ ChangeRunResult ChangeRun::run(const ChangeRequest& request)
     // one report, then the run ends.
     if (!connection || !steps.step(110, [&] { connection->open(request.logon); }))
         return endWithDefaultPointer();
+    const ReadCanceller canceller(m_observer, *connection);
 
     // The batches' thread opens its connection while the rows are counted
     // and the prompts are answered.
@@ -489,7 +510,8 @@ ChangeRunResult ChangeRun::run(const ChangeRequest& request)
     m_activity->reading();
     std::optional<Snapshot> snapshot;
     if (!steps.step(112, [&] { snapshot.emplace(*connection, request.table, request.field); }))
-        return endWithDefaultPointer();
+        return steps.lastErrorNumber() == RuntimeError::Stopped ? stopWithDefaultPointer()
+                                                                : endWithDefaultPointer();
     result.rows = snapshot->count();
     const Db::RowKey& key = snapshot->key();
 

@@ -44,6 +44,12 @@ public:
         Q_UNUSED(total);
     }
     virtual void showWaiting() {}
+
+    // While the run reads, `cancel` ends the read (one that waits for a lock
+    // or crawls through a slow view) and all it would read later: whoever
+    // asks for a stop from another thread calls it then. The run sets it
+    // once its read opens, and an empty one before the read goes.
+    virtual void setCanceller(std::function<void()> cancel) { Q_UNUSED(cancel); }
 };
 
 // Between the rows of a loop: lets the window repaint (and take a click on

@@ -195,6 +195,8 @@ Connection::~Connection()
 void Connection::fail(const QSqlError& error, const QSqlQuery* query, bool cancelled)
 {
     int number = RuntimeError::DriverError;
+    if (cancelled && stoppedNow())
+        throw RuntimeError(RuntimeError::Stopped, QStringLiteral("Stopped."));
     if (cancelled) {
         // Cancelled from another thread: the wait ended on purpose.
         throw RuntimeError(RuntimeError::LockTimeout, DriverMessage(error));
@@ -220,18 +222,11 @@ void Connection::execute(const QString& statement, const QVariantList& values)
 
 QSqlQuery Connection::select(const QString& statement, const QVariantList& values)
 {
-    QSqlQuery query(m_database);
-    query.setForwardOnly(true);
-    if (values.isEmpty()) {
-        if (!query.exec(statement))
-            fail(query.lastError(), &query);
-        return query;
-    }
-    if (!query.prepare(statement))
-        fail(query.lastError(), &query);
+    QSqlQuery query = prepare(statement);
     bind(query, values);
-    if (!query.exec())
-        fail(query.lastError(), &query);
+    const bool cancelled = cancellable(query, [&query] { return query.exec(); });
+    if (query.lastError().isValid() || cancelled)
+        fail(query.lastError(), &query, cancelled);
     return query;
 }
 
@@ -244,27 +239,40 @@ QSqlQuery Connection::prepare(const QString& statement)
     return query;
 }
 
+template <class Call> bool Connection::cancellable(QSqlQuery& query, Call call)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_runningMutex);
+        if (m_stopped)
+            throw RuntimeError(RuntimeError::Stopped, QStringLiteral("Stopped."));
+        m_running = query.result() ? odbcHandle(query.result()->handle()) : nullptr;
+        m_cancelled = false;
+    }
+    call();
+    const std::lock_guard<std::mutex> lock(m_runningMutex);
+    m_running = nullptr;
+    return std::exchange(m_cancelled, false);
+}
+
+bool Connection::stoppedNow()
+{
+    const std::lock_guard<std::mutex> lock(m_runningMutex);
+    return m_stopped;
+}
+
 int Connection::run(QSqlQuery& prepared, const QVariantList& values)
 {
     bind(prepared, values);
-    {
-        const std::lock_guard<std::mutex> lock(m_runningMutex);
-        m_running = prepared.result() ? odbcHandle(prepared.result()->handle()) : nullptr;
-        m_cancelled = false;
-    }
-    const bool ran = prepared.exec();
-    bool cancelled = false;
-    {
-        const std::lock_guard<std::mutex> lock(m_runningMutex);
-        m_running = nullptr;
-        cancelled = std::exchange(m_cancelled, false);
-    }
+    bool ran = false;
+    const bool cancelled = cancellable(prepared, [&] { ran = prepared.exec(); });
     if (!ran)
         fail(prepared.lastError(), &prepared, cancelled);
     if (!cancelled)
         return prepared.numRowsAffected();
     // A cancel that came as the statement ended may have closed it: its
     // rows are lost, and how many it changed is not known.
+    if (stoppedNow())
+        throw RuntimeError(RuntimeError::Stopped, QStringLiteral("Stopped."));
     if (prepared.isSelect())
         throw RuntimeError(RuntimeError::LockTimeout,
                            QStringLiteral("The statement was cancelled as it ended."));
@@ -280,12 +288,24 @@ void Connection::cancel()
     SQLCancel(m_running);
 }
 
+void Connection::stop()
+{
+    const std::lock_guard<std::mutex> lock(m_runningMutex);
+    m_stopped = true;
+    if (!m_running || m_cancelled)
+        return;
+    m_cancelled = true;
+    SQLCancel(m_running);
+}
+
 bool Connection::next(QSqlQuery& rows)
 {
-    if (rows.next())
+    bool more = false;
+    const bool cancelled = cancellable(rows, [&] { more = rows.next(); });
+    if (more && !cancelled)
         return true;
-    if (rows.lastError().isValid())
-        fail(rows.lastError(), &rows);
+    if (rows.lastError().isValid() || cancelled)
+        fail(rows.lastError(), &rows, cancelled);
     return false;
 }
 

@@ -91,6 +91,10 @@ public:
     // end, once: it then fails as a lock wait that ran out would. Any thread
     // may call it; with no statement running it does nothing.
     void cancel();
+    // Ends the statement running now (a query waiting for a lock, a slow
+    // read) and every later one of this connection: they fail with
+    // RuntimeError::Stopped. Any thread may call it.
+    void stop();
 
     // A transaction around the statements that follow; the connection
     // commits each statement on its own again after commit or rollback.
@@ -102,6 +106,11 @@ private:
     // `cancelled`: the statement failed after a cancel from another thread.
     [[noreturn]] void fail(const QSqlError& error, const QSqlQuery* query = nullptr,
                            bool cancelled = false);
+    // Runs `call` (an exec or a fetch of `query`) where cancel() and stop()
+    // reach it; true when it was cancelled meanwhile. Throws Stopped, after
+    // a stop, instead of running it.
+    template <class Call> bool cancellable(QSqlQuery& query, Call call);
+    bool stoppedNow();
 
     QString m_name;
     ConnectionProperty m_property;
@@ -110,6 +119,7 @@ private:
     std::mutex m_runningMutex;
     void* m_running = nullptr; // the ODBC handle of the statement run() is in
     bool m_cancelled = false;  // the statement running now was cancelled
+    bool m_stopped = false;    // stop() was called
 };
 
 // Creates a connection, sets its property and opens it.

@@ -12,6 +12,16 @@ struct RunThread::Shared {
     std::atomic<bool> abandoned{false};
     std::mutex mutex;
     std::condition_variable answered;
+    std::function<void()> cancel; // the run's read, while it goes (under the mutex)
+
+    // Asks for the stop, and ends the read that may be waiting.
+    void stopNow()
+    {
+        stop = true;
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (cancel)
+            cancel();
+    }
 };
 
 namespace
@@ -96,6 +106,11 @@ public:
     }
     void keepResponsive() override {}
     bool stopRequested() const override { return m_shared->stop || m_shared->abandoned; }
+    void setCanceller(std::function<void()> cancel) override
+    {
+        const std::lock_guard<std::mutex> lock(m_shared->mutex);
+        m_shared->cancel = std::move(cancel);
+    }
 
 private:
     template <class Call> void tell(Call call)
@@ -206,14 +221,17 @@ void RunThread::start(Work work)
 
 void RunThread::requestStop()
 {
-    m_shared->stop = true;
+    m_shared->stopNow();
 }
 
 void RunThread::abandon()
 {
-    const std::lock_guard<std::mutex> lock(m_shared->mutex);
-    m_shared->abandoned = true;
-    m_shared->answered.notify_all();
+    {
+        const std::lock_guard<std::mutex> lock(m_shared->mutex);
+        m_shared->abandoned = true;
+        m_shared->answered.notify_all();
+    }
+    m_shared->stopNow();
 }
 
 void RunThread::wait()

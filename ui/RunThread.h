@@ -33,7 +33,8 @@ public:
     void start(Work work);
     bool isRunning() const { return m_thread.joinable() && !m_ended; }
 
-    // The work ends at its next row (the run's own stop).
+    // The work ends at its next row (the run's own stop), or at once where it
+    // waits for its read.
     void requestStop();
     // The window is going: a question not yet answered takes its default
     // (Cancel, No), and none is shown from now on; the work stops.

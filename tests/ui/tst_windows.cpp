@@ -441,6 +441,7 @@ private slots:
     void closingWhileBusyEndsTheProgram_data();
     void closingWhileBusyEndsTheProgram();
     void programGoneMidRunWaitsForIt();
+    void stopEndsAReadWaitingForALock();
     void failingTableListLeavesNothingOfTheLastLogon();
     void previewStopAndUndo();
     void onlyStopTakesInputDuringRun_data();
@@ -1044,12 +1045,40 @@ void TestWindows::programGoneMidRunWaitsForIt()
         QVERIFY(program.form2().isBusy());
         program.form2().close();
     }
-    QCOMPARE(said(), QString()); // no "Done."
+    QCOMPARE(said(), QString());                       // no "Done."
     const QList<Journal::Run> runs = Journal().runs(); // newest first
     QVERIFY(!runs.isEmpty());
     QCOMPARE(runs.first().user, schema.logon().user);
     QCOMPARE(runs.first().changed, 40);
     QCOMPARE(schema.column("SELECT count(*) FROM many WHERE first LIKE '% %'"), QVariantList{0});
+}
+
+// Another session locks the table whole: the run's read waits, and Stop
+// ends the wait within a second, with nothing reported or written.
+void TestWindows::stopEndsAReadWaitingForALock()
+{
+    if (CurrentBackend() != Backend::PostgreSQL)
+        QSKIP("SQLite lets the read go on beside another connection's write");
+    Schema schema("stopread");
+    createLongTable(schema, "many", {"first", "second"});
+    const QVariantList before = schema.column("SELECT first FROM many ORDER BY second");
+    storeLogon(schema.logon());
+    Program program;
+    program.start();
+    Form2& form = program.form2();
+    Window w(form);
+    auto* stop = form.findChild<QPushButton*>("PushButton7");
+    QVERIFY(w.complete() && stop);
+    std::optional<OpenTransaction> lock;
+    lock.emplace(schema, "LOCK TABLE many IN ACCESS EXCLUSIVE MODE");
+    QTest::mouseClick(w.start, Qt::LeftButton);
+    QTest::qWait(300); // the read waits for the lock
+    QVERIFY(form.isBusy());
+    QTest::mouseClick(stop, Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return !form.isBusy(); }, 1000));
+    QCOMPARE(said(), QString());
+    lock.reset();
+    QCOMPARE(schema.column("SELECT first FROM many ORDER BY second"), before);
 }
 
 void TestWindows::failingTableListLeavesNothingOfTheLastLogon()
