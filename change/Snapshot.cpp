@@ -58,7 +58,8 @@ Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const Q
             return;
         }
     }
-    openRead(query, {});
+    m_mode = Mode::Unread;
+    m_query = query;
 }
 
 // Rows added at the end since the count are not seen by the read; pages
@@ -137,6 +138,10 @@ std::optional<int> Snapshot::narrow(const QStringList& texts)
         m_pagesCondition = values;
         return rows;
     }
+    if (m_mode == Mode::Unread) { // opened once, narrowed
+        openRead(Db::Dialect::narrowed(m_query, condition), values);
+        return rows;
+    }
     m_block.reset();
     if (m_cursorOpen) {
         m_cursorOpen = false;
@@ -159,6 +164,9 @@ bool Snapshot::next(Row& row)
 bool Snapshot::take(Row& row)
 {
     switch (m_mode) {
+    case Mode::Unread:
+        openRead(m_query, {});
+        return take(row);
     case Mode::Whole:
         if (m_nextWhole >= m_whole.size())
             return false;
@@ -203,6 +211,8 @@ bool Snapshot::take(Row& row)
 
 void Snapshot::close()
 {
+    if (m_mode == Mode::Unread) // never opened: nothing more to read
+        m_mode = Mode::Plain;
     m_block.reset();
     m_whole.clear();
     m_whole.shrink_to_fit();

@@ -24,7 +24,9 @@ public:
         int place = 0;    // the row's place in the read, from 0
     };
 
-    // Reads the table's row key and opens the read. Throws RuntimeError.
+    // Reads the table's row key and counts the rows, at one moment; the read
+    // itself opens with the first row asked for (or a narrowing), once.
+    // Throws RuntimeError.
     Snapshot(Oracle::Connection& connection, const QString& table, const QString& field);
     ~Snapshot();
     Snapshot(const Snapshot&) = delete;
@@ -59,6 +61,7 @@ private:
 
     enum class Mode {
         Whole,  // read whole at the start (the dialect cannot read while writing)
+        Unread, // a cursor or the plain query, not yet opened
         Cursor, // in blocks through a cursor
         Plain,  // the query, as the driver fetches it
         Pages,  // a range of the table's pages at a time, each range one text
@@ -77,6 +80,7 @@ private:
     bool m_cursorOpen = false;
     std::vector<Row> m_whole; // all rows (Whole), or a range of pages' (Pages)
     size_t m_nextWhole = 0;
+    QString m_query; // Unread: the read to open
     QString m_pagesQuery;
     QVariantList m_pagesCondition; // the narrowing's bound values
     qint64 m_pages = 0;            // the table's pages when the read began
