@@ -666,11 +666,6 @@ void Form2::showWaiting()
     showActivity(QStringLiteral("Waiting for a locked row..."));
 }
 
-void Form2::keepResponsive()
-{
-    QCoreApplication::processEvents();
-}
-
 void Form2::PushButton5_Click()
 {
     if (m_busy)

@@ -94,7 +94,6 @@ private:
     void clearPreview() override;
     void addPreviewEntry(const QString& text) override;
     bool stopRequested() const override { return m_ending || m_stopAsked; }
-    void keepResponsive() override;
     void showReading() override;
     void showWriting(int done, int total) override;
     void showWaiting() override;
