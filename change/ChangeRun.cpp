@@ -454,29 +454,60 @@ ChangeRunResult::End ChangeRun::refill(StepRunner& steps, Oracle::Connection& co
     return ChangeRunResult::End::Done;
 }
 
+// How the run ends: its end and its reports in the result; the default
+// pointer back first where `pointerBack`.
+ChangeRunResult ChangeRun::ended(StepRunner& steps, ChangeRunResult& result,
+                                 ChangeRunResult::End end, bool pointerBack)
+{
+    if (pointerBack)
+        steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
+    result.end = end;
+    result.reports = steps.reportCount();
+    return result;
+}
+
+// The operation asked for, its prompts answered and its writer made, applied
+// to every row; true when the run was stopped.
+bool ChangeRun::applyOperation(StepRunner& steps, const ChangeRequest& request, Snapshot& snapshot,
+                               std::unique_ptr<ThreadedWriter> threaded, ChangeRunResult& result)
+{
+    const ChangeRunOptions& options = request.options;
+    OperationSteps opSteps;
+    const Operation* const operation = chooseOperation(steps, request.operation, opSteps);
+    std::optional<OperationParameters> parameters;
+    std::unique_ptr<Oracle::Connection> writing;
+    std::unique_ptr<RowWriter> writer;
+    if (operation) {
+        steps.step(opSteps.firstPrompt, [&] {
+            parameters = options.answers ? options.answers : AskParameters(*operation, m_ui);
+        });
+    }
+    if (parameters) {
+        // A run that cannot be journaled writes nothing. The writes go over
+        // a connection of their own while this one reads.
+        const bool writerReady = steps.step(opSteps.firstPrompt, [&] {
+            writer = makeWriter(request, std::move(threaded), writing, *operation, *parameters,
+                                snapshot.key(), result);
+        });
+        if (!writerReady)
+            parameters.reset();
+    }
+    result.applied = parameters.has_value();
+    result.answers = parameters;
+    return parameters && applyRows(steps, snapshot, result.rows - 1, *operation, opSteps,
+                                   *parameters, *writer, options, result);
+}
+
 ChangeRunResult ChangeRun::run(const ChangeRequest& request)
 {
+    using End = ChangeRunResult::End;
     const ChangeRunOptions& options = request.options;
     ChangeRunResult result;
     if (m_running)
         return result; // a click that arrived while a run lets events run
     const RunningFlag running(m_running);
     m_activity.emplace(m_observer);
-    const QString title = Main::ApplicationTitle();
     StepRunner steps(m_ui, request.window, request.handler);
-    auto finish = [&](ChangeRunResult::End end) {
-        result.end = end;
-        result.reports = steps.reportCount();
-        return result;
-    };
-    auto endWithDefaultPointer = [&]() {
-        steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
-        return finish(ChangeRunResult::End::Failed);
-    };
-    auto stopWithDefaultPointer = [&]() {
-        steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
-        return finish(ChangeRunResult::End::Stopped);
-    };
 
     std::unique_ptr<Oracle::Connection> connection;
     steps.step(100, [&] {
@@ -485,9 +516,10 @@ ChangeRunResult ChangeRun::run(const ChangeRequest& request)
     steps.step(102, [] {}); // the rows are read into a snapshot at 112
 
     if (!request.fieldListed) { // 104
-        steps.step(PleaseSelectField,
-                   [&] { m_ui.messageBox(QStringLiteral("Please select a field."), title); });
-        return finish(ChangeRunResult::End::NoField);
+        steps.step(PleaseSelectField, [&] {
+            m_ui.messageBox(QStringLiteral("Please select a field."), Main::ApplicationTitle());
+        });
+        return ended(steps, result, End::NoField, false);
     }
     steps.step(106, [&] { m_observer.setMousePointer(MousePointer::Hourglass); });
     steps.step(108, [] {}); // client-side cursor: the snapshot knows its row count
@@ -495,7 +527,7 @@ ChangeRunResult ChangeRun::run(const ChangeRequest& request)
     // Without a connection or its rows every later step would fail in turn:
     // one report, then the run ends.
     if (!connection || !steps.step(110, [&] { connection->open(request.logon); }))
-        return endWithDefaultPointer();
+        return ended(steps, result, End::Failed, true);
     const ReadCanceller canceller(m_observer, *connection);
 
     // The batches' thread opens its connection while the rows are counted
@@ -510,50 +542,21 @@ ChangeRunResult ChangeRun::run(const ChangeRequest& request)
     m_activity->reading();
     std::optional<Snapshot> snapshot;
     if (!steps.step(112, [&] { snapshot.emplace(*connection, request.table, request.field); }))
-        return steps.lastErrorNumber() == RuntimeError::Stopped ? stopWithDefaultPointer()
-                                                                : endWithDefaultPointer();
-    result.rows = snapshot->count();
-    const Db::RowKey& key = snapshot->key();
-
-    const int n = result.rows - 1; // 120
-    if (result.rows > 0) {         // 122
-        OperationSteps opSteps;
-        const Operation* const operation = chooseOperation(steps, request.operation, opSteps);
-        std::optional<OperationParameters> parameters;
-        std::unique_ptr<Oracle::Connection> writing;
-        std::unique_ptr<RowWriter> writer;
-        if (operation) {
-            steps.step(opSteps.firstPrompt, [&] {
-                parameters = options.answers ? options.answers : AskParameters(*operation, m_ui);
-            });
-        }
-        if (parameters) {
-            // A run that cannot be journaled writes nothing. The writes go
-            // over a connection of their own while this one reads.
-            const bool writerReady = steps.step(opSteps.firstPrompt, [&] {
-                writer = makeWriter(request, std::move(threaded), writing, *operation, *parameters,
-                                    key, result);
-            });
-            if (!writerReady)
-                parameters.reset();
-        }
-        result.applied = parameters.has_value();
-        result.answers = parameters;
-
-        if (parameters && applyRows(steps, *snapshot, n, *operation, opSteps, *parameters, *writer,
-                                    options, result))
-            return stopWithDefaultPointer();
-    }
+        return ended(steps, result,
+                     steps.lastErrorNumber() == RuntimeError::Stopped ? End::Stopped : End::Failed,
+                     true);
+    result.rows = snapshot->count(); // 120
+    if (result.rows > 0 &&           // 122
+        applyOperation(steps, request, *snapshot, std::move(threaded), result))
+        return ended(steps, result, End::Stopped, true);
     if (result.connectionLost) // nothing more can be read: no refill, no "Done."
-        return endWithDefaultPointer();
+        return ended(steps, result, End::Failed, true);
     if (m_observer.stopRequested())
-        return stopWithDefaultPointer();
-    if (options.dryRun) { // nothing changed: no refill, no "Done."
-        steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
-        return finish(ChangeRunResult::End::Done);
-    }
+        return ended(steps, result, End::Stopped, true);
+    if (options.dryRun) // nothing changed: no refill, no "Done."
+        return ended(steps, result, End::Done, true);
 
     // The read ends, so that the refill sees what was written.
     steps.step(CloseRows, [&] { snapshot->close(); });
-    return finish(refill(steps, *connection, request));
+    return ended(steps, result, refill(steps, *connection, request), false);
 }

@@ -248,6 +248,14 @@ private:
                                       const OperationSteps& opSteps,
                                       const OperationParameters& parameters, const QString& value,
                                       const ChangeRunOptions& options, bool& overflow);
+    // The operation chosen, asked for its answers and applied; true when
+    // the run was stopped.
+    bool applyOperation(StepRunner& steps, const ChangeRequest& request, Snapshot& snapshot,
+                        std::unique_ptr<ThreadedWriter> threaded, ChangeRunResult& result);
+    // The run's end in `result`, the default pointer back first where
+    // `pointerBack`.
+    ChangeRunResult ended(StepRunner& steps, ChangeRunResult& result, ChangeRunResult::End end,
+                          bool pointerBack);
     // The refill of the preview and "Done."; how the run ends.
     ChangeRunResult::End refill(StepRunner& steps, Oracle::Connection& connection,
                                 const ChangeRequest& request);
