@@ -60,26 +60,8 @@ ThreadedWriter::~ThreadedWriter()
 
 void ThreadedWriter::work(const Logon& logon, size_t index)
 {
-    std::unique_ptr<Oracle::Connection> connection;
-    std::unique_ptr<RowWriter> writer;
     std::optional<RuntimeError> failed;
-    // A second connection is opened only once the first is: where the user
-    // may open one more session only, it is the first thread's.
-    bool opening = true;
-    if (index > 0) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_quit || m_firstOpened.has_value(); });
-        opening = !m_quit && *m_firstOpened;
-    }
-    try {
-        if (opening)
-            connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::Writing);
-        if (connection && index > 0 &&
-            !connection->dialect().has(Db::Dialect::Capability::ParallelWrites))
-            connection.reset(); // one session writes: this thread has nothing to do
-    } catch (const RuntimeError& error) {
-        failed = error;
-    }
+    std::unique_ptr<Oracle::Connection> connection = openConnection(logon, index, failed);
     if (index == 0) {
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
@@ -87,31 +69,9 @@ void ThreadedWriter::work(const Logon& logon, size_t index)
         }
         m_changed.notify_all();
     }
-    std::optional<Make> make;
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_quit || m_make; });
-        if (m_quit && !m_make)
-            return; // never started: the run was not applied
-        make = m_make;
-    }
-    if (connection) {
-        try {
-            WriteControl control;
-            control.stopRequested = [this] { return m_stop.load(); };
-            control.waiting = [this] { m_waitingNow = true; };
-            control.takeTurn = [this, index] { return takeTurn(index); };
-            control.passTurn = [this, index] { passTurn(index); };
-            writer = (*make)(*connection, std::move(control));
-            writer->setReports({}, [this](const Results& results) {
-                const std::lock_guard<std::mutex> lock(m_mutex);
-                m_results.append(results);
-            });
-        } catch (const RuntimeError& error) {
-            failed = error;
-            writer.reset();
-        }
-    }
+    std::unique_ptr<RowWriter> writer;
+    if (!makeWriter(index, connection.get(), writer))
+        return; // never started: the run was not applied
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         ++m_ready;
@@ -127,6 +87,76 @@ void ThreadedWriter::work(const Logon& logon, size_t index)
     m_changed.notify_all();
     if (!writer)
         return;
+    writeJobs(index, *writer);
+    writer.reset(); // on this thread, with its connection
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_working[index] = nullptr; // never waited for again
+    }
+    m_changed.notify_all();
+    connection.reset();
+}
+
+std::unique_ptr<Oracle::Connection>
+ThreadedWriter::openConnection(const Logon& logon, size_t index,
+                               std::optional<RuntimeError>& failed)
+{
+    // A second connection is opened only once the first is: where the user
+    // may open one more session only, it is the first thread's.
+    bool opening = true;
+    if (index > 0) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_quit || m_firstOpened.has_value(); });
+        opening = !m_quit && *m_firstOpened;
+    }
+    std::unique_ptr<Oracle::Connection> connection;
+    try {
+        if (opening)
+            connection = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::Writing);
+        if (connection && index > 0 &&
+            !connection->dialect().has(Db::Dialect::Capability::ParallelWrites))
+            connection.reset(); // one session writes: this thread has nothing to do
+    } catch (const RuntimeError& error) {
+        failed = error;
+    }
+    return connection;
+}
+
+bool ThreadedWriter::makeWriter(size_t index, Oracle::Connection* connection,
+                                std::unique_ptr<RowWriter>& writer)
+{
+    std::optional<Make> make;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_quit || m_make; });
+        if (m_quit && !m_make)
+            return false;
+        make = m_make;
+    }
+    if (!connection)
+        return true;
+    try {
+        WriteControl control;
+        control.stopRequested = [this] { return m_stop.load(); };
+        control.waiting = [this] { m_waitingNow = true; };
+        control.takeTurn = [this, index] { return takeTurn(index); };
+        control.passTurn = [this, index] { passTurn(index); };
+        writer = (*make)(*connection, std::move(control));
+        writer->setReports({}, [this](const Results& results) {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_results.append(results);
+        });
+    } catch (const RuntimeError& error) {
+        writer.reset();
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (index == 0)
+            m_setupError = error;
+    }
+    return true;
+}
+
+void ThreadedWriter::writeJobs(size_t index, RowWriter& writer)
+{
     for (;;) {
         Job job;
         int flush = 0; // the flush this thread does, if no job is queued
@@ -136,7 +166,7 @@ void ThreadedWriter::work(const Logon& logon, size_t index)
                 return m_quit || m_setupError || !m_queue.empty() || m_flushed[index] < m_flushes;
             });
             if (m_quit || m_setupError)
-                break;
+                return;
             if (!m_queue.empty()) {
                 job = std::move(m_queue.front());
                 m_queue.pop_front();
@@ -150,10 +180,10 @@ void ThreadedWriter::work(const Logon& logon, size_t index)
         m_changed.notify_all(); // room in the queue
         if (!m_stop) {          // after a stop nothing more is written
             for (const auto& [change, ticket] : job.changes)
-                writer->write(change, ticket);
+                writer.write(change, ticket);
             // With two threads, each batch goes whole in its own turn.
             if (flush > 0 || m_threads.size() > 1)
-                writer->flush();
+                writer.flush();
         }
         if (flush == 0 && takeTurn(index)) // a job whose statement never ran
             passTurn(index);
@@ -165,13 +195,6 @@ void ThreadedWriter::work(const Logon& logon, size_t index)
         }
         m_changed.notify_all();
     }
-    writer.reset(); // on this thread, with its connection
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_working[index] = nullptr; // never waited for again
-    }
-    m_changed.notify_all();
-    connection.reset();
 }
 
 bool ThreadedWriter::takeTurn(size_t index)

@@ -66,6 +66,17 @@ private:
     // The work of thread `index`; thread 0's connection must open, a
     // second's may fail or find the database unfit, and it then ends.
     void work(const Logon& logon, size_t index);
+    // Thread `index`'s connection, or null (its failure in `failed`, where
+    // it failed): thread 0's first, a second's once the first's opened.
+    std::unique_ptr<Oracle::Connection> openConnection(const Logon& logon, size_t index,
+                                                       std::optional<RuntimeError>& failed);
+    // Thread `index`'s writer, once the run starts, or null; whether it
+    // writes is told to the others. False where the run never started.
+    bool makeWriter(size_t index, Oracle::Connection* connection,
+                    std::unique_ptr<RowWriter>& writer);
+    // Thread `index` writes the jobs queued and the flushes asked for until
+    // the end.
+    void writeJobs(size_t index, RowWriter& writer);
     // No job queued or in hand, and every writing thread's flush done.
     // Under the lock.
     bool idle() const;
