@@ -189,12 +189,11 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRequest& request,
         return std::make_unique<DryRunWriter>(options.seen);
     const QString& table = request.table;
     const QString& field = request.field;
-    const Logon& logon = request.logon;
     if (options.journal) {
         Journal::Run entry;
         entry.started = QDateTime::currentDateTimeUtc();
-        entry.sid = logon.sid;
-        entry.user = logon.user;
+        entry.sid = request.logon.sid;
+        entry.user = request.logon.user;
         entry.table = table;
         entry.field = field;
         entry.operation = operation.caption;
@@ -223,7 +222,7 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRequest& request,
             });
             writer = std::move(threaded);
         } else {
-            writing = Oracle::OpenConnection(logon, Oracle::ConnectionProperty::Writing);
+            writing = Oracle::OpenConnection(request.logon, Oracle::ConnectionProperty::Writing);
             WriteControl control;
             control.stopRequested = [this] {
                 m_observer.keepResponsive();
@@ -260,7 +259,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
     // connection is gone.
     bool readable = true;
     auto readFailed = [&] {
-        stopped = steps.lastErrorNumber() == RuntimeError::Stopped;
+        stopped = stopped || steps.lastErrorNumber() == RuntimeError::Stopped;
         result.connectionLost = steps.lastErrorNumber() == RuntimeError::ConnectionLost;
         ended = result.connectionLost;
         readable = false;
@@ -290,31 +289,10 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
             readToEnd = true;
             break;
         }
-        const int i = row.place;
         ++processed;
-        steps.step(opSteps.loopHead, [] {});
-        bool overflow = false;
-        const std::optional<QString> newValue =
-            newValueOf(steps, operation, opSteps, parameters, row.value, options, overflow);
-        if (overflow) {
-            // The number answer does not convert: no row would fare better.
-            ++result.failed;
+        const Applied applied{steps, operation, opSteps, parameters, writer, options, result};
+        if (!applyRow(applied, row, last, processed, narrowedTo ? *narrowedTo : result.rows))
             break;
-        }
-        steps.step(opSteps.progress, [&] {
-            m_observer.setProgress(qMin(double(i + 1) / double(last + 1) * 100.0, 100.0));
-        });
-        m_activity->writing(processed, narrowedTo ? *narrowedTo : result.rows);
-        if (!newValue) {
-            ++result.failed;
-        } else if (row.isNull || *newValue == row.value) {
-            ++result.unchanged;
-        } else {
-            writer.write({row.key, row.value, *newValue, row.digest}, i);
-        }
-        steps.step(opSteps.update, [] {});
-        steps.step(opSteps.nextRow, [] {});
-        steps.step(opSteps.loopEnd, [] {});
     }
     if (readToEnd && narrowedTo) { // the rows passed over were judged too
         if (processed == 0)
@@ -323,6 +301,37 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
     }
     endRows(steps, writer, opSteps, options, stopped, ended, result);
     return stopped;
+}
+
+// One row through the operation's steps: its new value, the progress, and
+// its write where it changes. False where the number answer does not
+// convert (no row would fare better).
+bool ChangeRun::applyRow(const Applied& to, const Snapshot::Row& row, int last, int processed,
+                         int total)
+{
+    const int i = row.place;
+    to.steps.step(to.opSteps.loopHead, [] {});
+    bool overflow = false;
+    const std::optional<QString> newValue = newValueOf(
+        to.steps, to.operation, to.opSteps, to.parameters, row.value, to.options, overflow);
+    if (overflow) {
+        ++to.result.failed;
+        return false;
+    }
+    to.steps.step(to.opSteps.progress, [&] {
+        m_observer.setProgress(qMin(double(i + 1) / double(last + 1) * 100.0, 100.0));
+    });
+    m_activity->writing(processed, total);
+    if (!newValue)
+        ++to.result.failed;
+    else if (row.isNull || *newValue == row.value)
+        ++to.result.unchanged;
+    else
+        to.writer.write({row.key, row.value, *newValue, row.digest}, i);
+    to.steps.step(to.opSteps.update, [] {});
+    to.steps.step(to.opSteps.nextRow, [] {});
+    to.steps.step(to.opSteps.loopEnd, [] {});
+    return true;
 }
 
 // What is held back goes now, unless the run was stopped or ended; the

@@ -3,6 +3,7 @@
 #include "app/Interaction.h"
 #include "change/OperationCatalogue.h"
 #include "change/RowWriter.h"
+#include "change/Snapshot.h"
 #include "db/Oracle.h"
 
 #include <QElapsedTimer>
@@ -11,7 +12,6 @@
 #include <optional>
 
 class Journal;
-class Snapshot;
 class ThreadedWriter;
 class StepRunner;
 
@@ -232,6 +232,17 @@ private:
     bool applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Operation& operation,
                    const OperationSteps& opSteps, const OperationParameters& parameters,
                    RowWriter& writer, const ChangeRunOptions& options, ChangeRunResult& result);
+    // What each row of the loop goes through.
+    struct Applied {
+        StepRunner& steps;
+        const Operation& operation;
+        const OperationSteps& opSteps;
+        const OperationParameters& parameters;
+        RowWriter& writer;
+        const ChangeRunOptions& options;
+        ChangeRunResult& result;
+    };
+    bool applyRow(const Applied& to, const Snapshot::Row& row, int last, int processed, int total);
     // After the row loop: the writer flushed (or, stopped or ended, its
     // held rows dropped), the repeats and conflicts told, the journal's run
     // ended. `stopped` and `ended` are the tally's, which the flush's
