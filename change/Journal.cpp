@@ -190,6 +190,18 @@ Journal::Journal(const QString& path) : m_path(path), m_name(uniqueConnectionNam
         migrate();
 }
 
+// Adds the column (its name, then its type) to the table where an earlier
+// layout's table lacks it.
+void Journal::addColumn(const QString& table, const QString& column)
+{
+    QSqlQuery has = exec(QStringLiteral("SELECT count(*) FROM pragma_table_info(?) WHERE name = ?"),
+                         {table, column.section(u' ', 0, 0)});
+    const bool present = has.next() && has.value(0).toInt() > 0;
+    has.finish();
+    if (!present)
+        exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(table, column));
+}
+
 void Journal::migrate()
 {
     inTransaction([&] {
@@ -206,23 +218,15 @@ void Journal::migrate()
             "changed INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0, "
             "conflicts INTEGER NOT NULL DEFAULT 0, state TEXT NOT NULL, "
             "undone INTEGER NOT NULL DEFAULT 0, key_names TEXT)"));
-        QSqlQuery keyNames = exec(QStringLiteral(
-            "SELECT count(*) FROM pragma_table_info('runs') WHERE name = 'key_names'"));
-        const bool hasKeyNames = keyNames.next() && keyNames.value(0).toInt() > 0;
-        keyNames.finish();
-        if (!hasKeyNames) // a run of an earlier layout: its key's names are not known
-            exec(QStringLiteral("ALTER TABLE runs ADD COLUMN key_names TEXT"));
+        // a run of an earlier layout: its key's names are not known
+        addColumn(QStringLiteral("runs"), QStringLiteral("key_names TEXT"));
         exec(QStringLiteral(
             "CREATE TABLE IF NOT EXISTS rows (id INTEGER PRIMARY KEY, "
             "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, key TEXT NOT NULL, "
             "key_before TEXT NOT NULL, "
             "old TEXT NOT NULL, new TEXT NOT NULL, state TEXT NOT NULL, digest TEXT)"));
-        QSqlQuery digest = exec(
-            QStringLiteral("SELECT count(*) FROM pragma_table_info('rows') WHERE name = 'digest'"));
-        const bool hasDigest = digest.next() && digest.value(0).toInt() > 0;
-        digest.finish();
-        if (!hasDigest) // rows of an earlier layout: found by their keys alone
-            exec(QStringLiteral("ALTER TABLE rows ADD COLUMN digest TEXT"));
+        // rows of an earlier layout: found by their keys alone
+        addColumn(QStringLiteral("rows"), QStringLiteral("digest TEXT"));
         exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_of_run ON rows (run, id)"));
         // The moved keys of a batch's rows, ids first to last, as one JSON
         // text: [[id, key, digest or null], ...].
@@ -247,16 +251,9 @@ void Journal::migrate()
             "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, key TEXT, new TEXT, "
             "digest TEXT)"));
         // A run's batch rows, counted as their states change.
-        for (const char* column : {"journaled", "final_rows", "restored_rows", "kept_rows"}) {
-            QSqlQuery has = exec(
-                QStringLiteral("SELECT count(*) FROM pragma_table_info('runs') WHERE name = ?"),
-                {QString::fromLatin1(column)});
-            const bool present = has.next() && has.value(0).toInt() > 0;
-            has.finish();
-            if (!present)
-                exec(QStringLiteral("ALTER TABLE runs ADD COLUMN %1 INTEGER NOT NULL DEFAULT 0")
-                         .arg(QLatin1String(column)));
-        }
+        for (const char* column : {"journaled", "final_rows", "restored_rows", "kept_rows"})
+            addColumn(QStringLiteral("runs"),
+                      QLatin1String(column) + QStringLiteral(" INTEGER NOT NULL DEFAULT 0"));
         // Only rows no write changes again: a run's own writes never touch it.
         exec(QStringLiteral("CREATE INDEX IF NOT EXISTS rows_final ON rows (run, state) WHERE ") +
              QLatin1String(FinalStates));
@@ -717,6 +714,25 @@ QHash<qint64, Journal::Move> Journal::movesOf(qint64 first, qint64 last)
 // A batch is read whole, and its rows taken from `below` down; a row's
 // mark, or else its batch's move, says what became of it. The marks and
 // moves of as many batches as the rows wanted fill are read together.
+void Journal::layOver(Row& row, const MarkRead* mark, const Move* move)
+{
+    if (mark && !mark->key.isNull()) {
+        row.key = JournalJson::fromJson(mark->key.toString());
+    } else if (move) {
+        row.key = move->key;
+        if (move->digest)
+            row.digest = *move->digest;
+        if (row.state == RowState::Pending)
+            row.state = RowState::Written;
+    }
+    if (mark) {
+        if (!mark->newValue.isNull())
+            row.newValue = mark->newValue.toString();
+        if (!mark->digest.isNull())
+            row.digest = mark->digest;
+    }
+}
+
 QList<Journal::Row> Journal::batchRowsToUndo(qint64 run, qint64 below, int limit)
 {
     QList<Row> rows;
@@ -730,9 +746,6 @@ QList<Journal::Row> Journal::batchRowsToUndo(qint64 run, qint64 below, int limit
         qint64 top;      // its last row below `below`
         QList<Row> rows; // first to top, as journaled
         QString states;  // a letter a row
-    };
-    struct Marked {
-        QVariant key, newValue, digest;
     };
     bool more = true;
     while (more && (limit < 0 || rows.size() < limit)) {
@@ -748,7 +761,7 @@ QList<Journal::Row> Journal::batchRowsToUndo(qint64 run, qint64 below, int limit
         }
         if (read.isEmpty())
             break;
-        QHash<qint64, Marked> marks;
+        QHash<qint64, MarkRead> marks;
         QSqlQuery marked =
             exec(QStringLiteral("SELECT id, key, new, digest FROM marks WHERE id BETWEEN ? AND ?"),
                  {read.last().first, read.first().top});
@@ -768,21 +781,8 @@ QList<Journal::Row> Journal::batchRowsToUndo(qint64 run, qint64 below, int limit
                     continue;
                 const auto mark = marks.constFind(id);
                 const auto move = moves.constFind(id);
-                if (mark != marks.constEnd() && !mark->key.isNull()) {
-                    row.key = JournalJson::fromJson(mark->key.toString());
-                } else if (move != moves.constEnd()) {
-                    row.key = move->key;
-                    if (move->digest)
-                        row.digest = *move->digest;
-                    if (row.state == RowState::Pending)
-                        row.state = RowState::Written;
-                }
-                if (mark != marks.constEnd()) {
-                    if (!mark->newValue.isNull())
-                        row.newValue = mark->newValue.toString();
-                    if (!mark->digest.isNull())
-                        row.digest = mark->digest;
-                }
+                layOver(row, mark != marks.constEnd() ? &*mark : nullptr,
+                        move != moves.constEnd() ? &*move : nullptr);
                 rows << std::move(row);
             }
         }

@@ -138,9 +138,18 @@ private:
     QSqlQuery exec(const QString& statement, const QVariantList& values = {});
     // Makes or brings the tables to the layout this program writes.
     void migrate();
+    void addColumn(const QString& table, const QString& column);
     QList<Run> readRuns(std::optional<qint64> only);
     QSet<qint64> setStates(QList<std::pair<qint64, RowState>> states, QHash<qint64, qint64>& runOf);
     QHash<qint64, Move> movesOf(qint64 first, qint64 last);
+    // What a batch row's mark says changed with its write (each Null where
+    // nothing did).
+    struct MarkRead {
+        QVariant key, newValue, digest;
+    };
+    // The row as its mark and its move (either may be null) leave it: a
+    // mark's key wins over a move's.
+    static void layOver(Row& row, const MarkRead* mark, const Move* move);
     QList<Row> batchRowsToUndo(qint64 run, qint64 below, int limit);
     QList<Row> earlierRowsToUndo(qint64 run, qint64 below, int limit);
     QString lockPath(qint64 run) const;
