@@ -519,6 +519,17 @@ private:
         return true;
     }
 
+    // Back from the new value to the old one, only where the new one stands.
+    void writeBack(const QList<Journal::Row>& rows, RowPacer& pacer)
+    {
+        for (const Journal::Row& row : rows) {
+            if ((m_stopped = pacer.stopRequested()) || m_ended)
+                return;
+            m_steps.step(LoopHead, [] {});
+            m_writer->write({row.key, row.newValue, row.oldValue, row.digest}, row.id);
+        }
+    }
+
     // Page after page, newest first, each written through before the next.
     void writePages()
     {
@@ -533,14 +544,7 @@ private:
                 const QList<Journal::Row> rows = page.mid(first, batch);
                 if (first >= marked && !markUndoing(rows))
                     break;
-                // Back from the new value to the old one, only where the new
-                // one stands.
-                for (const Journal::Row& row : rows) {
-                    if ((m_stopped = pacer.stopRequested()) || m_ended)
-                        break;
-                    m_steps.step(LoopHead, [] {});
-                    m_writer->write({row.key, row.newValue, row.oldValue, row.digest}, row.id);
-                }
+                writeBack(rows, pacer);
             }
             if (m_stopped || m_ended)
                 break;

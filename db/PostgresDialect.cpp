@@ -171,6 +171,19 @@ public:
             .arg(statement, joined(returned, ", "), joined(packed, ", "));
     }
 
+    // An array element: quoted, a double quote or a backslash in it escaped
+    // with a backslash.
+    static void appendQuoted(QString& array, const QString& text)
+    {
+        array += u'"';
+        for (const QChar ch : text) {
+            if (ch == u'"' || ch == u'\\')
+                array += u'\\';
+            array += ch;
+        }
+        array += u'"';
+    }
+
     // Each column as the text of an array: every element quoted, a double
     // quote or a backslash in it escaped with a backslash; a Null as NULL.
     QVariantList batchValues(const QList<QVariantList>& rows) const override
@@ -186,13 +199,7 @@ public:
                     array += QLatin1String("NULL");
                     continue;
                 }
-                array += u'"';
-                for (const QChar ch : row.at(c).toString()) {
-                    if (ch == u'"' || ch == u'\\')
-                        array += u'\\';
-                    array += ch;
-                }
-                array += u'"';
+                appendQuoted(array, row.at(c).toString());
             }
             arrays << array + u'}';
         }
