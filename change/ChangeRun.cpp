@@ -9,6 +9,7 @@
 #include "change/JournaledWriter.h"
 #include "change/OperationCatalogue.h"
 #include "change/Snapshot.h"
+#include "change/Steps.h"
 #include "change/ThreadedWriter.h"
 #include "db/Schema.h"
 
@@ -19,25 +20,7 @@
 namespace
 {
 
-// The steps before the operations' own: 100 to 122; the first test is 124.
-constexpr int FirstOperationTest = 124;
-// The refill and the close after the last operation.
-constexpr int CloseRows = 646;
-constexpr int ReopenRows = 648;
-constexpr int ClearPreview = 650;
-constexpr int RefillHourglass = 652;
-constexpr int RefillCountStart = 654;
-constexpr int RefillField = 656;
-constexpr int RefillFirstEvents = 658;
-constexpr int RefillLoopTest = 660;
-constexpr int RefillEvents = 662;
-constexpr int RefillAddEntry = 664;
-constexpr int RefillNextRow = 666;
-constexpr int RefillCount = 668;
-constexpr int CloseRefill = 672;
-constexpr int DefaultPointer = 674;
-constexpr int DoneMessage = 678;
-constexpr int PleaseSelectField = 680;
+using namespace RunSteps;
 
 QString conflictsLeftAlone(int rows)
 {
@@ -269,7 +252,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
     // the rows read.
     std::optional<int> narrowedTo;
     if (const std::optional<QStringList> texts = ChangingTexts(operation, parameters)) {
-        if (!steps.step(112, [&] { narrowedTo = snapshot.narrow(*texts); }))
+        if (!steps.step(OpenRows, [&] { narrowedTo = snapshot.narrow(*texts); }))
             readFailed();
     }
     const int last = narrowedTo ? *narrowedTo - 1 : n;
@@ -281,7 +264,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
             break;
         Snapshot::Row row;
         bool more = false;
-        if (!steps.step(112, [&] { more = snapshot.next(row); })) {
+        if (!steps.step(OpenRows, [&] { more = snapshot.next(row); })) {
             readFailed();
             break;
         }
@@ -519,23 +502,23 @@ ChangeRunResult ChangeRun::run(const ChangeRequest& request)
     StepRunner steps(m_ui, request.window, request.handler);
 
     std::unique_ptr<Oracle::Connection> connection;
-    steps.step(100, [&] {
+    steps.step(NewConnection, [&] {
         connection = std::make_unique<Oracle::Connection>(Oracle::ConnectionProperty::ClientCursor);
     });
-    steps.step(102, [] {}); // the rows are read into a snapshot at 112
+    steps.step(NewRows, [] {}); // the rows are read into a snapshot at OpenRows
 
-    if (!request.fieldListed) { // 104
+    if (!request.fieldListed) { // FieldListed
         steps.step(PleaseSelectField, [&] {
             m_ui.messageBox(QStringLiteral("Please select a field."), Main::ApplicationTitle());
         });
         return ended(steps, result, End::NoField, false);
     }
-    steps.step(106, [&] { m_observer.setMousePointer(MousePointer::Hourglass); });
-    steps.step(108, [] {}); // client-side cursor: the snapshot knows its row count
+    steps.step(Hourglass, [&] { m_observer.setMousePointer(MousePointer::Hourglass); });
+    steps.step(ClientCursor, [] {});
 
     // Without a connection or its rows every later step would fail in turn:
     // one report, then the run ends.
-    if (!connection || !steps.step(110, [&] { connection->open(request.logon); }))
+    if (!connection || !steps.step(OpenConnection, [&] { connection->open(request.logon); }))
         return ended(steps, result, End::Failed, true);
     const ReadCanceller canceller(m_observer, *connection);
 
@@ -550,12 +533,12 @@ ChangeRunResult ChangeRun::run(const ChangeRequest& request)
 
     m_activity->reading();
     std::optional<Snapshot> snapshot;
-    if (!steps.step(112, [&] { snapshot.emplace(*connection, request.table, request.field); }))
+    if (!steps.step(OpenRows, [&] { snapshot.emplace(*connection, request.table, request.field); }))
         return ended(steps, result,
                      steps.lastErrorNumber() == RuntimeError::Stopped ? End::Stopped : End::Failed,
                      true);
-    result.rows = snapshot->count(); // 120
-    if (result.rows > 0 &&           // 122
+    result.rows = snapshot->count(); // LastRow
+    if (result.rows > 0 &&           // AnyRows
         applyOperation(steps, request, *snapshot, std::move(threaded), result))
         return ended(steps, result, End::Stopped, true);
     if (result.connectionLost) // nothing more can be read: no refill, no "Done."

@@ -3,6 +3,7 @@
 #include "app/ErrorReport.h"
 #include "app/RuntimeError.h"
 #include "change/BatchWriter.h"
+#include "change/Steps.h"
 #include "change/ThreadedWriter.h"
 #include "db/Schema.h"
 
@@ -13,15 +14,7 @@
 namespace
 {
 
-// The undo's numbered steps.
-constexpr int ReadRun = 100;
-constexpr int OpenConnection = 102;
-constexpr int FindRows = 104;
-constexpr int LoopHead = 106;
-constexpr int WriteBack = 108;
-constexpr int Progress = 110;
-constexpr int MarkUndone = 112;
-constexpr int DefaultPointer = 114;
+using namespace UndoSteps;
 
 // True when a row still stands where it was read, with the value read: its
 // write was never made final (the run was killed after the journal learnt of
