@@ -60,16 +60,6 @@ private:
     RunObserver& m_observer;
 };
 
-class RunningFlag
-{
-public:
-    explicit RunningFlag(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~RunningFlag() { m_flag = false; }
-
-private:
-    bool& m_flag;
-};
-
 // What became of each write, told when its batch went, counted into the
 // run's result; a lost connection or journal is reported once, and ends the
 // writes. Hooked to the writer for the tally's life only: the writer
@@ -207,10 +197,7 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRequest& request,
         } else {
             writing = Oracle::OpenConnection(request.logon, Oracle::ConnectionProperty::Writing);
             WriteControl control;
-            control.stopRequested = [this] {
-                m_observer.keepResponsive();
-                return m_observer.stopRequested();
-            };
+            control.stopRequested = [this] { return m_observer.stopRequested(); };
             control.waiting = [this] { m_activity->waiting(); };
             writer =
                 std::make_unique<DirectWriter>(*writing, table, field, key, std::move(control));
@@ -258,9 +245,8 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
     const int last = narrowedTo ? *narrowedTo - 1 : n;
     int processed = 0; // rows through the loop
     bool readToEnd = false;
-    RowPacer pacer(m_observer);
     while (readable && !stopped && !ended) {
-        if ((stopped = pacer.stopRequested()))
+        if ((stopped = m_observer.stopRequested()))
             break;
         Snapshot::Row row;
         bool more = false;
@@ -389,63 +375,6 @@ std::optional<QString> ChangeRun::newValueOf(StepRunner& steps, const Operation&
     return std::nullopt;
 }
 
-// Refills the preview over the run's connection, then says "Done.".
-ChangeRunResult::End ChangeRun::refill(StepRunner& steps, Oracle::Connection& connection,
-                                       const ChangeRequest& request)
-{
-    const QString title = Main::ApplicationTitle();
-    auto withDefaultPointer = [&](ChangeRunResult::End end) {
-        steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
-        // A read that ended because a stop was asked for did not fail.
-        if (end == ChangeRunResult::End::Failed && steps.lastErrorNumber() == RuntimeError::Stopped)
-            return ChangeRunResult::End::Stopped;
-        return end;
-    };
-    std::optional<QSqlQuery> refill;
-    if (!steps.step(ReopenRows, [&] {
-            refill =
-                connection.select(connection.dialect().columnQuery(request.table, request.field));
-        })) {
-        return withDefaultPointer(ChangeRunResult::End::Failed); // the preview keeps what it showed
-    }
-    steps.step(ClearPreview, [&] { m_observer.clearPreview(); });
-    steps.step(RefillHourglass, [&] { m_observer.setMousePointer(MousePointer::Hourglass); });
-    int k = 0;
-    steps.step(RefillCountStart, [] {});
-    steps.step(RefillField, [] {});
-    steps.step(RefillFirstEvents, [&] { m_observer.letEventsRun(); });
-    if (m_observer.stopRequested()) {
-        steps.step(CloseRefill, [&] { refill.reset(); });
-        return withDefaultPointer(ChangeRunResult::End::Stopped);
-    }
-    bool refilled = true;
-    while (k < Oracle::PreviewLimit) {
-        bool more = false;
-        if (!steps.step(RefillLoopTest, [&] { more = connection.next(*refill); })) {
-            refilled = false;
-            break;
-        }
-        if (!more)
-            break;
-        steps.step(RefillEvents, [&] { m_observer.letEventsRun(); });
-        if (m_observer.stopRequested())
-            break;
-        steps.step(RefillAddEntry, [&] {
-            m_observer.addPreviewEntry(Main::ValueOrDefault(refill->value(0), QString()));
-        });
-        steps.step(RefillNextRow, [] {});
-        steps.step(RefillCount, [&] { ++k; });
-    }
-    steps.step(CloseRefill, [&] { refill.reset(); });
-    if (!refilled)
-        return withDefaultPointer(ChangeRunResult::End::Failed);
-    if (m_observer.stopRequested())
-        return withDefaultPointer(ChangeRunResult::End::Stopped);
-    steps.step(DefaultPointer, [&] { m_observer.setMousePointer(MousePointer::Default); });
-    steps.step(DoneMessage, [&] { m_ui.messageBox(QStringLiteral("Done."), title); });
-    return ChangeRunResult::End::Done;
-}
-
 // How the run ends: its end and its reports in the result; the default
 // pointer back first where `pointerBack`.
 ChangeRunResult ChangeRun::ended(StepRunner& steps, ChangeRunResult& result,
@@ -495,9 +424,6 @@ ChangeRunResult ChangeRun::run(const ChangeRequest& request)
     using End = ChangeRunResult::End;
     const ChangeRunOptions& options = request.options;
     ChangeRunResult result;
-    if (m_running)
-        return result; // a click that arrived while a run lets events run
-    const RunningFlag running(m_running);
     m_activity.emplace(m_observer);
     StepRunner steps(m_ui, request.window, request.handler);
 
@@ -527,9 +453,8 @@ ChangeRunResult ChangeRun::run(const ChangeRequest& request)
     std::unique_ptr<ThreadedWriter> threaded;
     if (!options.dryRun && !options.rowByRow)
         threaded = std::make_unique<ThreadedWriter>(
-            request.logon, options.batchRows, [this] { m_observer.keepResponsive(); },
-            [this] { return m_observer.stopRequested(); }, [this] { m_activity->waiting(); },
-            options.writerThreads);
+            request.logon, options.batchRows, [this] { return m_observer.stopRequested(); },
+            [this] { m_activity->waiting(); }, options.writerThreads);
 
     m_activity->reading();
     std::optional<Snapshot> snapshot;
@@ -548,7 +473,7 @@ ChangeRunResult ChangeRun::run(const ChangeRequest& request)
     if (options.dryRun) // nothing changed: no refill, no "Done."
         return ended(steps, result, End::Done, true);
 
-    // The read ends, so that the refill sees what was written.
+    // The read ends; the preview is refilled after the run (RefillPreview).
     steps.step(CloseRows, [&] { snapshot->close(); });
-    return ended(steps, result, refill(steps, *connection, request), false);
+    return ended(steps, result, End::Done, false);
 }

@@ -25,10 +25,6 @@ public:
     virtual void setMousePointer(MousePointer pointer) = 0;
     virtual void setProgress(double percent) = 0; // above 0, at most 100
 
-    // Between rows and while a write waits for a lock: the window repaints
-    // and takes a click on Stop, and no other input.
-    virtual void keepResponsive() {}
-
     // True when the run is to end at the next row (Stop, or the window is
     // closing): rows written stay written, and no "Done." is shown.
     virtual bool stopRequested() const { return false; }
@@ -50,29 +46,6 @@ public:
     // asks for a stop from another thread calls it then. The run sets it
     // once its read opens, and an empty one before the read goes.
     virtual void setCanceller(std::function<void()> cancel) { Q_UNUSED(cancel); }
-};
-
-// Between the rows of a loop: lets the window repaint (and take a click on
-// Stop) every so often, and tells whether a stop was asked for.
-class RowPacer
-{
-public:
-    static constexpr int EveryMs = 50;
-
-    explicit RowPacer(RunObserver& observer) : m_observer(observer) { m_since.start(); }
-
-    bool stopRequested()
-    {
-        if (m_since.elapsed() >= EveryMs) {
-            m_observer.keepResponsive();
-            m_since.restart();
-        }
-        return m_observer.stopRequested();
-    }
-
-private:
-    RunObserver& m_observer;
-    QElapsedTimer m_since;
 };
 
 // What a run tells of its activity: "reading" first, then "writing" every
@@ -112,8 +85,8 @@ private:
     bool m_waiting = false;
 };
 
-// What the change run tells beyond a long run's progress: the preview it
-// refills after the writes.
+// What the change run tells beyond a long run's progress, and the preview
+// that RefillPreview refills after it.
 class ChangeRunObserver : public RunObserver
 {
 public:
@@ -161,14 +134,14 @@ struct ChangeRequest {
 
 struct ChangeRunResult {
     enum class End {
-        Refused, // a run was already under way
         NoField, // "Please select a field."
         Failed,  // the connection, the rows or the refill could not be read,
                  // or the connection was lost
         Stopped, // asked to stop before it ended
-        Done,    // it ended ("Done." was shown, but for a dry run)
+        Done,    // it ended (then RefillPreview refills the preview and shows "Done.",
+                 // but for a dry run)
     };
-    End end = End::Refused;
+    End end = End::Failed;
     bool applied = false;                       // an operation was found and its prompts answered
     std::optional<OperationParameters> answers; // the answers it was applied with
     qint64 journalRun = 0;                      // its entry in the journal, or 0
@@ -203,17 +176,14 @@ struct OperationSteps {
 OperationSteps StepsOfOperation(int number);
 
 // "Start Changing": applies the chosen operation to every row of the field,
-// one compare-and-set write per changing row, then re-reads the preview and
-// says "Done.".
+// one compare-and-set write per changing row; RefillPreview then re-reads
+// the preview and says "Done.".
 class ChangeRun
 {
 public:
     ChangeRun(ChangeRunObserver& observer, Interaction& ui);
 
     ChangeRunResult run(const ChangeRequest& request);
-
-    // True from the start of a run to its end, the refill included.
-    bool isRunning() const { return m_running; }
 
 private:
     // The writer of a run: nothing for a dry run; else compare-and-set
@@ -267,12 +237,8 @@ private:
     // `pointerBack`.
     ChangeRunResult ended(StepRunner& steps, ChangeRunResult& result, ChangeRunResult::End end,
                           bool pointerBack);
-    // The refill of the preview and "Done."; how the run ends.
-    ChangeRunResult::End refill(StepRunner& steps, Oracle::Connection& connection,
-                                const ChangeRequest& request);
 
     ChangeRunObserver& m_observer;
     Interaction& m_ui;
-    bool m_running = false;
     std::optional<RunActivity> m_activity; // while a run goes
 };

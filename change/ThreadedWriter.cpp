@@ -7,17 +7,17 @@
 namespace
 {
 
-// How long the run's thread waits before it lets the window repaint.
-constexpr std::chrono::milliseconds ResponsiveEvery{50};
+// How long the run's thread waits for the writers before it tells their
+// progress and looks for a stop.
+constexpr std::chrono::milliseconds LookEvery{50};
 
 } // namespace
 
 ThreadedWriter::ThreadedWriter(const Logon& logon, int batchRows,
-                               std::function<void()> keepResponsive,
                                std::function<bool()> stopRequested, std::function<void()> waiting,
                                int threads)
-    : m_batchRows(qMax(1, batchRows)), m_keepResponsive(std::move(keepResponsive)),
-      m_stopRequested(std::move(stopRequested)), m_waiting(std::move(waiting))
+    : m_batchRows(qMax(1, batchRows)), m_stopRequested(std::move(stopRequested)),
+      m_waiting(std::move(waiting))
 {
     const size_t count = size_t(qBound(1, threads, 2));
     m_flushed.assign(count, 0);
@@ -258,12 +258,10 @@ void ThreadedWriter::drop()
 template <class Done> void ThreadedWriter::waitUntil(std::unique_lock<std::mutex>& lock, Done done)
 {
     while (!done()) {
-        if (m_changed.wait_for(lock, ResponsiveEvery) != std::cv_status::timeout)
+        if (m_changed.wait_for(lock, LookEvery) != std::cv_status::timeout)
             continue;
         lock.unlock();
         tell();
-        if (m_keepResponsive)
-            m_keepResponsive();
         const bool stop = m_stopRequested && m_stopRequested();
         lock.lock();
         if (stop)

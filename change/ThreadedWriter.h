@@ -40,9 +40,8 @@ public:
     // Starts the thread (and, with `threads` 2, the second), which opens its
     // connection with the logon while the run goes on (its rows counted, its
     // prompts answered).
-    ThreadedWriter(const Logon& logon, int batchRows, std::function<void()> keepResponsive,
-                   std::function<bool()> stopRequested, std::function<void()> waiting = {},
-                   int threads = 1);
+    ThreadedWriter(const Logon& logon, int batchRows, std::function<bool()> stopRequested,
+                   std::function<void()> waiting = {}, int threads = 1);
     ~ThreadedWriter() override;
 
     // Builds the writer on the thread, over its connection, and waits for
@@ -97,7 +96,6 @@ private:
     void tell();
 
     int m_batchRows; // at most the writers' own: a job is one batch statement
-    std::function<void()> m_keepResponsive;
     std::function<bool()> m_stopRequested;
     std::function<void()> m_waiting;
     HeldChanges m_held; // not yet a batch

@@ -254,19 +254,15 @@ std::unique_ptr<RowWriter> Undo::makeWriter(Oracle::Connection& connection, cons
     const QString field = run.field;
     if (m_options.rowByRow) {
         WriteControl control;
-        control.stopRequested = [this] {
-            m_observer.keepResponsive();
-            return m_observer.stopRequested();
-        };
+        control.stopRequested = [this] { return m_observer.stopRequested(); };
         control.waiting = [&activity] { activity.waiting(); };
         return std::make_unique<RestoreMarkingWriter>(
             m_journal,
             std::make_unique<DirectWriter>(connection, table, field, key, std::move(control)));
     }
     auto threaded = std::make_unique<ThreadedWriter>(
-        logon, m_options.batchRows, [this] { m_observer.keepResponsive(); },
-        [this] { return m_observer.stopRequested(); }, [&activity] { activity.waiting(); },
-        m_options.writerThreads);
+        logon, m_options.batchRows, [this] { return m_observer.stopRequested(); },
+        [&activity] { activity.waiting(); }, m_options.writerThreads);
     const QString journal = m_journal.path();
     const int rows = m_options.batchRows;
     threaded->start([=](Oracle::Connection& writing,
@@ -513,10 +509,10 @@ private:
     }
 
     // Back from the new value to the old one, only where the new one stands.
-    void writeBack(const QList<Journal::Row>& rows, RowPacer& pacer)
+    void writeBack(const QList<Journal::Row>& rows)
     {
         for (const Journal::Row& row : rows) {
-            if ((m_stopped = pacer.stopRequested()) || m_ended)
+            if ((m_stopped = m_observer.stopRequested()) || m_ended)
                 return;
             m_steps.step(LoopHead, [] {});
             m_writer->write({row.key, row.newValue, row.oldValue, row.digest}, row.id);
@@ -526,7 +522,6 @@ private:
     // Page after page, newest first, each written through before the next.
     void writePages()
     {
-        RowPacer pacer(m_observer);
         const int batch = m_writer->batchRows();
         QList<Journal::Row> page;
         qsizetype marked = 0; // rows at the page's start marked ahead
@@ -537,7 +532,7 @@ private:
                 const QList<Journal::Row> rows = page.mid(first, batch);
                 if (first >= marked && !markUndoing(rows))
                     break;
-                writeBack(rows, pacer);
+                writeBack(rows);
             }
             if (m_stopped || m_ended)
                 break;
@@ -553,7 +548,7 @@ private:
             if (m_ended)
                 break;
             m_writer->flush();
-            if ((m_stopped = pacer.stopRequested()))
+            if ((m_stopped = m_observer.stopRequested()))
                 break;
             page = std::move(next);
         }

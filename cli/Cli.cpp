@@ -7,6 +7,7 @@
 #include "change/ChangeRun.h"
 #include "change/Journal.h"
 #include "change/OperationCatalogue.h"
+#include "change/PreviewRefill.h"
 #include "change/Undo.h"
 #include "cli/JsonLines.h"
 #include "db/Schema.h"
@@ -547,7 +548,8 @@ int runChange(const QStringList& arguments)
     request.handler = QStringLiteral("PushButton1_Click");
     CommandLineObserver observer;
     ScriptedAnswers ui(answers);
-    const ChangeRunResult result = ChangeRun(observer, ui).run(request);
+    ChangeRunResult result = ChangeRun(observer, ui).run(request);
+    RefillPreview(request, observer, ui, result); // the preview printed on "Done."
     if (result.end == ChangeRunResult::End::Done)
         writeJsonLines(observer.preview());
     std::fflush(stdout);

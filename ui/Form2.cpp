@@ -3,6 +3,7 @@
 #include "app/ErrorReport.h"
 #include "app/Main.h"
 #include "change/OperationCatalogue.h"
+#include "change/PreviewRefill.h"
 #include "change/Undo.h"
 #include "db/Schema.h"
 #include "ui/ChangesDialog.h"
@@ -381,6 +382,8 @@ void Form2::startRun(ChangeRunOptions options, const QString& handler)
             ChangeRequest request = asked;
             request.options.journal = &journal;
             *result = ChangeRun(observer, ui).run(request);
+            // The preview as the table now is, then "Done.".
+            RefillPreview(request, observer, ui, *result);
         },
         [this, result] { runEnded(*result); });
 }

@@ -104,7 +104,6 @@ public:
         ask<bool>(
             m_window, m_shared, [] { return true; }, false);
     }
-    void keepResponsive() override {}
     bool stopRequested() const override { return m_shared->stop || m_shared->abandoned; }
     void setCanceller(std::function<void()> cancel) override
     {

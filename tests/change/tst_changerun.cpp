@@ -61,7 +61,6 @@ private slots:
     void notApplied();
     void numberOverflowReportedOnce();
     void transformFailureSkipsOnlyItsRow();
-    void runFromWithinRunRefused();
     void namesAsListed_data();
     void namesAsListed();
     void nonTextColumnSendsNoStatement();
@@ -391,46 +390,6 @@ void TestChangeRun::transformFailureSkipsOnlyItsRow()
     QCOMPARE(bench.ui.shown.last(), OnlyDone.first());
 }
 
-void TestChangeRun::runFromWithinRunRefused()
-{
-    Bench bench({"a b", "c d"});
-    FakePorts& ports = bench.ports;
-    ScriptedInteraction& ui = bench.ui;
-    ports.operation = caption(2);
-    ui.answers = QStringList{"_", "+"};
-    ChangeRun run(ports, ui);
-    QList<End> inner;
-    bool runningInside = false;
-    bool inside = false; // one level deep, also when a second run would start
-    ports.onEvents = [&] {
-        if (inside)
-            return;
-        inside = true;
-        runningInside = run.isRunning();
-        const int pointers = ports.pointers.size();
-        const int shown = ui.shown.size();
-        const QStringList preview = ports.preview;
-        inner << run.run(ports.request(ChangeRunOptions())).end;
-        inside = false;
-        QCOMPARE(ports.pointers.size(), pointers);
-        QCOMPARE(ui.shown.size(), shown);
-        QCOMPARE(ports.preview, preview);
-    };
-    const ChangeRunResult result = run.run(ports.request(ChangeRunOptions()));
-
-    QVERIFY(runningInside);
-    QCOMPARE(inner, QList<End>(3, End::Refused)); // once before the entries, once per entry
-    QCOMPARE(ui.shown, (QStringList{"prompt: Replace With:", OnlyDone.first()}));
-    QCOMPARE(ports.preview, (QStringList{"a_b", "c_d"}));
-    QCOMPARE(bench.audited(), (QList<int>{1, 2}));
-    QVERIFY(result.end == End::Done);
-    QVERIFY(!run.isRunning());
-
-    ports.onEvents = nullptr; // the next click starts a run of its own
-    QVERIFY(run.run(ports.request(ChangeRunOptions())).end == End::Done);
-    QCOMPARE(ui.prompts.size(), 2);
-}
-
 void TestChangeRun::namesAsListed_data()
 {
     QTest::addColumn<QStringList>("names"); // table, field
@@ -680,8 +639,7 @@ void TestChangeRun::batchBoundaries()
     bench.ports.operation = caption(1);
     ChangeRunOptions options = Options();
     options.batchRows = 3;
-    const ChangeRunResult result =
-        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
+    const ChangeRunResult result = bench.runWith(options);
 
     compareValues(bench.valuesById(), expected);
     QCOMPARE(bench.audited().size(), rows); // each row written once

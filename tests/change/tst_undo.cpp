@@ -66,7 +66,7 @@ ChangeRunResult runJournaled(Bench& bench, JournalFile& file, int operation = 1,
     options.journal = &file.journal;
     bench.ports.operation = caption(operation);
     bench.ui.answers = answers;
-    return ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
+    return bench.runWith(options);
 }
 
 // The run undone with the suite's writer; `ui` sees what the undo shows.
@@ -132,8 +132,7 @@ void TestUndo::dryRunWritesNothing()
         seen << QStringList{change.oldValue, change.newValue};
     };
     bench.ports.operation = caption(1);
-    const ChangeRunResult result =
-        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
+    const ChangeRunResult result = bench.runWith(options);
 
     QCOMPARE(seen, (QList<QStringList>{{"a b", "ab"}, {"e f", "ef"}}));
     QVERIFY(result.end == End::Done);
@@ -156,8 +155,7 @@ void TestUndo::undoRestoresExactly()
     ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
-    const ChangeRunResult result =
-        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
+    const ChangeRunResult result = bench.runWith(options);
     QCOMPARE(result.changed, 3);
     compareValues(bench.valuesById(), {"ab", "cd", QVariant(), "ef", "g"});
     const Journal::Run entry = file.journal.runs().value(0);
@@ -195,8 +193,7 @@ void TestUndo::undoLeavesRowsChangedSince()
     ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
-    const ChangeRunResult result =
-        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
+    const ChangeRunResult result = bench.runWith(options);
     bench.schema.exec("UPDATE t SET v = 'edited' WHERE id = 2");
 
     UndoPorts ports;
@@ -235,7 +232,7 @@ void TestUndo::undoneOnlyWhenNoRowLeft()
     ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
-    const qint64 id = ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options)).journalRun;
+    const qint64 id = bench.runWith(options).journalRun;
     const Logon logon = bench.schema.logon();
     if (refuse && CurrentBackend() == Backend::SQLite) {
         bench.schema.exec("CREATE TRIGGER refuse BEFORE UPDATE ON t WHEN OLD.id = 2 "
@@ -309,8 +306,7 @@ void TestUndo::stopWhileWaitingForRowLock()
     bench.ports.operation = caption(1);
     QElapsedTimer timer;
     timer.start();
-    const ChangeRunResult result =
-        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
+    const ChangeRunResult result = bench.runWith(options);
 
     QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(result.end == End::Stopped);
@@ -343,7 +339,7 @@ void TestUndo::halfCharacterNeverWritten()
     };
     bench.ports.operation = operation;
     bench.ui.answers = {"3"};
-    const ChangeRunResult seen = ChangeRun(bench.ports, bench.ui).run(bench.ports.request(preview));
+    const ChangeRunResult seen = bench.runWith(preview);
     QCOMPARE(told, (QList<QStringList>{{smiles, split}}));
     QCOMPARE(bench.ui.reports, QStringList());
     QCOMPARE(seen.failed, 1);
@@ -542,8 +538,7 @@ void TestUndo::undoOverPagesAndBatches()
     ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
-    const ChangeRunResult result =
-        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
+    const ChangeRunResult result = bench.runWith(options);
     QCOMPARE(result.changed, 19);
     bench.schema.exec("UPDATE t SET v = 'edited' WHERE id = 12");
     QVariantList expected = values;
@@ -589,8 +584,7 @@ void TestUndo::stoppedUndoLeavesRowsAsTheyWere()
     ChangeRunOptions options = Options();
     options.journal = &file.journal;
     bench.ports.operation = caption(1);
-    const ChangeRunResult result =
-        ChangeRun(bench.ports, bench.ui).run(bench.ports.request(options));
+    const ChangeRunResult result = bench.runWith(options);
     QCOMPARE(result.changed, 2);
     // Journaled, never written.
     file.journal.addRows(result.journalRun, {Change{{"3"}, "ef", "e f"}});

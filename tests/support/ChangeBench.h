@@ -6,6 +6,7 @@
 
 #include "change/ChangeRun.h"
 #include "change/OperationCatalogue.h"
+#include "change/PreviewRefill.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/TestDatabases.h"
 
@@ -102,13 +103,7 @@ public:
     std::function<void()> onEvents;
     std::function<void()> onProgress;
 
-    void keepResponsive() override
-    {
-        if (onResponsive)
-            onResponsive();
-    }
     bool stopRequested() const override { return stopWhen && stopWhen(); }
-    std::function<void()> onResponsive;
     std::function<bool()> stopWhen;
 };
 
@@ -179,7 +174,16 @@ struct Bench {
     {
         ports.operation = operationText;
         ui.answers = answers;
-        return ChangeRun(ports, ui).run(ports.request());
+        return runWith(Options());
+    }
+
+    // A run with these options, then its refill, as the main window runs it.
+    ChangeRunResult runWith(const ChangeRunOptions& options)
+    {
+        const ChangeRequest request = ports.request(options);
+        ChangeRunResult result = ChangeRun(ports, ui).run(request);
+        RefillPreview(request, ports, ui, result);
+        return result;
     }
 
     // The ids of the rows that statements changed, in the order they were sent.
