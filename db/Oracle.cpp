@@ -1,6 +1,7 @@
 #include "db/Oracle.h"
 
 #include "app/RuntimeError.h"
+#include "db/ConnectFailure.h"
 
 #include <QAtomicInteger>
 #include <QSqlDriver>
@@ -172,8 +173,13 @@ Connection::Connection(ConnectionProperty property)
 void Connection::open(const Logon& logon)
 {
     m_database.setDatabaseName(BuildConnectionString(logon));
-    if (!m_database.open())
-        fail(m_database.lastError());
+    if (!m_database.open()) {
+        // The cause, where the driver's words tell it, before them.
+        const QString message = DriverMessage(m_database.lastError());
+        const QString cause = ConnectFailureCause(message);
+        throw RuntimeError(RuntimeError::DriverError,
+                           cause.isEmpty() ? message : cause + u'\n' + message);
+    }
     m_dialect = Db::Dialect::For(m_database.driver()->dbmsType(), dbmsName(m_database));
     const QString attributes =
         m_property == ConnectionProperty::Writing ? m_dialect->writerAttributes() : QString();

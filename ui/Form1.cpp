@@ -4,6 +4,7 @@
 #include "app/Main.h"
 #include "app/RuntimeError.h"
 #include "app/SettingsStore.h"
+#include "db/ConnectFailure.h"
 #include "ui/Form2.h"
 
 #include <QCloseEvent>
@@ -202,9 +203,13 @@ void Form1::PushButton5_Click()
         m_pointer->setPointer(MousePointer::Default);                                        // 108
     } catch (const std::exception& error) {
         if (!connected) { // 110
+            // The cause, where the driver's words tell it, after the message.
+            const QString details = ErrorReport::DescriptionOf(error);
+            const QString cause = Oracle::ConnectFailureCause(details);
             m_ui.messageBox(
-                QStringLiteral("Could not connect. Please check with your administrator."),
-                Main::ApplicationTitle(), ErrorReport::DescriptionOf(error)); // 112
+                QStringLiteral("Could not connect. Please check with your administrator.") +
+                    (cause.isEmpty() ? QString() : QStringLiteral("\n\n") + cause),
+                Main::ApplicationTitle(), details); // 112
         }
         m_pointer->setPointer(MousePointer::Default); // 114
     }

@@ -2,6 +2,7 @@
 // own string and a template from the environment, and which values go
 // between braces.
 
+#include "db/ConnectFailure.h"
 #include "db/Oracle.h"
 
 #include <QTest>
@@ -44,6 +45,8 @@ class TestConnectionString : public QObject
 private slots:
     void connectionString_data();
     void connectionString();
+    void connectFailureCause_data();
+    void connectFailureCause();
 };
 
 void TestConnectionString::connectionString_data()
@@ -103,4 +106,47 @@ void TestConnectionString::connectionString()
 }
 
 QTEST_GUILESS_MAIN(TestConnectionString)
+// Why a connection failed, told apart from the words of each driver.
+void TestConnectionString::connectFailureCause_data()
+{
+    using F = Oracle::ConnectFailure;
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<F>("failure");
+    QTest::newRow("unixODBC: no such driver (IM002)")
+        << "[unixODBC][Driver Manager]Data source name not found and no default driver specified"
+        << F::DriverMissing;
+    QTest::newRow("unixODBC: the driver's library is missing")
+        << "[unixODBC][Driver Manager]Can't open lib 'Microsoft ODBC for Oracle' : file not found"
+        << F::DriverMissing;
+    QTest::newRow("PostgreSQL: wrong password")
+        << "connection to server at \"h\", port 5432 failed: FATAL:  password authentication "
+           "failed for user \"u\""
+        << F::WrongLogon;
+    QTest::newRow("PostgreSQL: no such user")
+        << "FATAL:  role \"nobody\" does not exist" << F::WrongLogon;
+    QTest::newRow("MariaDB: wrong password")
+        << "[ma-3.1.15]Access denied for user 'u'@'localhost' (using password: YES)"
+        << F::WrongLogon;
+    QTest::newRow("Oracle: wrong password")
+        << "ORA-01017: invalid username/password; logon denied" << F::WrongLogon;
+    QTest::newRow("PostgreSQL: no such database")
+        << "FATAL:  database \"shop\" does not exist" << F::UnknownDatabase;
+    QTest::newRow("MariaDB: no such database")
+        << "[ma-3.1.15]Unknown database 'shop'" << F::UnknownDatabase;
+    QTest::newRow("PostgreSQL: nothing listens")
+        << "connection to server at \"h\", port 1 failed: Connection refused" << F::Unreachable;
+    QTest::newRow("SQLite: the file cannot be opened")
+        << "[SQLite]connect failed" << F::Unreachable;
+    QTest::newRow("anything else") << "out of memory" << F::Unknown;
+}
+
+void TestConnectionString::connectFailureCause()
+{
+    QFETCH(QString, message);
+    QFETCH(Oracle::ConnectFailure, failure);
+    QCOMPARE(Oracle::ClassifyConnectFailure(message), failure);
+    QCOMPARE(Oracle::ConnectFailureCause(message).isEmpty(),
+             failure == Oracle::ConnectFailure::Unknown);
+}
+
 #include "tst_connectionstring.moc"

@@ -30,6 +30,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -568,19 +569,44 @@ void TestWindows::nextWithWorkingLogon()
 void TestWindows::testConnection_data()
 {
     QTest::addColumn<bool>("working");
+    QTest::addColumn<QString>("driver"); // another connection string's, where given
     QTest::addColumn<QString>("message");
-    QTest::newRow("working logon") << true << QStringLiteral("message: Connection successful.");
-    QTest::newRow("refused logon")
-        << false
-        << QStringLiteral("message: Could not connect. Please check with your administrator.");
+    const QString failed =
+        QStringLiteral("message: Could not connect. Please check with your administrator.\n\n");
+    QTest::newRow("working logon")
+        << true << QString() << QStringLiteral("message: Connection successful.");
+    QTest::newRow("refused logon, and why")
+        << false << QString()
+        << failed + (CurrentBackend() == Backend::SQLite
+                         ? QStringLiteral("The server cannot be reached, or the database file "
+                                          "cannot be opened.")
+                         : QStringLiteral("The user name or the password is wrong."));
+    QTest::newRow("driver not installed (IM002), and which")
+        << true << QStringLiteral("Quorvane Missing Driver")
+        << failed + QStringLiteral("The ODBC driver \"Quorvane Missing Driver\" is not installed");
 }
 
 void TestWindows::testConnection()
 {
     QFETCH(bool, working);
+    QFETCH(QString, driver);
     QFETCH(QString, message);
     Schema schema("test");
     createTwoTables(schema);
+    // (after the schema, which sets the test's own template)
+    const bool hadTemplate = qEnvironmentVariableIsSet(Oracle::ConnectionStringVariable);
+    const QByteArray template_ = qgetenv(Oracle::ConnectionStringVariable);
+    const auto restore = qScopeGuard([&] {
+        if (hadTemplate)
+            qputenv(Oracle::ConnectionStringVariable, template_);
+        else
+            qunsetenv(Oracle::ConnectionStringVariable);
+    });
+    if (!driver.isEmpty())
+        qputenv(Oracle::ConnectionStringVariable,
+                QStringLiteral("Driver={%1};Server=%SID%;Uid=%USER%;Pwd=%PASSWORD%;")
+                    .arg(driver)
+                    .toUtf8());
     Program program;
     startAtDialog(program);
     Dialog d(program.form1());
@@ -589,11 +615,12 @@ void TestWindows::testConnection()
     d.type(logon);
     CursorLog cursors(&program.form1());
     QTest::mouseClick(d.test, Qt::LeftButton);
-    if (working) {
+    if (working && driver.isEmpty()) {
         QCOMPARE(said(), message);
-    } else { // the driver's own words in the details
-        const QString details = said().mid(message.size());
-        QVERIFY2(details.startsWith(" [details: ") && details.size() > 13, qPrintable(said()));
+    } else { // the cause, then the driver's own words in the details
+        QVERIFY2(said().startsWith(message), qPrintable(said()));
+        QVERIFY2(said().contains(" [details: ") && !said().endsWith(" [details: ]"),
+                 qPrintable(said()));
     }
     QCOMPARE(WindowInteraction::titles(), QStringList{Main::ApplicationTitle()});
     QCOMPARE(pointerOf(program.form1()), 0);
