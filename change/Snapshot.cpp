@@ -39,7 +39,7 @@ Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const Q
     const QString transaction = dialect.readTransaction();
     if (!transaction.isEmpty())
         connection.execute(transaction);
-    QSqlQuery counted = connection.select(dialect.countQuery(table));
+    QSqlQuery counted = connection.select(dialect.countQuery(table), {}, true);
     m_count = connection.next(counted) ? counted.value(0).toInt() : 0;
     counted = QSqlQuery();
     if (dialect.has(Db::Dialect::Capability::PageRanges))
@@ -191,7 +191,7 @@ bool Snapshot::take(Row& row)
             if (!m_block) {
                 if (!m_cursorOpen)
                     return false;
-                m_block = m_connection.select(m_connection.dialect().fetchFromCursor());
+                m_block = m_connection.select(m_connection.dialect().fetchFromCursor(), {}, true);
                 m_blockRows = 0;
             }
             if (m_connection.next(*m_block)) {

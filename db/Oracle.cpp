@@ -226,8 +226,18 @@ void Connection::execute(const QString& statement, const QVariantList& values)
     run(query, values);
 }
 
-QSqlQuery Connection::select(const QString& statement, const QVariantList& values)
+QSqlQuery Connection::select(const QString& statement, const QVariantList& values,
+                             bool cancellableRun)
 {
+    if (values.isEmpty() && !cancellableRun) {
+        if (stoppedNow())
+            throw RuntimeError(RuntimeError::Stopped, QStringLiteral("Stopped."));
+        QSqlQuery query(m_database);
+        query.setForwardOnly(true);
+        if (!query.exec(statement))
+            fail(query.lastError(), &query);
+        return query;
+    }
     QSqlQuery query = prepare(statement);
     bind(query, values);
     const bool cancelled = cancellable(query, [&query] { return query.exec(); });

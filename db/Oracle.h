@@ -72,8 +72,12 @@ public:
     void execute(const QString& statement, const QVariantList& values = {});
 
     // Runs a query with its bound values; its rows are read forward once
-    // with next().
-    QSqlQuery select(const QString& statement, const QVariantList& values = {});
+    // with next(). A query with values, or a `cancellableRun` one, is
+    // prepared first, so that cancel() and stop() reach it while it runs;
+    // one without goes as it is (the driver may hold a large result of a
+    // prepared statement in more memory).
+    QSqlQuery select(const QString& statement, const QVariantList& values = {},
+                     bool cancellableRun = false);
 
     // Prepares a statement to run many times with run().
     QSqlQuery prepare(const QString& statement);
