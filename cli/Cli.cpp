@@ -56,6 +56,10 @@ const char Usage[] =
     "      SIGTERM stops the run at its next row, a second ends it at once.\n"
     "      --dry-run writes nothing: it prints {\"old\":...,\"new\":...} for\n"
     "      every row that would change, and the same Summary line.\n"
+    "  quorvane-cli drivers\n"
+    "      The ODBC drivers installed and the data sources configured, as the\n"
+    "      driver manager lists them, one JSON object per line:\n"
+    "      {\"driver\":NAME,\"attributes\":TEXT} or {\"dataSource\":NAME,\"driver\":TEXT}.\n"
     "  quorvane-cli history\n"
     "      The journaled runs, newest first, one JSON object per line; besides\n"
     "      the run's own counts, the rows an undo restored (\"restored\"), left\n"
@@ -561,6 +565,28 @@ int runChange(const QStringList& arguments)
     return Success;
 }
 
+// The installed drivers and configured data sources, one JSON object per line.
+int drivers(const QStringList& arguments)
+{
+    if (!arguments.isEmpty())
+        return usageError(QStringLiteral("'drivers' takes no arguments"));
+    try {
+        for (const Oracle::OdbcEntry& entry : Oracle::InstalledDrivers()) {
+            const bool driver = entry.kind == Oracle::OdbcEntry::Kind::Driver;
+            const QJsonObject object{
+                {driver ? "driver" : "dataSource", entry.name},
+                {driver ? "attributes" : "driver", entry.description},
+            };
+            writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+        }
+    } catch (const std::exception& error) {
+        writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+        return ErrorReported;
+    }
+    std::fflush(stdout);
+    return Success;
+}
+
 // The journal's runs, newest first, one JSON object per line.
 int history(const QStringList& arguments)
 {
@@ -712,6 +738,8 @@ int run(const QStringList& arguments)
         return runChange(rest);
     if (command == u"history")
         return history(rest);
+    if (command == u"drivers")
+        return drivers(rest);
     if (command == u"undo")
         return undo(rest);
     if (command == u"--help" || command == u"-h" || command == u"help") {

@@ -349,6 +349,43 @@ std::unique_ptr<Connection> OpenConnection(const Logon& logon, ConnectionPropert
     return connection;
 }
 
+QList<OdbcEntry> InstalledDrivers()
+{
+    SQLHENV environment = SQL_NULL_HENV;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment)))
+        throw RuntimeError(RuntimeError::DriverError,
+                           QStringLiteral("The ODBC driver manager is not available."));
+    SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                  0);
+    QList<OdbcEntry> entries;
+    // Each call gives a name and a second text: a driver's attributes,
+    // each ended by a NUL, or a data source's driver.
+    const auto list = [&](OdbcEntry::Kind kind, auto call) {
+        SQLWCHAR name[512];
+        SQLWCHAR more[4096];
+        SQLSMALLINT nameLength = 0;
+        SQLSMALLINT moreLength = 0;
+        for (SQLUSMALLINT direction = SQL_FETCH_FIRST;
+             SQL_SUCCEEDED(call(environment, direction, name, SQLSMALLINT(std::size(name)),
+                                &nameLength, more, SQLSMALLINT(std::size(more)), &moreLength));
+             direction = SQL_FETCH_NEXT) {
+            OdbcEntry entry;
+            entry.kind = kind;
+            entry.name = fromSqlWChar(name, qMin<qsizetype>(nameLength, std::size(name) - 1));
+            QString description =
+                fromSqlWChar(more, qMin<qsizetype>(moreLength, std::size(more) - 1));
+            entry.description = description.replace(QChar(0), u';');
+            while (entry.description.endsWith(u';'))
+                entry.description.chop(1);
+            entries << entry;
+        }
+    };
+    list(OdbcEntry::Kind::Driver, SQLDriversW);
+    list(OdbcEntry::Kind::DataSource, SQLDataSourcesW);
+    SQLFreeHandle(SQL_HANDLE_ENV, environment);
+    return entries;
+}
+
 bool CanConnect(const Logon& logon)
 {
     Connection connection(ConnectionProperty::None);

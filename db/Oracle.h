@@ -133,6 +133,18 @@ std::unique_ptr<Connection> OpenConnection(const Logon& logon, ConnectionPropert
 // Shows nothing. Only a missing driver layer throws (the caller reports it).
 bool CanConnect(const Logon& logon);
 
+// An ODBC driver installed on the machine, or a data source configured
+// there, as the driver manager lists them.
+struct OdbcEntry {
+    enum class Kind { Driver, DataSource } kind = Kind::Driver;
+    QString name;
+    QString description; // a driver's attributes ("Driver=...;..."), a data source's driver
+};
+// Every installed driver, then every data source (the user's and the
+// system's), each in the driver manager's order. Throws RuntimeError when
+// there is no driver manager.
+QList<OdbcEntry> InstalledDrivers();
+
 // The description of a failed database call: the driver's own text.
 QString DriverMessage(const QSqlError& error);
 

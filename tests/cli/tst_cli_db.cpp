@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -211,6 +212,7 @@ private slots:
     void stoppedRunAsJournaled();
     void lockWaitIsOneLine();
     void undoRefusedWhileTheRunWrites();
+    void driversListed();
 
 private:
     std::unique_ptr<QTemporaryDir> m_configHome;
@@ -900,4 +902,26 @@ void TestCliDb::undoRefusedWhileTheRunWrites()
 }
 
 QTEST_GUILESS_MAIN(TestCliDb)
+// The drivers of the test's own odbcinst.ini, each with its library.
+void TestCliDb::driversListed()
+{
+    const CliRun run = runCli({QStringLiteral("drivers")}, cliEnvironment(configHome(), {}));
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QCOMPARE(run.exitCode, ExitOk);
+    QMap<QString, QString> drivers;
+    for (const QByteArray& line : run.out.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.contains(QStringLiteral("attributes")))
+            drivers.insert(object.value(QStringLiteral("driver")).toString(),
+                           object.value(QStringLiteral("attributes")).toString());
+    }
+    QVERIFY2(drivers.value(QStringLiteral("Microsoft ODBC for Oracle")).contains("psqlodbcw.so"),
+             run.out.constData());
+    QVERIFY2(drivers.value(qEnvironmentVariable("QUORVANE_TEST_SQLITE_DRIVER"))
+                 .contains("libsqlite3odbc.so"),
+             run.out.constData());
+}
+
 #include "tst_cli_db.moc"
