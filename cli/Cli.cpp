@@ -95,6 +95,18 @@ void writeErr(const QString& text)
     std::fflush(stderr);
 }
 
+// One JSON object as one line of stdout.
+void writeJsonObject(const QJsonObject& object)
+{
+    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+}
+
+// A failure's description on stderr.
+void writeFailure(const std::exception& error)
+{
+    writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+}
+
 int usageError(const QString& why)
 {
     writeErr(QStringLiteral("quorvane-cli: %1\n\n").arg(why) + QString::fromUtf8(Usage));
@@ -274,7 +286,7 @@ std::unique_ptr<Journal> openJournal()
         journal->prune();
         return journal;
     } catch (const std::exception& error) {
-        writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+        writeFailure(error);
         return nullptr;
     }
 }
@@ -426,7 +438,7 @@ int browse(const QString& command, const QStringList& arguments)
         else
             writeJsonLines(Oracle::Preview(logon, *table, *field));
     } catch (const std::exception& error) {
-        writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+        writeFailure(error);
         return ErrorReported;
     }
     return Success;
@@ -517,7 +529,7 @@ int runChange(const QStringList& arguments)
     try {
         logon = logonFrom(options);
     } catch (const std::exception& error) {
-        writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+        writeFailure(error);
         return ErrorReported;
     }
     try {
@@ -577,10 +589,10 @@ int drivers(const QStringList& arguments)
                 {driver ? "driver" : "dataSource", entry.name},
                 {driver ? "attributes" : "driver", entry.description},
             };
-            writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+            writeJsonObject(object);
         }
     } catch (const std::exception& error) {
-        writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+        writeFailure(error);
         return ErrorReported;
     }
     std::fflush(stdout);
@@ -616,10 +628,10 @@ int history(const QStringList& arguments)
                 {"conflictsLeft", run.kept},
                 {"toUndo", run.toUndo},
             };
-            writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+            writeJsonObject(object);
         }
     } catch (const std::exception& error) {
-        writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+        writeFailure(error);
         return ErrorReported;
     }
     std::fflush(stdout);
@@ -667,7 +679,7 @@ int undo(const QStringList& arguments)
             runId = last->id;
         }
     } catch (const std::exception& error) {
-        writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+        writeFailure(error);
         return ErrorReported;
     }
     stopOnSignals();
