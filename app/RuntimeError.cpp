@@ -12,6 +12,11 @@ RuntimeError RuntimeError::invalidProcedureCall()
     return RuntimeError(InvalidProcedureCall, QStringLiteral("Invalid procedure call or argument"));
 }
 
+RuntimeError RuntimeError::stopped()
+{
+    return RuntimeError(Stopped, QStringLiteral("Stopped."));
+}
+
 RuntimeError RuntimeError::overflow()
 {
     return RuntimeError(Overflow, QStringLiteral("Overflow"));

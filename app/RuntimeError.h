@@ -25,6 +25,7 @@ public:
 
     static RuntimeError invalidProcedureCall();
     static RuntimeError overflow();
+    static RuntimeError stopped();
 
     int number() const noexcept { return m_number; }
     const QString& description() const noexcept { return m_description; }

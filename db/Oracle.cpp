@@ -201,9 +201,8 @@ Connection::~Connection()
 void Connection::fail(const QSqlError& error, const QSqlQuery* query, bool cancelled)
 {
     int number = RuntimeError::DriverError;
-    if (cancelled && stoppedNow())
-        throw RuntimeError(RuntimeError::Stopped, QStringLiteral("Stopped."));
     if (cancelled) {
+        throwIfStopped();
         // Cancelled from another thread: the wait ended on purpose.
         throw RuntimeError(RuntimeError::LockTimeout, DriverMessage(error));
     }
@@ -230,8 +229,7 @@ QSqlQuery Connection::select(const QString& statement, const QVariantList& value
                              bool cancellableRun)
 {
     if (values.isEmpty() && !cancellableRun) {
-        if (stoppedNow())
-            throw RuntimeError(RuntimeError::Stopped, QStringLiteral("Stopped."));
+        throwIfStopped();
         QSqlQuery query(m_database);
         query.setForwardOnly(true);
         if (!query.exec(statement))
@@ -260,7 +258,7 @@ template <class Call> bool Connection::cancellable(QSqlQuery& query, Call call)
     {
         const std::lock_guard<std::mutex> lock(m_runningMutex);
         if (m_stopped)
-            throw RuntimeError(RuntimeError::Stopped, QStringLiteral("Stopped."));
+            throw RuntimeError::stopped();
         m_running = query.result() ? odbcHandle(query.result()->handle()) : nullptr;
         m_cancelled = false;
     }
@@ -270,10 +268,11 @@ template <class Call> bool Connection::cancellable(QSqlQuery& query, Call call)
     return std::exchange(m_cancelled, false);
 }
 
-bool Connection::stoppedNow()
+void Connection::throwIfStopped()
 {
     const std::lock_guard<std::mutex> lock(m_runningMutex);
-    return m_stopped;
+    if (m_stopped)
+        throw RuntimeError::stopped();
 }
 
 int Connection::run(QSqlQuery& prepared, const QVariantList& values)
@@ -287,8 +286,7 @@ int Connection::run(QSqlQuery& prepared, const QVariantList& values)
         return prepared.numRowsAffected();
     // A cancel that came as the statement ended may have closed it: its
     // rows are lost, and how many it changed is not known.
-    if (stoppedNow())
-        throw RuntimeError(RuntimeError::Stopped, QStringLiteral("Stopped."));
+    throwIfStopped();
     if (prepared.isSelect())
         throw RuntimeError(RuntimeError::LockTimeout,
                            QStringLiteral("The statement was cancelled as it ended."));
@@ -298,18 +296,20 @@ int Connection::run(QSqlQuery& prepared, const QVariantList& values)
 void Connection::cancel()
 {
     const std::lock_guard<std::mutex> lock(m_runningMutex);
-    if (!m_running || m_cancelled)
-        return; // nothing runs, or it was cancelled already
-    m_cancelled = true;
-    SQLCancel(m_running);
+    cancelRunning();
 }
 
 void Connection::stop()
 {
     const std::lock_guard<std::mutex> lock(m_runningMutex);
     m_stopped = true;
+    cancelRunning();
+}
+
+void Connection::cancelRunning()
+{
     if (!m_running || m_cancelled)
-        return;
+        return; // nothing runs, or it was cancelled already
     m_cancelled = true;
     SQLCancel(m_running);
 }

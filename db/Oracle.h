@@ -114,7 +114,10 @@ private:
     // reach it; true when it was cancelled meanwhile. Throws Stopped, after
     // a stop, instead of running it.
     template <class Call> bool cancellable(QSqlQuery& query, Call call);
-    bool stoppedNow();
+    // Throws Stopped after stop().
+    void throwIfStopped();
+    // Cancels the statement running now, once. Under m_runningMutex.
+    void cancelRunning();
 
     QString m_name;
     ConnectionProperty m_property;
