@@ -44,22 +44,6 @@ int answerTestCount(PromptKind kind)
     }
 }
 
-// The read's canceller, told to the observer for the read's life.
-class ReadCanceller
-{
-public:
-    ReadCanceller(RunObserver& observer, Oracle::Connection& connection) : m_observer(observer)
-    {
-        m_observer.setCanceller([&connection] { connection.stop(); });
-    }
-    ~ReadCanceller() { m_observer.setCanceller({}); }
-    ReadCanceller(const ReadCanceller&) = delete;
-    ReadCanceller& operator=(const ReadCanceller&) = delete;
-
-private:
-    RunObserver& m_observer;
-};
-
 // What became of each write, told when its batch went, counted into the
 // run's result; a lost connection or journal is reported once, and ends the
 // writes. Hooked to the writer for the tally's life only: the writer
@@ -245,6 +229,7 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
     const int last = narrowedTo ? *narrowedTo - 1 : n;
     int processed = 0; // rows through the loop
     bool readToEnd = false;
+    const Applied applied{steps, operation, opSteps, parameters, writer, options, result};
     while (readable && !stopped && !ended) {
         if ((stopped = m_observer.stopRequested()))
             break;
@@ -259,7 +244,6 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
             break;
         }
         ++processed;
-        const Applied applied{steps, operation, opSteps, parameters, writer, options, result};
         if (!applyRow(applied, row, last, processed, narrowedTo ? *narrowedTo : result.rows))
             break;
     }
@@ -446,7 +430,8 @@ ChangeRunResult ChangeRun::run(const ChangeRequest& request)
     // one report, then the run ends.
     if (!connection || !steps.step(OpenConnection, [&] { connection->open(request.logon); }))
         return ended(steps, result, End::Failed, true);
-    const ReadCanceller canceller(m_observer, *connection);
+    ReadCanceller canceller(m_observer);
+    canceller.watch(*connection);
 
     // The batches' thread opens its connection while the rows are counted
     // and the prompts are answered.

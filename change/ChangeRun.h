@@ -48,6 +48,25 @@ public:
     virtual void setCanceller(std::function<void()> cancel) { Q_UNUSED(cancel); }
 };
 
+// The observer's canceller for as long as this lives: a stop asked for
+// from another thread ends the reads of the connection watched.
+class ReadCanceller
+{
+public:
+    explicit ReadCanceller(RunObserver& observer) : m_observer(observer) {}
+    ~ReadCanceller() { m_observer.setCanceller({}); }
+    ReadCanceller(const ReadCanceller&) = delete;
+    ReadCanceller& operator=(const ReadCanceller&) = delete;
+
+    void watch(Oracle::Connection& connection)
+    {
+        m_observer.setCanceller([&connection] { connection.stop(); });
+    }
+
+private:
+    RunObserver& m_observer;
+};
+
 // What a run tells of its activity: "reading" first, then "writing" every
 // so often; a wait for a locked row once, until a write is settled again.
 class RunActivity

@@ -27,12 +27,12 @@ public:
     End go()
     {
         std::unique_ptr<Oracle::Connection> connection;
-        const CancellerSet cancelling{m_observer}; // goes before the connection
+        ReadCanceller canceller(m_observer); // goes before the connection
         std::optional<QSqlQuery> rows;
         if (!m_steps.step(ReopenRows, [&] {
                 connection =
                     Oracle::OpenConnection(m_request.logon, Oracle::ConnectionProperty::ReadWrite);
-                m_observer.setCanceller([c = connection.get()] { c->stop(); });
+                canceller.watch(*connection);
                 rows = connection->select(
                     connection->dialect().columnQuery(m_request.table, m_request.field));
             }))
@@ -43,12 +43,6 @@ public:
     }
 
 private:
-    // The refill's read may be cancelled while this lives.
-    struct CancellerSet {
-        ChangeRunObserver& observer;
-        ~CancellerSet() { observer.setCanceller({}); }
-    };
-
     // The preview's entries, "Done." after them.
     End refill(Oracle::Connection& connection, QSqlQuery& rows)
     {
