@@ -58,6 +58,12 @@ QString currentText(const QTreeWidget* list)
     return item ? item->text(0) : QString();
 }
 
+// A run that a live program still writes cannot be undone.
+QString stillWritingText(qint64 run)
+{
+    return QStringLiteral("Run %1 is still writing.").arg(run);
+}
+
 // Thrown between a fill's entries when the program is ending; it is no
 // error, so no step runner reports it.
 struct FillStopped {
@@ -483,7 +489,6 @@ void Form2::previewEnded(const ChangeRunResult& result, const Previewed& preview
 
 void Form2::PushButton7_Click()
 {
-    m_stopAsked = true;
     m_worker.requestStop();
     PushButton7->setEnabled(false);
 }
@@ -518,7 +523,7 @@ void Form2::PushButton8_Click()
         m_ui.messageBox(QStringLiteral("There is no change of this logon left to undo."), title);
         return;
     }
-    const QString stillWriting = QStringLiteral("Run %1 is still writing.").arg(run->id);
+    const QString stillWriting = stillWritingText(run->id);
     if (writing) {
         m_ui.messageBox(stillWriting, title);
         return;
@@ -549,7 +554,7 @@ void Form2::PushButton8_Click()
 void Form2::undoEnded(const UndoResult& result, const Journal::Run& run)
 {
     const QString title = Main::ApplicationTitle();
-    const QString stillWriting = QStringLiteral("Run %1 is still writing.").arg(run.id);
+    const QString stillWriting = stillWritingText(run.id);
     if (result.end == UndoResult::End::StillWriting) { // it began meanwhile
         clearStatus();
         m_ui.messageBox(stillWriting, title);
@@ -609,7 +614,6 @@ void Form2::pruneJournal()
 
 void Form2::setRunning(bool running)
 {
-    m_stopAsked = false;
     if (running && m_enabledBeforeRun.isEmpty()) {
         m_focusBeforeRun = focusWidget();
         for (QWidget* control : m_runDisables) {

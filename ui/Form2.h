@@ -93,7 +93,6 @@ private:
     void letEventsRun() override;
     void clearPreview() override;
     void addPreviewEntry(const QString& text) override;
-    bool stopRequested() const override { return m_ending || m_stopAsked; }
     void showReading() override;
     void showWriting(int done, int total) override;
     void showWaiting() override;
@@ -148,7 +147,6 @@ private:
     std::function<void()> m_afterWork;
     bool m_busy = false;
     bool m_ending = false;
-    bool m_stopAsked = false;
     std::unique_ptr<Journal> m_journal;
     bool m_loaded = false;
     bool m_tableChangedOnPress = false;

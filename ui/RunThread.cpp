@@ -3,6 +3,7 @@
 #include "app/ErrorReport.h"
 
 #include <QMetaObject>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -140,21 +141,11 @@ public:
     }
     void messageBox(const QString& text, const QString& title) override
     {
-        ask<bool>(
-            [text, title](Interaction& ui) {
-                ui.messageBox(text, title);
-                return true;
-            },
-            false);
+        show([text, title](Interaction& ui) { ui.messageBox(text, title); });
     }
     void messageBox(const QString& text, const QString& title, const QString& details) override
     {
-        ask<bool>(
-            [text, title, details](Interaction& ui) {
-                ui.messageBox(text, title, details);
-                return true;
-            },
-            false);
+        show([text, title, details](Interaction& ui) { ui.messageBox(text, title, details); });
     }
     bool questionBox(const QString& text, const QString& title) override
     {
@@ -163,15 +154,21 @@ public:
     }
     void warningBox(const QString& text, const QString& title) override
     {
+        show([text, title](Interaction& ui) { ui.warningBox(text, title); });
+    }
+
+private:
+    // A box that only informs: the run waits until it is closed.
+    void show(const std::function<void(Interaction&)>& box)
+    {
         ask<bool>(
-            [text, title](Interaction& ui) {
-                ui.warningBox(text, title);
+            [box](Interaction& ui) {
+                box(ui);
                 return true;
             },
             false);
     }
 
-private:
     template <class T> T ask(std::function<T(Interaction&)> call, T fallback)
     {
         Interaction* target = &m_target;
@@ -201,7 +198,6 @@ void RunThread::start(Work work)
 {
     wait();
     m_shared = std::make_shared<Shared>();
-    m_ended = false;
     auto observer = std::make_shared<RelayedObserver>(m_window, m_observer, m_shared);
     auto ui = std::make_shared<RelayedInteraction>(m_window, m_ui, m_shared);
     m_thread = std::thread([this, work = std::move(work), observer, ui] {
@@ -210,7 +206,6 @@ void RunThread::start(Work work)
         } catch (const std::exception& error) { // what the work did not report itself
             ui->warningBox(ErrorReport::DescriptionOf(error), ErrorReport::Title);
         }
-        m_ended = true;
         post(*this, [this] {
             wait();
             emit finished();

@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <QPointer>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -31,7 +30,6 @@ public:
     RunThread& operator=(const RunThread&) = delete;
 
     void start(Work work);
-    bool isRunning() const { return m_thread.joinable() && !m_ended; }
 
     // The work ends at its next row (the run's own stop), or at once where it
     // waits for its read.
@@ -54,5 +52,4 @@ private:
     Interaction& m_ui;
     std::shared_ptr<Shared> m_shared;
     std::thread m_thread;
-    std::atomic<bool> m_ended{false};
 };
