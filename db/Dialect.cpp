@@ -24,6 +24,11 @@ QString Dialect::fullQuery(const QString& table) const
     return QStringLiteral("SELECT * FROM ") + QuoteIdentifier(table);
 }
 
+QVariantList Dialect::fieldListValues(const QString& table) const
+{
+    return {QuoteIdentifier(table)};
+}
+
 QString Dialect::fieldNamesQuery(const QString& table) const
 {
     return narrowed(fullQuery(table), QStringLiteral("1 = 0"));

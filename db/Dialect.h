@@ -110,6 +110,12 @@ public:
 
     // The dictionary: the names of the user's tables.
     virtual QString tableQuery() const = 0;
+    // The database's own catalogue of a table's columns: a query whose
+    // rows are the names of the columns the full query returns, in their
+    // order (bound values: fieldListValues). Empty: the names are those of
+    // the full query's columns.
+    virtual QString fieldListQuery() const { return {}; }
+    virtual QVariantList fieldListValues(const QString& table) const;
     // All columns of a table (read for their names only).
     virtual QString fullQuery(const QString& table) const;
     // All columns of a table and none of its rows.

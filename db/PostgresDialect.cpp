@@ -293,11 +293,25 @@ public:
                sqlState.startsWith(QStringLiteral("57P0"));
     }
 
-    // The dictionary the program reads: a view of the user's tables named as
-    // Oracle's, which the database is set up with.
+    // The ordinary and partitioned tables that the user may read, of the
+    // schemas on the search path, each as its plain name finds it (one
+    // that a table of the same name earlier on the path hides is left out).
     QString tableQuery() const override
     {
-        return QStringLiteral("select table_name from user_tables");
+        return QStringLiteral(
+            "SELECT c.relname FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON "
+            "n.oid = c.relnamespace WHERE c.relkind IN ('r', 'p') AND n.nspname = ANY "
+            "(pg_catalog.current_schemas(false)) AND pg_catalog.pg_table_is_visible(c.oid) AND "
+            "pg_catalog.has_table_privilege(c.oid, 'SELECT') ORDER BY c.relname");
+    }
+
+    // The table's columns in their order; a table that is not there fails.
+    QString fieldListQuery() const override
+    {
+        return QStringLiteral(
+            "SELECT a.attname FROM pg_catalog.pg_attribute a WHERE a.attrelid = "
+            "CAST(CAST(? AS text) AS regclass) AND a.attnum > 0 AND NOT a.attisdropped "
+            "ORDER BY a.attnum");
     }
 };
 

@@ -16,15 +16,27 @@ void pump(const LetEventsRun& letEventsRun)
         letEventsRun();
 }
 
-// The names of the columns of a query on the table (`query` gives its text).
+// The table's column names: from the database's catalogue where the dialect
+// reads one, else (and where the catalogue knows no such table) from the
+// columns of a query on the table (`query` gives its text).
 QStringList columnNames(const Logon& logon, const QString& table,
                         QString (Db::Dialect::*query)(const QString&) const,
                         const LetEventsRun& letEventsRun)
 {
     const auto connection = OpenConnection(logon, ConnectionProperty::ReadWrite);
-    const QSqlQuery rows = connection->select((connection->dialect().*query)(table));
-    const QSqlRecord record = rows.record();
+    const Db::Dialect& dialect = connection->dialect();
     QStringList fields;
+    if (!dialect.fieldListQuery().isEmpty()) {
+        QSqlQuery rows =
+            connection->select(dialect.fieldListQuery(), dialect.fieldListValues(table));
+        while (connection->next(rows)) {
+            pump(letEventsRun);
+            fields << rows.value(0).toString();
+        }
+        if (!fields.isEmpty())
+            return fields;
+    }
+    const QSqlRecord record = connection->select((dialect.*query)(table)).record();
     for (int i = 0; i < record.count(); ++i) {
         pump(letEventsRun);
         fields << record.fieldName(i);

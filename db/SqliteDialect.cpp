@@ -138,12 +138,21 @@ public:
         return nativeCode == 5 || nativeCode == 6; // SQLITE_BUSY, SQLITE_LOCKED
     }
 
-    // The dictionary the program reads: a view of the user's tables named as
-    // Oracle's, which the database is set up with.
+    // The file's tables, without SQLite's own.
     QString tableQuery() const override
     {
-        return QStringLiteral("select table_name from user_tables");
+        return QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT "
+                              "LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name");
     }
+
+    // The columns that SELECT * returns (all but a virtual table's hidden
+    // ones), in their order.
+    QString fieldListQuery() const override
+    {
+        return QStringLiteral(
+            "SELECT name FROM pragma_table_xinfo(?) WHERE hidden <> 1 ORDER BY cid");
+    }
+    QVariantList fieldListValues(const QString& table) const override { return {table}; }
 };
 
 } // namespace

@@ -98,8 +98,3 @@ FROM seq;
 DROP TABLE first_names;
 DROP TABLE last_names;
 DROP TABLE cities;
-
--- The dictionary view the program lists the user's tables from.
-CREATE VIEW user_tables AS
-    SELECT name AS table_name FROM sqlite_master
-    WHERE type = 'table' AND name NOT LIKE 'sqlite_%';

@@ -104,7 +104,8 @@ void TestDialect::statements()
     key.others = QStringList{R"("g")", R"("h")"};
     QCOMPARE(d->snapshotQuery(names[0], names[1], key), texts[0]);
     QCOMPARE(d->rowWrite(names[0], names[1], key), texts[1]);
-    QCOMPARE(d->tableQuery(), QStringLiteral("select table_name from user_tables"));
+    if (dialect == u"Oracle") // the others read their own catalogues (tst_schema)
+        QCOMPARE(d->tableQuery(), QStringLiteral("select table_name from user_tables"));
     QCOMPARE(d->columnQuery(names[0], names[1]),
              texts[0].left(texts[0].indexOf(u',')) + texts[0].mid(texts[0].indexOf(" FROM ")));
     QCOMPARE(d->fullQuery(names[0]), "SELECT *" + texts[0].mid(texts[0].indexOf(" FROM ")));

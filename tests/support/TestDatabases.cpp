@@ -207,17 +207,13 @@ Schema::Schema(const QString& tag) : m_user(uniqueUserName(tag))
         qputenv(Oracle::ConnectionStringVariable, sqliteConnectionTemplate().toUtf8());
         m_file = QDir(env("QUORVANE_TEST_DIR")).filePath(m_user + QStringLiteral(".db"));
         QFile::remove(m_file);
-        exec(QStringLiteral("CREATE VIEW user_tables AS SELECT name AS table_name FROM "
-                            "sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'"));
+        exec(QStringLiteral("PRAGMA user_version = 0")); // creates the file
         return;
     }
     qunsetenv(Oracle::ConnectionStringVariable);
     Session admin(adminConnectionString());
     admin.exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(m_user, m_password));
     admin.exec(QStringLiteral("CREATE SCHEMA %1 AUTHORIZATION %1").arg(m_user));
-    exec(QStringLiteral("CREATE VIEW user_tables AS SELECT table_name::text AS table_name "
-                        "FROM information_schema.tables WHERE table_schema = current_user "
-                        "AND table_type = 'BASE TABLE'"));
 }
 
 Schema::~Schema()

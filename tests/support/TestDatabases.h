@@ -14,7 +14,6 @@
 //    e.g. "UseDeclareFetch=1");
 //  - "sqlite": one file per schema through the SQLite ODBC driver, with
 //    QUORVANE_CONNECTION_STRING set to "Driver={SQLite3};Database=%SID%;NoCreat=1;".
-// Each schema has an user_tables view, so the program's dictionary query works.
 namespace TestDatabases
 {
 
