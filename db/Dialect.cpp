@@ -1,5 +1,6 @@
 #include "db/Dialect.h"
 
+#include "db/MariaDbDialect.h"
 #include "db/OracleDialect.h"
 #include "db/PostgresDialect.h"
 #include "db/SqlText.h"
@@ -16,6 +17,9 @@ std::unique_ptr<Dialect> Dialect::For(QSqlDriver::DbmsType type, const QString& 
         return MakePostgresDialect();
     if (type == QSqlDriver::SQLite || dbmsName.contains(u"SQLite", Qt::CaseInsensitive))
         return MakeSqliteDialect();
+    if (type == QSqlDriver::MySqlServer || dbmsName.contains(u"MariaDB", Qt::CaseInsensitive) ||
+        dbmsName.contains(u"MySQL", Qt::CaseInsensitive))
+        return MakeMariaDbDialect();
     return MakeOracleDialect();
 }
 
@@ -59,7 +63,7 @@ QString Dialect::rowsHoldingAnyOf(const QString& table, const QString& field, co
 {
     return QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %1 IN (%5)")
         .arg(QuoteIdentifier(field), joined(key.expressions(), ", "), rowDigest(key),
-             QuoteIdentifier(table), QStringList(values, QStringLiteral("?")).join(u", "));
+             QuoteIdentifier(table), QStringList(values, placeholder()).join(u", "));
 }
 
 QString Dialect::pagesQuery(const QString&, const QString&, const RowKey&, const QString&) const
@@ -96,11 +100,11 @@ QString Dialect::rowWrite(const QString& table, const QString& field, const RowK
 {
     const QString column = QuoteIdentifier(field);
     QString statement = QStringLiteral("UPDATE ") + QuoteIdentifier(table) +
-                        QStringLiteral(" SET ") + column + QStringLiteral(" = ? WHERE ") +
-                        joined(key.conditions(), " AND ") + QStringLiteral(" AND ") + column +
-                        QStringLiteral(" = ?");
+                        QStringLiteral(" SET ") + column + QStringLiteral(" = ") + placeholder() +
+                        QStringLiteral(" WHERE ") + joined(key.conditions(), " AND ") +
+                        QStringLiteral(" AND ") + sameText(column, placeholder());
     if (key.checksDigest)
-        statement += QStringLiteral(" AND ") + sameDigest(QStringLiteral("?"), rowDigest(key));
+        statement += QStringLiteral(" AND ") + sameDigest(placeholder(), rowDigest(key));
     if (has(Capability::Returning) && key.returned) {
         statement += QStringLiteral(" RETURNING ") + joined(key.expressions(), ", ");
     }
@@ -131,9 +135,9 @@ QString Dialect::rowHolds(const QString& table, const QString& field, const RowK
 {
     QString query = QStringLiteral("SELECT COUNT(*) FROM ") + QuoteIdentifier(table) +
                     QStringLiteral(" WHERE ") + joined(key.conditions(), " AND ") +
-                    QStringLiteral(" AND ") + QuoteIdentifier(field) + QStringLiteral(" = ?");
+                    QStringLiteral(" AND ") + sameText(QuoteIdentifier(field), placeholder());
     if (key.checksDigest)
-        query += QStringLiteral(" AND ") + sameDigest(QStringLiteral("?"), rowDigest(key));
+        query += QStringLiteral(" AND ") + sameDigest(placeholder(), rowDigest(key));
     return query;
 }
 

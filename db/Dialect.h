@@ -108,6 +108,18 @@ public:
     };
     virtual bool has(Capability capability) const = 0;
 
+    // A bound value's place in a statement, and the value as it is bound
+    // there: where the driver cannot bind a text exactly (Connector/ODBC
+    // keeps the terminating null character that Qt's ODBC layer counts in a
+    // text's length), each text travels as its UTF-8 bytes and its
+    // placeholder reads them as text.
+    virtual QString placeholder() const { return QStringLiteral("?"); }
+    virtual QVariant bound(const QVariant& value) const { return value; }
+
+    // Statements every connection runs once it is open, each committed on
+    // its own: how the session reads the program's statements.
+    virtual QStringList sessionSettings() const { return {}; }
+
     // The dictionary: the names of the user's tables.
     virtual QString tableQuery() const = 0;
     // The database's own catalogue of a table's columns: a query whose
@@ -128,7 +140,7 @@ public:
     virtual QString rowKeyQuery() const { return {}; }
     virtual QVariantList rowKeyQueryValues(const QString& table) const;
     // The row key, from the rows of rowKeyQuery. Throws RuntimeError when
-    // the table's rows cannot be told apart.
+    // the table's rows cannot be told apart (saying why, after "Table T: ").
     virtual RowKey rowKey(const QList<QVariantList>& keyRows) const = 0;
 
     // A digest of a row's columns other than the field, as a text (the
@@ -141,6 +153,12 @@ public:
     // from others are left out: a write of the field changes them.
     virtual QString digestColumnsQuery() const { return {}; }
     virtual QVariantList digestColumnsValues(const QString& table, const QString& field) const;
+    // `column` holding the same text as `given` (a placeholder or a
+    // column), as a write's compare-and-set tests it.
+    virtual QString sameText(const QString& column, const QString& given) const
+    {
+        return column + QStringLiteral(" = ") + given;
+    }
     // A query for the rows that hold one of `values` values in the field:
     // each row's value, key and digest (bound values: the values).
     QString rowsHoldingAnyOf(const QString& table, const QString& field, const RowKey& key,

@@ -91,10 +91,10 @@ QString dbmsName(const QSqlDatabase& database)
     return fromSqlWChar(name, qMin<qsizetype>(bytes / 2, 127));
 }
 
-void bind(QSqlQuery& query, const QVariantList& values)
+void bind(QSqlQuery& query, const QVariantList& values, const Db::Dialect& dialect)
 {
     for (qsizetype i = 0; i < values.size(); ++i)
-        query.bindValue(static_cast<int>(i), values.at(i));
+        query.bindValue(static_cast<int>(i), dialect.bound(values.at(i)));
 }
 
 // An attribute value as a connection string must hold it: between braces,
@@ -189,6 +189,8 @@ void Connection::open(const Logon& logon)
         if (!m_database.open())
             fail(m_database.lastError());
     }
+    for (const QString& statement : m_dialect->sessionSettings())
+        execute(statement);
 }
 
 Connection::~Connection()
@@ -237,7 +239,7 @@ QSqlQuery Connection::select(const QString& statement, const QVariantList& value
         return query;
     }
     QSqlQuery query = prepare(statement);
-    bind(query, values);
+    bind(query, values, *m_dialect);
     const bool cancelled = cancellable(query, [&query] { return query.exec(); });
     if (query.lastError().isValid() || cancelled)
         fail(query.lastError(), &query, cancelled);
@@ -277,7 +279,7 @@ void Connection::throwIfStopped()
 
 int Connection::run(QSqlQuery& prepared, const QVariantList& values)
 {
-    bind(prepared, values);
+    bind(prepared, values, *m_dialect);
     bool ran = false;
     const bool cancelled = cancellable(prepared, [&] { ran = prepared.exec(); });
     if (!ran)

@@ -1,6 +1,7 @@
 #include "db/Schema.h"
 
 #include "app/Main.h"
+#include "app/RuntimeError.h"
 
 #include <QSqlRecord>
 
@@ -96,7 +97,17 @@ Db::RowKey ReadRowKey(Connection& connection, const QString& table, const QStrin
             keyRows << row;
         }
     }
-    Db::RowKey key = dialect.rowKey(keyRows);
+    if (keyRows.isEmpty() && !dialect.rowKeyQuery().isEmpty())
+        // No such table: the database says so. It may wait for a lock on
+        // the table, where a stop must reach it.
+        connection.select(dialect.fieldNamesQuery(table), {}, true);
+    Db::RowKey key;
+    try {
+        key = dialect.rowKey(keyRows);
+    } catch (const RuntimeError& error) {
+        throw RuntimeError(error.number(),
+                           QStringLiteral("Table %1: %2").arg(table, error.description()));
+    }
     key.fieldPart = int(key.names().indexOf(Db::QuoteIdentifier(field)));
     if (key.addressed) {
         QStringList others;

@@ -69,9 +69,9 @@ public:
         }
         if (primaryKey.isEmpty())
             throw RuntimeError(RuntimeError::DriverError,
-                               QStringLiteral("The table's rows cannot be told apart: columns "
-                                              "named rowid, _rowid_ and oid hide its row id, and "
-                                              "it has no primary key."));
+                               QStringLiteral("its rows cannot be told apart: columns named "
+                                              "rowid, _rowid_ and oid hide its row id, and it has "
+                                              "no primary key."));
         std::sort(primaryKey.begin(), primaryKey.end());
         for (const auto& part : primaryKey) {
             const QString column = QuoteIdentifier(part.second);

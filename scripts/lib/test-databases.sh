@@ -1,6 +1,6 @@
 # Sourced by the test and benchmark scripts: starts a private PostgreSQL
-# server on loopback and a test-local ODBC driver list, and stops the server
-# when the calling script exits.
+# server and a private MariaDB server on loopback and a test-local ODBC
+# driver list, and stops the servers when the calling script exits.
 #
 # Exports:
 #   ODBCSYSINI, ODBCINI        the test-local odbcinst.ini / odbc.ini (unixODBC)
@@ -10,6 +10,10 @@
 #                              pg_ctl, the data folder and the server's options,
 #                              for tests that stop and restart the server
 #   QUORVANE_TEST_SQLITE_DRIVER  the SQLite ODBC driver's name in odbcinst.ini
+#   QUORVANE_TEST_MARIADB_PORT   the MariaDB server's port on 127.0.0.1
+#   QUORVANE_TEST_MARIADB_ADMIN  its administrator (password in
+#                                QUORVANE_TEST_MARIADB_ADMIN_PASSWORD)
+#   QUORVANE_TEST_MARIADB_DRIVER Connector/ODBC's name in odbcinst.ini
 #   QUORVANE_TEST_DIR          a scratch folder, removed at exit
 #
 # The drivers stay loaded until exit (DontDLClose), so that the leak checker
@@ -35,7 +39,21 @@ stop_test_databases() {
     if [ -n "${QUORVANE_TEST_DIR:-}" ] && [ -d "$QUORVANE_TEST_DIR/pgdata" ]; then
         as_postgres "$PG_BIN/pg_ctl" -D "$QUORVANE_TEST_DIR/pgdata" -m immediate stop >/dev/null 2>&1 || true
     fi
+    if [ -n "${QUORVANE_TEST_DIR:-}" ] && [ -f "$QUORVANE_TEST_DIR/mariadb/server.pid" ]; then
+        local pid
+        pid=$(cat "$QUORVANE_TEST_DIR/mariadb/server.pid")
+        kill -9 "$pid" 2>/dev/null || true
+        while kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
+    fi
     [ -n "${QUORVANE_TEST_DIR:-}" ] && rm -rf "$QUORVANE_TEST_DIR"
+}
+
+as_mysql() {
+    if [ "$(id -u)" -eq 0 ]; then
+        runuser -u mysql -- "$@"
+    else
+        "$@"
+    fi
 }
 
 as_postgres() {
@@ -52,9 +70,10 @@ start_test_databases() {
     chmod 755 "$QUORVANE_TEST_DIR"
     trap stop_test_databases EXIT
 
-    local psqlodbc sqliteodbc
+    local psqlodbc sqliteodbc mariadbodbc
     psqlodbc=$(driver_path odbc-postgresql psqlodbcw.so)
     sqliteodbc=$(driver_path libsqliteodbc libsqlite3odbc.so)
+    mariadbodbc=$(driver_path odbc-mariadb libmaodbc.so)
     mkdir -p "$QUORVANE_TEST_DIR/odbc"
     cat >"$QUORVANE_TEST_DIR/odbc/odbcinst.ini" <<INI
 [Microsoft ODBC for Oracle]
@@ -66,11 +85,17 @@ DontDLClose=1
 Description=SQLite3 ODBC driver
 Driver=$sqliteodbc
 DontDLClose=1
+
+[MariaDB Unicode]
+Description=MariaDB Connector/ODBC (Unicode), as Debian's odbc-mariadb registers it
+Driver=$mariadbodbc
+DontDLClose=1
 INI
     : >"$QUORVANE_TEST_DIR/odbc/odbc.ini"
     export ODBCSYSINI="$QUORVANE_TEST_DIR/odbc"
     export ODBCINI="$QUORVANE_TEST_DIR/odbc/odbc.ini"
     export QUORVANE_TEST_SQLITE_DRIVER=SQLite3
+    export QUORVANE_TEST_MARIADB_DRIVER="MariaDB Unicode"
     export QUORVANE_TEST_DIR
 
     local port=55431 password pgdata
@@ -102,4 +127,46 @@ INI
     export QUORVANE_TEST_PG_DATA="$pgdata"
     export QUORVANE_TEST_PG_OPTIONS="$options"
     echo "Test PostgreSQL server on 127.0.0.1:$port ($PG_BIN)"
+    start_test_mariadb
+}
+
+# A MariaDB server of its own, in the scratch folder, with an administrator
+# that the tests reach over TCP as a user would.
+start_test_mariadb() {
+    local dir="$QUORVANE_TEST_DIR/mariadb" password port attempt
+    password="admin-$RANDOM$RANDOM"
+    mkdir -p "$dir/data"
+    [ "$(id -u)" -eq 0 ] && chown -R mysql "$dir"
+    as_mysql mariadb-install-db --no-defaults --datadir="$dir/data" --skip-test-db \
+        --auth-root-authentication-method=normal >"$dir/install.log" 2>&1 \
+        || { cat "$dir/install.log"; return 1; }
+    port=$((QUORVANE_TEST_PG_PORT + 100))
+    # Debian's own configuration's character set and collation, as users have them.
+    for attempt in 1 2 3 4 5; do
+        port=$(free_port $((port + 1)))
+        as_mysql /usr/sbin/mariadbd --no-defaults --datadir="$dir/data" --socket="$dir/server.sock" \
+            --port="$port" --bind-address=127.0.0.1 --pid-file="$dir/server.pid" \
+            --log-error="$dir/server.log" --skip-log-bin --max-connections=300 \
+            --innodb-buffer-pool-size=128M --innodb-flush-log-at-trx-commit=0 \
+            --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
+            >>"$dir/start.log" 2>&1 &
+        disown
+        local waited
+        for waited in $(seq 1 300); do
+            mariadb-admin --no-defaults --socket="$dir/server.sock" -u root ping >/dev/null 2>&1 && break
+            kill -0 $! 2>/dev/null || break
+            sleep 0.1
+        done
+        if mariadb-admin --no-defaults --socket="$dir/server.sock" -u root ping >/dev/null 2>&1; then
+            break
+        fi
+        [ "$attempt" -eq 5 ] && { cat "$dir/server.log"; return 1; }
+    done
+    mariadb --no-defaults --socket="$dir/server.sock" -u root -e \
+        "CREATE USER quorvane_admin@'127.0.0.1' IDENTIFIED BY '$password';
+         GRANT ALL ON *.* TO quorvane_admin@'127.0.0.1' WITH GRANT OPTION;"
+    export QUORVANE_TEST_MARIADB_PORT=$port
+    export QUORVANE_TEST_MARIADB_ADMIN=quorvane_admin
+    export QUORVANE_TEST_MARIADB_ADMIN_PASSWORD=$password
+    echo "Test MariaDB server on 127.0.0.1:$port"
 }

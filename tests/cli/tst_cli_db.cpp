@@ -656,6 +656,10 @@ void TestCliDb::qtMessagesOnlyInTheDebugLog()
     if (CurrentBackend() == Backend::PostgreSQL) {
         schema.exec(QStringLiteral("REVOKE INSERT, UPDATE, DELETE ON %1 FROM %2")
                         .arg(Quoted(table), schema.userName()));
+    } else if (CurrentBackend() == Backend::MariaDB) {
+        schema.exec(QStringLiteral("CREATE TRIGGER read_only BEFORE UPDATE ON %1 FOR EACH ROW "
+                                   "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'permission denied'")
+                        .arg(Quoted(table)));
     } else {
         // SQLite has no roles: a trigger refuses every change the same way.
         schema.exec(QStringLiteral("CREATE TRIGGER read_only BEFORE UPDATE ON %1 "
@@ -701,13 +705,20 @@ namespace
 // `rows` rows 'w <id>' in t, with a copy to compare with.
 void fillWithCopy(Schema& schema, bool primaryKey, int rows)
 {
-    const bool sqlite = CurrentBackend() == Backend::SQLite;
-    schema.exec(primaryKey ? "CREATE TABLE t (id integer PRIMARY KEY, v varchar(40))"
-                           : "CREATE TABLE t (id integer, v varchar(40))");
-    schema.exec(sqlite ? "WITH RECURSIVE g(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM g "
-                         "WHERE i < ?) INSERT INTO t SELECT i, 'w ' || i FROM g"
-                       : "INSERT INTO t SELECT i, 'w ' || i FROM generate_series(1, ?) AS i",
-                {rows});
+    const Backend backend = CurrentBackend();
+    // MariaDB names rows by a key only.
+    schema.exec(primaryKey || backend == Backend::MariaDB
+                    ? "CREATE TABLE t (id integer PRIMARY KEY, v varchar(40))"
+                    : "CREATE TABLE t (id integer, v varchar(40))");
+    if (backend == Backend::MariaDB)
+        schema.exec(QStringLiteral("INSERT INTO t SELECT seq, CONCAT('w ', seq) FROM seq_1_to_%1")
+                        .arg(rows));
+    else
+        schema.exec(backend == Backend::SQLite
+                        ? "WITH RECURSIVE g(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM g "
+                          "WHERE i < ?) INSERT INTO t SELECT i, 'w ' || i FROM g"
+                        : "INSERT INTO t SELECT i, 'w ' || i FROM generate_series(1, ?) AS i",
+                    {rows});
     schema.exec("CREATE TABLE t_copy (id integer PRIMARY KEY, v varchar(40))");
     schema.exec("INSERT INTO t_copy SELECT id, v FROM t");
 }
@@ -794,6 +805,8 @@ void TestCliDb::stoppedRunAsJournaled()
 {
     QFETCH(bool, primaryKey);
     QFETCH(int, writtenBeforeStop);
+    if (!primaryKey && CurrentBackend() == Backend::MariaDB)
+        QSKIP("MariaDB's rows have no addresses");
     Schema schema(QStringLiteral("stopped"));
     fillWithCopy(schema, primaryKey, 30000);
     const QProcessEnvironment env = cliEnvironment(configHome(), schema.logon().password);

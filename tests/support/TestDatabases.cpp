@@ -37,6 +37,14 @@ QString postgresSid()
     return sid;
 }
 
+// Connector/ODBC refuses a connection string that ends with ';'.
+QString mariaDbConnectionTemplate()
+{
+    return QStringLiteral("Driver={%1};Server=127.0.0.1;Port=%2;Database=%SID%;Uid=%USER%;"
+                          "Pwd=%PASSWORD%;CHARSET=utf8mb4;OPTION=2")
+        .arg(env("QUORVANE_TEST_MARIADB_DRIVER"), env("QUORVANE_TEST_MARIADB_PORT"));
+}
+
 QString sqliteConnectionTemplate()
 {
     return QStringLiteral("Driver={%1};Database=%SID%;NoCreat=1;")
@@ -51,6 +59,17 @@ QString uniqueUserName(const QString& tag)
         if (c.isLetterOrNumber() && c.unicode() < 128)
             cleanTag += c;
     return QStringLiteral("qv_%1_%2_%3").arg(cleanTag.left(20)).arg(getpid()).arg(++counter);
+}
+
+// A value as the fixture binds it. Connector/ODBC would keep the null
+// character that ends a text as Qt binds it: a text goes as its UTF-8 bytes,
+// which a column in utf8mb4 takes as they are.
+QVariant boundValue(const QVariant& value)
+{
+    if (CurrentBackend() != Backend::MariaDB || value.isNull() ||
+        value.typeId() != QMetaType::QString)
+        return value;
+    return value.toString().toUtf8();
 }
 
 // Runs statements over a fresh connection with an explicit connection string.
@@ -70,6 +89,8 @@ public:
             m_name.clear();
             throw failure(QStringLiteral("cannot open test connection: ") + message);
         }
+        if (CurrentBackend() == Backend::MariaDB) // the tests' statements quote as the program's
+            exec(QStringLiteral("SET SESSION sql_mode = CONCAT(@@sql_mode, ',ANSI_QUOTES')"));
     }
     ~Session()
     {
@@ -109,7 +130,7 @@ private:
         } else {
             ok = query.prepare(statement);
             for (int i = 0; ok && i < values.size(); ++i)
-                query.bindValue(i, values[i]);
+                query.bindValue(i, boundValue(values[i]));
             ok = ok && query.exec();
         }
         if (!ok)
@@ -123,6 +144,10 @@ private:
 
 QString adminConnectionString()
 {
+    if (CurrentBackend() == Backend::MariaDB)
+        return QStringLiteral("Driver={%1};Server=127.0.0.1;Port=%2;Uid=%3;Pwd=%4")
+            .arg(env("QUORVANE_TEST_MARIADB_DRIVER"), env("QUORVANE_TEST_MARIADB_PORT"),
+                 env("QUORVANE_TEST_MARIADB_ADMIN"), env("QUORVANE_TEST_MARIADB_ADMIN_PASSWORD"));
     return QStringLiteral("Driver={Microsoft ODBC for Oracle};Server=%1;Uid=%2;Pwd=%3;")
         .arg(postgresSid(), env("QUORVANE_TEST_PG_ADMIN"), env("QUORVANE_TEST_PG_ADMIN_PASSWORD"));
 }
@@ -141,6 +166,11 @@ QString ownerConnectionString(const Logon& logon)
     if (CurrentBackend() == Backend::SQLite)
         return QStringLiteral("Driver={%1};Database=%2;")
             .arg(env("QUORVANE_TEST_SQLITE_DRIVER"), logon.sid);
+    if (CurrentBackend() == Backend::MariaDB)
+        return mariaDbConnectionTemplate()
+            .replace(QStringLiteral("%SID%"), logon.sid)
+            .replace(QStringLiteral("%USER%"), logon.user)
+            .replace(QStringLiteral("%PASSWORD%"), braced(logon.password));
     return QStringLiteral("Driver={Microsoft ODBC for Oracle};Server=%1;Uid=%2;Pwd=%3;")
         .arg(logon.sid, logon.user, braced(logon.password));
 }
@@ -167,13 +197,23 @@ void runPgCtl(const QStringList& arguments)
 
 Backend CurrentBackend()
 {
-    return env("QUORVANE_TEST_BACKEND") == u"sqlite" ? Backend::SQLite : Backend::PostgreSQL;
+    const QString name = env("QUORVANE_TEST_BACKEND");
+    if (name == u"sqlite")
+        return Backend::SQLite;
+    return name == u"mariadb" ? Backend::MariaDB : Backend::PostgreSQL;
 }
 
 QString BackendName()
 {
-    return CurrentBackend() == Backend::SQLite ? QStringLiteral("sqlite")
-                                               : QStringLiteral("postgresql");
+    switch (CurrentBackend()) {
+    case Backend::SQLite:
+        return QStringLiteral("sqlite");
+    case Backend::MariaDB:
+        return QStringLiteral("mariadb");
+    case Backend::PostgreSQL:
+        break;
+    }
+    return QStringLiteral("postgresql");
 }
 
 QString MissingEnvironment()
@@ -186,6 +226,8 @@ QString MissingEnvironment()
         missing << QStringLiteral("QUORVANE_TEST_PG_PORT");
     if (CurrentBackend() == Backend::SQLite && env("QUORVANE_TEST_SQLITE_DRIVER").isEmpty())
         missing << QStringLiteral("QUORVANE_TEST_SQLITE_DRIVER");
+    if (CurrentBackend() == Backend::MariaDB && env("QUORVANE_TEST_MARIADB_PORT").isEmpty())
+        missing << QStringLiteral("QUORVANE_TEST_MARIADB_PORT");
     if (missing.isEmpty())
         return {};
     return QStringLiteral("no test databases (%1 unset): run the tests through scripts/test")
@@ -210,6 +252,15 @@ Schema::Schema(const QString& tag) : m_user(uniqueUserName(tag))
         exec(QStringLiteral("PRAGMA user_version = 0")); // creates the file
         return;
     }
+    if (CurrentBackend() == Backend::MariaDB) {
+        qputenv(Oracle::ConnectionStringVariable, mariaDbConnectionTemplate().toUtf8());
+        Session admin(adminConnectionString());
+        admin.exec(QStringLiteral("CREATE DATABASE %1 CHARACTER SET utf8mb4").arg(m_user));
+        admin.exec(QStringLiteral("CREATE USER %1@'127.0.0.1' IDENTIFIED BY '%2'")
+                       .arg(m_user, m_password));
+        admin.exec(QStringLiteral("GRANT ALL ON %1.* TO %1@'127.0.0.1'").arg(m_user));
+        return;
+    }
     qunsetenv(Oracle::ConnectionStringVariable);
     Session admin(adminConnectionString());
     admin.exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(m_user, m_password));
@@ -224,6 +275,11 @@ Schema::~Schema()
             return;
         }
         Session admin(adminConnectionString());
+        if (CurrentBackend() == Backend::MariaDB) {
+            admin.exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(m_user));
+            admin.exec(QStringLiteral("DROP USER IF EXISTS %1@'127.0.0.1'").arg(m_user));
+            return;
+        }
         admin.exec(QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(m_user));
         admin.exec(QStringLiteral("DROP ROLE IF EXISTS %1").arg(m_user));
     } catch (const std::exception& error) {
@@ -233,6 +289,14 @@ Schema::~Schema()
 
 void Schema::setPassword(const QString& password)
 {
+    if (CurrentBackend() == Backend::MariaDB) {
+        // ALTER USER takes no parameters: the server quotes the bound text.
+        Session admin(adminConnectionString());
+        const QString quoted =
+            admin.rows(QStringLiteral("SELECT QUOTE(?)"), {password}).value(0).value(0).toString();
+        admin.exec(
+            QStringLiteral("ALTER USER %1@'127.0.0.1' IDENTIFIED BY %2").arg(m_user, quoted));
+    }
     if (CurrentBackend() == Backend::PostgreSQL) {
         // ALTER ROLE takes no parameters: the server quotes the bound texts.
         Session admin(adminConnectionString());
@@ -248,6 +312,8 @@ Logon Schema::logon() const
 {
     if (CurrentBackend() == Backend::SQLite)
         return {m_file, m_user, m_password};
+    if (CurrentBackend() == Backend::MariaDB)
+        return {m_user, m_user, m_password};
     return {postgresSid(), m_user, m_password};
 }
 
@@ -273,7 +339,9 @@ OpenTransaction::OpenTransaction(const Schema& schema, const QString& statement)
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
     db.setDatabaseName(schema.connectionString());
     QSqlQuery query(db);
-    if (!db.open() || !db.transaction() || !query.exec(statement))
+    if (db.open() && CurrentBackend() == Backend::MariaDB)
+        query.exec(QStringLiteral("SET SESSION sql_mode = CONCAT(@@sql_mode, ',ANSI_QUOTES')"));
+    if (!db.isOpen() || !db.transaction() || !query.exec(statement))
         throw failure(QStringLiteral("%1\n  failed: %2 %3")
                           .arg(statement, db.lastError().text(), query.lastError().text()));
 }
@@ -308,6 +376,15 @@ QVariantList Schema::column(const QString& query)
 
 void TerminateSessions(const QString& user)
 {
+    if (CurrentBackend() == Backend::MariaDB) {
+        Session admin(adminConnectionString());
+        for (const QVariantList& row :
+             admin.rows(QStringLiteral("SELECT ID FROM information_schema.PROCESSLIST WHERE "
+                                       "USER = ?"),
+                        {user}))
+            admin.exec(QStringLiteral("KILL CONNECTION %1").arg(row.value(0).toLongLong()));
+        return;
+    }
     Session(adminConnectionString())
         .rows(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
                              "WHERE usename = '%1'")
@@ -316,6 +393,13 @@ void TerminateSessions(const QString& user)
 
 void LimitSessions(const QString& user, int sessions)
 {
+    if (CurrentBackend() == Backend::MariaDB) {
+        Session(adminConnectionString())
+            .exec(QStringLiteral("ALTER USER %1@'127.0.0.1' WITH MAX_USER_CONNECTIONS %2")
+                      .arg(user)
+                      .arg(sessions));
+        return;
+    }
     Session(adminConnectionString())
         .exec(QStringLiteral("ALTER ROLE %1 CONNECTION LIMIT %2").arg(Quoted(user)).arg(sessions));
 }

@@ -13,11 +13,13 @@
 //    psqlODBC's options only where QUORVANE_TEST_PG_SID_OPTIONS gives them,
 //    e.g. "UseDeclareFetch=1");
 //  - "sqlite": one file per schema through the SQLite ODBC driver, with
-//    QUORVANE_CONNECTION_STRING set to "Driver={SQLite3};Database=%SID%;NoCreat=1;".
+//    QUORVANE_CONNECTION_STRING set to "Driver={SQLite3};Database=%SID%;NoCreat=1;";
+//  - "mariadb": one database and user per schema on the private MariaDB
+//    server, through MariaDB Connector/ODBC with its default options.
 namespace TestDatabases
 {
 
-enum class Backend { PostgreSQL, SQLite };
+enum class Backend { PostgreSQL, SQLite, MariaDB };
 
 Backend CurrentBackend();
 QString BackendName();
@@ -79,11 +81,11 @@ private:
     QString m_name;
 };
 
-// PostgreSQL only: ends every session of the user from the administrator's
+// PostgreSQL and MariaDB: ends every session of the user from the administrator's
 // connection, as a DBA killing them would.
 void TerminateSessions(const QString& user);
 
-// PostgreSQL only: the most sessions the user may have at once, as a DBA
+// PostgreSQL and MariaDB: the most sessions the user may have at once, as a DBA
 // would set it.
 void LimitSessions(const QString& user, int sessions);
 
