@@ -11,6 +11,8 @@ namespace SettingsStore
 inline const QString OracleSID = QStringLiteral("OracleSID");
 inline const QString OracleUser = QStringLiteral("OracleUser");
 inline const QString OraclePassword = QStringLiteral("OraclePassword");
+// The ODBC driver or data source chosen for the logon; missing: the default.
+inline const QString OdbcDriver = QStringLiteral("OdbcDriver");
 
 // The stored text of the key, or the default when the key was never written.
 // Throws RuntimeError when the store cannot be read.

@@ -151,6 +151,7 @@ std::unique_ptr<RowWriter> ChangeRun::makeWriter(const ChangeRequest& request,
         entry.started = QDateTime::currentDateTimeUtc();
         entry.sid = request.logon.sid;
         entry.user = request.logon.user;
+        entry.driver = Oracle::DriverName(request.logon.driver);
         entry.table = table;
         entry.field = field;
         entry.operation = operation.caption;

@@ -42,7 +42,7 @@ QString uniqueConnectionName()
 //    of a letter a row (`batch_states`), counted in the run's counts; what
 //    else became of a row (its key, value or digest) is a mark of its own
 //    (`marks`). Rows of earlier runs stay in `rows`, marked there.
-constexpr int Version = 5;
+constexpr int Version = 6;
 
 const char* const StateNames[] = {"pending",  "written", "failed", "conflict",
                                   "restored", "undoing", "kept"};
@@ -220,6 +220,8 @@ void Journal::migrate()
             "undone INTEGER NOT NULL DEFAULT 0, key_names TEXT)"));
         // a run of an earlier layout: its key's names are not known
         addColumn(QStringLiteral("runs"), QStringLiteral("key_names TEXT"));
+        // the ODBC driver of the run's logon; a run of an earlier layout: the default
+        addColumn(QStringLiteral("runs"), QStringLiteral("driver TEXT"));
         exec(QStringLiteral(
             "CREATE TABLE IF NOT EXISTS rows (id INTEGER PRIMARY KEY, "
             "run INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE, key TEXT NOT NULL, "
@@ -300,18 +302,24 @@ QSqlQuery Journal::exec(const QString& statement, const QVariantList& values)
 qint64 Journal::beginRun(const Run& run)
 {
     qint64 id = 0;
+    // An empty SID or user name (a data source, an SQLite file) is a text,
+    // not a Null.
+    const auto text = [](const QString& value) {
+        return value.isNull() ? QStringLiteral("") : value;
+    };
     try {
         inTransaction([&] {
             const QSqlQuery query =
                 exec(QStringLiteral("INSERT INTO runs (started, sid, user, tbl, field, operation, "
-                                    "answers, rows, state, key_names) "
-                                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'running', ?)"),
-                     {run.started.toUTC().toString(Qt::ISODateWithMs), run.sid, run.user, run.table,
-                      run.field, run.operation, JournalJson::toJson(QVariant(run.answers).toList()),
-                      run.rows,
+                                    "answers, rows, state, key_names, driver) "
+                                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'running', ?, ?)"),
+                     {run.started.toUTC().toString(Qt::ISODateWithMs), text(run.sid),
+                      text(run.user), run.table, run.field, run.operation,
+                      JournalJson::toJson(QVariant(run.answers).toList()), run.rows,
                       run.keyNames.isEmpty()
                           ? QVariant(QMetaType(QMetaType::QString))
-                          : QVariant(JournalJson::toJson(QVariant(run.keyNames).toList()))});
+                          : QVariant(JournalJson::toJson(QVariant(run.keyNames).toList())),
+                      run.driver});
             id = query.lastInsertId().toLongLong();
             const QByteArray path = QFile::encodeName(lockPath(id));
             const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -642,7 +650,8 @@ QList<Journal::Run> Journal::readRuns(std::optional<qint64> only)
     QSqlQuery query = exec(
         QStringLiteral(
             "SELECT id, started, sid, user, tbl, field, operation, answers, rows, changed, failed, "
-            "conflicts, state, undone, %1, %2, %3, %4, key_names FROM runs %5 ORDER BY id DESC")
+            "conflicts, state, undone, %1, %2, %3, %4, key_names, driver FROM runs %5 "
+            "ORDER BY id DESC")
             .arg(countOf(Counted::All), countOf(Counted::Final), countOf(Counted::Restored),
                  countOf(Counted::Kept), only ? QStringLiteral("WHERE id = ?") : QString()),
         only ? QVariantList{*only} : QVariantList{});
@@ -667,6 +676,7 @@ QList<Journal::Run> Journal::readRuns(std::optional<qint64> only)
         run.restored = query.value(16).toInt();
         run.kept = query.value(17).toInt();
         run.keyNames = QVariant(JournalJson::fromJson(query.value(18).toString())).toStringList();
+        run.driver = query.value(19).toString();
         runs << run;
     }
     return runs;

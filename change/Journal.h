@@ -47,6 +47,7 @@ public:
         QDateTime started;
         QString sid;
         QString user;
+        QString driver; // empty for a run of a journal's earlier layout: the default
         QString table;
         QString field;
         QString operation; // caption

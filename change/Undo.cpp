@@ -16,6 +16,15 @@ namespace
 
 using namespace UndoSteps;
 
+// True when the run was made under the logon: the same SID, user name and
+// driver (the same SID and user name under another driver may be another
+// database).
+bool madeUnder(const Journal::Run& run, const Logon& logon)
+{
+    return run.sid == logon.sid && run.user == logon.user &&
+           Oracle::DriverName(run.driver) == Oracle::DriverName(logon.driver);
+}
+
 // True when a row still stands where it was read, with the value read: its
 // write was never made final (the run was killed after the journal learnt of
 // it, before the write's transaction was committed), or it holds its old
@@ -221,7 +230,7 @@ Undo::Undo(RunObserver& observer, Interaction& ui, Journal& journal, UndoOptions
 std::optional<Journal::Run> Undo::LastUndoable(Journal& journal, const Logon& logon)
 {
     for (const Journal::Run& run : journal.runs())
-        if (!run.undone && run.sid == logon.sid && run.user == logon.user)
+        if (!run.undone && madeUnder(run, logon))
             return run;
     return std::nullopt;
 }
@@ -333,8 +342,7 @@ private:
         bool writing = false;
         if (!m_steps.step(ReadRun, [&] {
                 m_run = m_journal.run(m_runId);
-                if (m_run && !m_run->undone && m_run->sid == m_logon.sid &&
-                    m_run->user == m_logon.user)
+                if (m_run && !m_run->undone && madeUnder(*m_run, m_logon))
                     writing = m_journal.isWriting(m_runId);
             }))
             return UndoResult::End::Failed;
@@ -342,7 +350,7 @@ private:
             return UndoResult::End::UnknownRun;
         if (m_run->undone)
             return UndoResult::End::AlreadyUndone;
-        if (m_run->sid != m_logon.sid || m_run->user != m_logon.user)
+        if (!madeUnder(*m_run, m_logon))
             return UndoResult::End::OtherLogon;
         if (writing)
             return UndoResult::End::StillWriting;

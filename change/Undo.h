@@ -16,7 +16,7 @@ struct UndoResult {
     enum class End {
         UnknownRun,    // no such run in the journal
         AlreadyUndone, // it was undone before
-        OtherLogon,    // the run was made under another SID or user
+        OtherLogon,    // the run was made under another SID, user or driver
         StillWriting,  // a live process still writes the run
         Failed,        // the connection or the table could not be used, or was lost
         Stopped,       // asked to stop before it ended; it can be undone again

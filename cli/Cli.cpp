@@ -74,10 +74,14 @@ const char Usage[] =
     "      rows still to undo). Exit 0: all restored; 1: conflicts, errors or\n"
     "      stopped; 2: no such run, undone before, or still being written.\n"
     "\n"
-    "LOGON: --sid SID --user USER; the password comes from the environment\n"
-    "variable QUORVANE_PASSWORD. What is not given is read from the logon the\n"
-    "windows saved. QUORVANE_CONNECTION_STRING, when set, is the connection\n"
-    "string's template (%SID%, %USER%, %PASSWORD%).\n"
+    "LOGON: --sid SID --user USER [--driver NAME]; the password comes from the\n"
+    "environment variable QUORVANE_PASSWORD. NAME is an ODBC driver or data\n"
+    "source as 'drivers' lists it (default: Microsoft ODBC for Oracle); the SID\n"
+    "takes its driver's form: host[:port]/database for PostgreSQL and MariaDB,\n"
+    "the file's path for SQLite, a TNS name or host:port/service for Oracle.\n"
+    "What is not given is read from the logon the windows saved.\n"
+    "QUORVANE_CONNECTION_STRING, when set, is the connection string's template\n"
+    "(%SID%, %USER%, %PASSWORD%, %DRIVER%).\n"
     "\n"
     "Exit status: 0 done, 1 an error was reported, 2 bad usage or input (also\n"
     "a table that is not one of the user's tables, or a field not one of its\n"
@@ -256,6 +260,7 @@ const QString TableOption = QStringLiteral("table");
 const QString FieldOption = QStringLiteral("field");
 const QString SidOption = QStringLiteral("sid");
 const QString UserOption = QStringLiteral("user");
+const QString DriverOption = QStringLiteral("driver");
 const QString DryRunFlag = QStringLiteral("dry-run");
 const QString RowByRowFlag = QStringLiteral("row-by-row");
 const QString RunOption = QStringLiteral("run");
@@ -325,8 +330,8 @@ const Operation* chosenOperation(const Options& options, QStringList& answers, i
     return operation;
 }
 
-// The logon from --sid, --user and QUORVANE_PASSWORD; what is not given
-// comes from the logon the windows saved.
+// The logon from --sid, --user, --driver and QUORVANE_PASSWORD; what is not
+// given comes from the logon the windows saved.
 Logon logonFrom(const Options& options)
 {
     auto pick = [&](const QString& option, const QString& key) {
@@ -336,6 +341,7 @@ Logon logonFrom(const Options& options)
     Logon logon;
     logon.sid = pick(SidOption, SettingsStore::OracleSID);
     logon.user = pick(UserOption, SettingsStore::OracleUser);
+    logon.driver = pick(DriverOption, SettingsStore::OdbcDriver);
     logon.password = qEnvironmentVariableIsSet("QUORVANE_PASSWORD")
                          ? qEnvironmentVariable("QUORVANE_PASSWORD")
                          : SettingsStore::ReadSetting(SettingsStore::OraclePassword);
@@ -409,7 +415,7 @@ int transform(const QStringList& arguments)
 // tables, fields and preview: one read of the schema, printed as JSON strings.
 int browse(const QString& command, const QStringList& arguments)
 {
-    QStringList allowed = {SidOption, UserOption};
+    QStringList allowed = {SidOption, UserOption, DriverOption};
     if (command != u"tables")
         allowed << TableOption;
     if (command == u"preview")
@@ -505,9 +511,10 @@ QByteArray summaryJson(const ChangeRunResult& result)
 
 int runChange(const QStringList& arguments)
 {
-    const Options options = parseOptions(
-        arguments, {TableOption, FieldOption, OperationOption, AnswerOption, SidOption, UserOption},
-        {DryRunFlag, RowByRowFlag});
+    const Options options = parseOptions(arguments,
+                                         {TableOption, FieldOption, OperationOption, AnswerOption,
+                                          SidOption, UserOption, DriverOption},
+                                         {DryRunFlag, RowByRowFlag});
     if (!options.error.isEmpty())
         return usageError(options.error);
     int exitCode = Success;
@@ -614,6 +621,7 @@ int history(const QStringList& arguments)
                 {"started", run.started.toString(Qt::ISODateWithMs)},
                 {"sid", run.sid},
                 {"user", run.user},
+                {"driver", run.driver},
                 {"table", run.table},
                 {"field", run.field},
                 {"operation", run.operation},
@@ -654,7 +662,7 @@ private:
 int undo(const QStringList& arguments)
 {
     const Options options =
-        parseOptions(arguments, {RunOption, SidOption, UserOption}, {RowByRowFlag});
+        parseOptions(arguments, {RunOption, SidOption, UserOption, DriverOption}, {RowByRowFlag});
     if (!options.error.isEmpty())
         return usageError(options.error);
     const QStringList runs = options.values.value(RunOption);

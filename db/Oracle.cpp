@@ -2,8 +2,10 @@
 
 #include "app/RuntimeError.h"
 #include "db/ConnectFailure.h"
+#include "db/Drivers.h"
 
 #include <QAtomicInteger>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlResult>
@@ -97,23 +99,33 @@ void bind(QSqlQuery& query, const QVariantList& values, const Db::Dialect& diale
         query.bindValue(static_cast<int>(i), dialect.bound(values.at(i)));
 }
 
-// An attribute value as a connection string must hold it: between braces,
-// every '}' doubled, when it holds ';', '{', '}' or '=' or begins or ends
-// with a blank; otherwise exactly as it stands.
-QString ConnectionValue(const QString& value)
+// The connection string as QODBC takes it. QODBC takes a text with neither
+// "DRIVER=" nor "SERVER=" in it for a data source's name, and puts "DSN="
+// before it: a data source's string without those goes to it with its name
+// first and without its own "DSN=".
+QString qodbcDatabaseName(const QString& connectionString)
 {
-    const bool braced = value.contains(u';') || value.contains(u'{') || value.contains(u'}') ||
-                        value.contains(u'=') || value.startsWith(u' ') || value.endsWith(u' ');
-    if (!braced)
-        return value;
-    QString inner = value;
-    inner.replace(u'}', QStringLiteral("}}"));
-    return u'{' + inner + u'}';
+    if (connectionString.contains(u"DRIVER=", Qt::CaseInsensitive) ||
+        connectionString.contains(u"SERVER=", Qt::CaseInsensitive))
+        return connectionString;
+    static const QRegularExpression dataSource(QStringLiteral("(^|;)DSN=([^;]*)(;|$)"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch found = dataSource.match(connectionString);
+    if (!found.hasMatch())
+        return connectionString;
+    QString rest = connectionString;
+    rest.remove(found.capturedStart(2) - 4, 4 + found.capturedLength(2) + found.capturedLength(3));
+    return rest.isEmpty() ? found.captured(2) : found.captured(2) + u';' + rest;
 }
 
 } // namespace
 
-QString BuildConnectionString(const Logon& logon)
+QString DriverName(const QString& driver)
+{
+    return driver.isEmpty() ? DefaultDriver : driver;
+}
+
+QString BuildConnectionString(const Logon& logon, const QList<OdbcEntry>& installed)
 {
     const QString user = ConnectionValue(logon.user);
     const QString password = ConnectionValue(logon.password);
@@ -140,14 +152,33 @@ QString BuildConnectionString(const Logon& logon)
                     i += 10;
                     continue;
                 }
+                if (rest.startsWith(u"%DRIVER%")) {
+                    result += DriverName(logon.driver);
+                    i += 8;
+                    continue;
+                }
             }
             result += pattern.at(i++);
         }
         return result;
     }
-    return QStringLiteral("Driver={Microsoft ODBC for Oracle};Server=") + logon.sid +
-           QStringLiteral(";Uid=") + user + QStringLiteral(";Pwd=") + password +
-           QStringLiteral(";");
+    return DriverConnectionString(logon, installed);
+}
+
+QString BuildConnectionString(const Logon& logon)
+{
+    // Only another driver than the default is looked up: it may be a data
+    // source, and its name may not tell its family.
+    QList<OdbcEntry> installed;
+    if (qEnvironmentVariableIsEmpty(ConnectionStringVariable) && !logon.driver.isEmpty() &&
+        logon.driver != DefaultDriver) {
+        try {
+            installed = InstalledDrivers();
+        } catch (const RuntimeError&) {
+            // No driver manager: the connection fails and says so.
+        }
+    }
+    return BuildConnectionString(logon, installed);
 }
 
 QString DriverMessage(const QSqlError& error)
@@ -172,7 +203,7 @@ Connection::Connection(ConnectionProperty property)
 
 void Connection::open(const Logon& logon)
 {
-    m_database.setDatabaseName(BuildConnectionString(logon));
+    m_database.setDatabaseName(qodbcDatabaseName(BuildConnectionString(logon)));
     if (!m_database.open()) {
         // The cause, where the driver's words tell it, before them.
         const QString message = DriverMessage(m_database.lastError());
@@ -185,7 +216,7 @@ void Connection::open(const Logon& logon)
         m_property == ConnectionProperty::Writing ? m_dialect->writerAttributes() : QString();
     if (!attributes.isEmpty()) { // known only now: opened again with them
         m_database.close();
-        m_database.setDatabaseName(attributes + BuildConnectionString(logon));
+        m_database.setDatabaseName(qodbcDatabaseName(attributes + BuildConnectionString(logon)));
         if (!m_database.open())
             fail(m_database.lastError());
     }

@@ -16,6 +16,9 @@ struct Logon {
     QString sid;
     QString user;
     QString password;
+    // The ODBC driver installed, or the data source configured, by its name
+    // in the driver manager; empty for Oracle::DefaultDriver.
+    QString driver = {};
 };
 
 // Database access: the connection string and connections that live for one
@@ -26,17 +29,38 @@ namespace Oracle
 // When set, the template of the connection string, with %SID%, %USER% and
 // %PASSWORD% replaced by the logon's texts (for other ODBC drivers, e.g.
 // Oracle's own with DBQ=, and for the demo database, where %SID% is a file).
+// %DRIVER% in it stands for the logon's driver.
 inline const char ConnectionStringVariable[] = "QUORVANE_CONNECTION_STRING";
 
+// The driver a logon without one asks for.
+inline const QString DefaultDriver = QStringLiteral("Microsoft ODBC for Oracle");
+
+// The driver or data source's name: `driver`, or DefaultDriver when empty.
+QString DriverName(const QString& driver);
+
+// An ODBC driver installed on the machine, or a data source configured
+// there, as the driver manager lists them.
+struct OdbcEntry {
+    enum class Kind { Driver, DataSource } kind = Kind::Driver;
+    QString name;
+    QString description; // a driver's attributes ("Driver=...;..."), a data source's driver
+};
+
+// The connection string for the logon's driver, as its family takes it
+// (db/Drivers.h), or the template filled in. With the default driver:
 // "Driver={Microsoft ODBC for Oracle};Server=" SID ";Uid=" user ";Pwd="
-// password ";", or the template filled in. A user name or password that
-// holds ';', '{', '}' or '=', or begins or ends with a blank, goes in between
-// braces with every '}' doubled, so that it reaches the driver whole and adds
-// no attribute of its own; any other goes in exactly as it stands (as saved
-// logons and templates have always had it). The SID goes in as it stands:
-// it may carry further attributes on purpose (with PostgreSQL's driver
-// "host;Port=5432;Database=shop"), and in a template it may be a file path.
+// password ";". A user name or password that holds ';', '{', '}' or '=', or
+// begins or ends with a blank, goes in between braces with every '}'
+// doubled, so that it reaches the driver whole and adds no attribute of its
+// own; any other goes in exactly as it stands (as saved logons and templates
+// have always had it). The SID goes in as it stands where it is not in its
+// driver's own form: it may carry further attributes on purpose (with
+// PostgreSQL's driver "host;Port=5432;Database=shop"), and in a template it
+// may be a file path. A driver other than the default is looked up among
+// those the driver manager lists.
 QString BuildConnectionString(const Logon& logon);
+// The same, with the drivers and data sources installed as given.
+QString BuildConnectionString(const Logon& logon, const QList<OdbcEntry>& installed);
 
 // What an action sets on its connection before opening it. Qt's ODBC layer
 // has no such switches; the value documents the action's access pattern.
@@ -136,13 +160,6 @@ std::unique_ptr<Connection> OpenConnection(const Logon& logon, ConnectionPropert
 // Shows nothing. Only a missing driver layer throws (the caller reports it).
 bool CanConnect(const Logon& logon);
 
-// An ODBC driver installed on the machine, or a data source configured
-// there, as the driver manager lists them.
-struct OdbcEntry {
-    enum class Kind { Driver, DataSource } kind = Kind::Driver;
-    QString name;
-    QString description; // a driver's attributes ("Driver=...;..."), a data source's driver
-};
 // Every installed driver, then every data source (the user's and the
 // system's), each in the driver manager's order. Throws RuntimeError when
 // there is no driver manager.

@@ -1,20 +1,22 @@
 #pragma once
 
-#include "db/Oracle.h"
+#include "db/Drivers.h"
 #include "ui/Look.h"
 
 #include <QWidget>
 
 class Form2;
 class Interaction;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// The connection dialog: the logon (SID, user name, password), its test, the
-// SID help, and "Next >" to the main window. It stays loaded for the whole
-// run; its three boxes are the only place the current logon lives.
+// The connection dialog: the logon (SID, user name, password, and below them
+// the ODBC driver), its test, the SID help, and "Next >" to the main window.
+// It stays loaded for the whole run; its boxes and its driver list are the
+// only place the current logon lives.
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -24,7 +26,7 @@ public:
 
     void setMainWindow(Form2* form2) { m_form2 = form2; }
 
-    // The logon as the three boxes hold it now.
+    // The logon as the three boxes and the driver list hold it now.
     Logon logon() const;
 
     MousePointerControl& mousePointer() { return *m_pointer; }
@@ -40,7 +42,10 @@ public:
     // "Help": the SID help, then the data type note.
     void PushButton6_Click();
 
+    // The SID help for Oracle's drivers (and any the program does not know).
     static QString SidHelpText();
+    // The SID help for the driver family: the form its SID takes.
+    static QString SidHelpText(Oracle::DriverFamily family);
     static QString DataTypeNote();
 
 signals:
@@ -53,6 +58,15 @@ protected:
 
 private:
     void saveOnChange(QLineEdit* box, const QString& key);
+    // Writes the text to the key; a store that cannot be written is said.
+    void save(const QString& key, const QString& text);
+    // The driver list: the default driver first, then the drivers and data
+    // sources installed, each once.
+    void listDrivers(const QList<Oracle::OdbcEntry>& installed);
+    // Chooses the driver (empty: the default), listed also when it is not
+    // installed (any more), so that the logon stays as it was saved.
+    void chooseDriver(const QString& driver);
+    Oracle::DriverFamily driverFamily() const;
 
     Interaction& m_ui;
     Form2* m_form2 = nullptr;
@@ -69,4 +83,7 @@ private:
     QPushButton* PushButton5;
     QPushButton* PushButton6;
     QPushButton* PushButton3;
+    QLabel* Label5;
+    QComboBox* Combo1;
+    QList<Oracle::OdbcEntry> m_drivers; // as listed
 };

@@ -18,7 +18,11 @@
 #
 # The drivers stay loaded until exit (DontDLClose), so that the leak checker
 # can name them. The driver name "Microsoft ODBC for Oracle" is registered for the psqlODBC
-# Unicode driver, so the program's own connection string reaches PostgreSQL.
+# Unicode driver, so the program's own connection string reaches PostgreSQL;
+# the same driver is registered as "PostgreSQL Unicode" too, the name its
+# package gives it, for the logons that choose a driver, and odbc.ini has the
+# data sources "Quorvane Test PostgreSQL" (the server's postgres database)
+# and "Quorvane Test SQLite" (a file the SID names).
 
 driver_path() { # driver_path PACKAGE FILE
     dpkg -L "$1" 2>/dev/null | grep -m1 "/$2\$"
@@ -81,6 +85,11 @@ Description=psqlODBC (Unicode) under the name the program asks for
 Driver=$psqlodbc
 DontDLClose=1
 
+[PostgreSQL Unicode]
+Description=psqlODBC (Unicode) under its own name
+Driver=$psqlodbc
+DontDLClose=1
+
 [SQLite3]
 Description=SQLite3 ODBC driver
 Driver=$sqliteodbc
@@ -120,6 +129,16 @@ INI
         [ "$attempt" -eq 5 ] && { cat "$pgdata/server.log"; return 1; }
     done
 
+    cat >"$QUORVANE_TEST_DIR/odbc/odbc.ini" <<INI
+[Quorvane Test PostgreSQL]
+Driver=PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$port
+Database=postgres
+
+[Quorvane Test SQLite]
+Driver=SQLite3
+INI
     export QUORVANE_TEST_PG_PORT=$port
     export QUORVANE_TEST_PG_ADMIN=quorvane_admin
     export QUORVANE_TEST_PG_ADMIN_PASSWORD=$password

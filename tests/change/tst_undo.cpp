@@ -169,6 +169,12 @@ void TestUndo::undoRestoresExactly()
     ScriptedInteraction ui;
     Undo undo(ports, ui, file.journal, undoOptions());
     QCOMPARE(Undo::LastUndoable(file.journal, bench.schema.logon())->id, entry.id);
+    // The same SID and user name under another driver may be another database.
+    QCOMPARE(entry.driver, Oracle::DefaultDriver);
+    Logon otherDriver = bench.schema.logon();
+    otherDriver.driver = QStringLiteral("PostgreSQL Unicode");
+    QVERIFY(!Undo::LastUndoable(file.journal, otherDriver));
+    QVERIFY(undo.undo(entry.id, otherDriver).end == UndoResult::End::OtherLogon);
     const UndoResult undone = undo.undo(entry.id, bench.schema.logon());
 
     QVERIFY(undone.end == UndoResult::End::Done);

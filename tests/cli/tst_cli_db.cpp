@@ -213,6 +213,8 @@ private slots:
     void lockWaitIsOneLine();
     void undoRefusedWhileTheRunWrites();
     void driversListed();
+    void driverChosen_data();
+    void driverChosen();
 
 private:
     std::unique_ptr<QTemporaryDir> m_configHome;
@@ -935,6 +937,61 @@ void TestCliDb::driversListed()
     QVERIFY2(drivers.value(qEnvironmentVariable("QUORVANE_TEST_SQLITE_DRIVER"))
                  .contains("libsqlite3odbc.so"),
              run.out.constData());
+}
+
+// --driver, or the driver the windows saved, with the logon as its user
+// types it (the SID in the driver's form, no user name for an SQLite file),
+// and no template: the run connects, journals and writes through it.
+void TestCliDb::driverChosen_data()
+{
+    QTest::addColumn<QString>("driver");
+    QTest::addColumn<bool>("stored"); // else given with --driver
+    QTest::addColumn<int>("exitCode");
+    const QString own = CurrentBackend() == Backend::SQLite
+                            ? qEnvironmentVariable("QUORVANE_TEST_SQLITE_DRIVER")
+                            : QStringLiteral("PostgreSQL Unicode");
+    QTest::newRow("--driver") << own << false << ExitOk;
+    QTest::newRow("the driver the windows saved") << own << true << ExitOk;
+    QTest::newRow("--driver not installed") << "Quorvane No Driver" << false << ExitReported;
+}
+
+void TestCliDb::driverChosen()
+{
+    QFETCH(QString, driver);
+    QFETCH(bool, stored);
+    QFETCH(int, exitCode);
+    Schema schema(QStringLiteral("driver"));
+    createTable(schema, "t", "v", {QStringLiteral("a b")});
+    const bool sqlite = CurrentBackend() == Backend::SQLite;
+    QStringList logon{QStringLiteral("--sid"),
+                      sqlite ? schema.logon().sid
+                             : QStringLiteral("127.0.0.1:%1/postgres")
+                                   .arg(qEnvironmentVariable("QUORVANE_TEST_PG_PORT"))};
+    if (!sqlite)
+        logon << QStringLiteral("--user") << schema.userName();
+    if (stored) {
+        QSettings settings(QDir(configHome()).filePath(QStringLiteral("Brenlow/Quorvane.conf")),
+                           QSettings::IniFormat);
+        settings.setValue(QStringLiteral("OdbcDriver"), driver);
+    } else {
+        logon << QStringLiteral("--driver") << driver;
+    }
+    QProcessEnvironment env = cliEnvironment(configHome(), schema.logon().password);
+    env.remove(QString::fromLatin1(Oracle::ConnectionStringVariable));
+
+    const CliRun run = runCli(QStringList{QStringLiteral("run"), QStringLiteral("--table"), "t",
+                                          QStringLiteral("--field"), "v",
+                                          QStringLiteral("--operation"), QStringLiteral("1")} +
+                                  logon,
+                              env);
+    QVERIFY2(run.finished, qPrintable(run.err));
+    QVERIFY2(run.exitCode == exitCode,
+             qPrintable(QStringLiteral("exit %1, stderr:\n%2").arg(run.exitCode).arg(run.err)));
+    QCOMPARE(valuesById(schema, "t", "v"),
+             QStringList{exitCode == ExitOk ? QStringLiteral("ab") : QStringLiteral("a b")});
+    if (exitCode != ExitOk)
+        QVERIFY2(run.err.contains(QStringLiteral("\"%1\" is not installed").arg(driver)),
+                 qPrintable(run.err));
 }
 
 #include "tst_cli_db.moc"

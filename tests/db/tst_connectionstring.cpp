@@ -1,6 +1,6 @@
 // The connection string built from a logon, with no database: the program's
-// own string and a template from the environment, and which values go
-// between braces.
+// own string, each driver family's, and a template from the environment,
+// and which values go between braces.
 
 #include "db/ConnectFailure.h"
 #include "db/Oracle.h"
@@ -45,6 +45,8 @@ class TestConnectionString : public QObject
 private slots:
     void connectionString_data();
     void connectionString();
+    void driverConnectionString_data();
+    void driverConnectionString();
     void connectFailureCause_data();
     void connectFailureCause();
 };
@@ -94,6 +96,12 @@ void TestConnectionString::connectionString_data()
         << "%USER%|%PASSWORD%|%SID%";
     QTest::newRow("other percent texts kept")
         << "%HOST%;100%;%SID%" << QStringList{"s", "u", "p"} << "%HOST%;100%;s";
+    QTest::newRow("template names the driver, the default where none is chosen")
+        << "Driver={%DRIVER%};Database=%SID%;" << QStringList{"/x.db", "", "", ""}
+        << "Driver={Microsoft ODBC for Oracle};Database=/x.db;";
+    QTest::newRow("template wins over the driver's own string")
+        << "Driver={%DRIVER%};Database=%SID%;" << QStringList{"/x.db", "", "", "SQLite3"}
+        << "Driver={SQLite3};Database=/x.db;";
 }
 
 void TestConnectionString::connectionString()
@@ -102,7 +110,122 @@ void TestConnectionString::connectionString()
     QFETCH(QStringList, logon);
     QFETCH(QString, expected);
     const TemplateVariable variable(pattern);
-    QCOMPARE(Oracle::BuildConnectionString({logon[0], logon[1], logon[2]}), expected);
+    QCOMPARE(Oracle::BuildConnectionString({logon[0], logon[1], logon[2], logon.value(3)}),
+             expected);
+}
+
+// Drivers and data sources as the driver manager lists them.
+QList<Oracle::OdbcEntry> installed()
+{
+    using K = Oracle::OdbcEntry::Kind;
+    const QString lib = QStringLiteral("Driver=/usr/lib/x86_64-linux-gnu/odbc/");
+    return {
+        {K::Driver, "Microsoft ODBC for Oracle", lib + "psqlodbcw.so"},
+        {K::Driver, "PostgreSQL Unicode", lib + "psqlodbcw.so;Setup=libodbcpsqlS.so"},
+        {K::Driver, "MariaDB Unicode", lib + "libmaodbc.so"},
+        {K::Driver, "Warehouse", "Description=shop floor;" + lib + "libmaodbc.so"},
+        {K::Driver, "SQLite3", lib + "libsqlite3odbc.so"},
+        {K::Driver, "Oracle 21 ODBC driver",
+         "Driver=/opt/oracle/instantclient_21_13/libsqora.so.21.1"},
+        {K::Driver, "FreeTDS", lib + "libtdsodbc.so"},
+        {K::DataSource, "shop", "PostgreSQL Unicode"},
+        {K::DataSource, "stock", "Warehouse"},
+        {K::DataSource, "files", "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so"},
+    };
+}
+
+// Each family's string from a logon as typed, the SID in its form or not.
+void TestConnectionString::driverConnectionString_data()
+{
+    QTest::addColumn<QString>("driver");
+    QTest::addColumn<QString>("sid");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("no driver: the default's string, the SID as it stands")
+        << QString() << "127.0.0.1;Port=5432;Database=postgres"
+        << "p"
+        << "Driver={Microsoft ODBC for Oracle};Server=127.0.0.1;Port=5432;Database=postgres;"
+           "Uid=u;Pwd=p;";
+    QTest::newRow("the default named: its string alike")
+        << "Microsoft ODBC for Oracle"
+        << "db:1/x"
+        << "p"
+        << "Driver={Microsoft ODBC for Oracle};Server=db:1/x;Uid=u;Pwd=p;";
+    QTest::newRow("PostgreSQL: host:port/database")
+        << "PostgreSQL Unicode"
+        << "db.example.com:5433/shop"
+        << "p"
+        << "Driver={PostgreSQL Unicode};Server=db.example.com;Port=5433;Database=shop;Uid=u;Pwd=p;";
+    QTest::newRow("PostgreSQL: host/database, the driver's port")
+        << "PostgreSQL Unicode"
+        << "localhost/my shop"
+        << "p"
+        << "Driver={PostgreSQL Unicode};Server=localhost;Database=my shop;Uid=u;Pwd=p;";
+    QTest::newRow("PostgreSQL: a SID not in the form goes in Server= as it stands")
+        << "PostgreSQL Unicode"
+        << "h;Port=1;Database=d;UseDeclareFetch=1"
+        << "p"
+        << "Driver={PostgreSQL Unicode};Server=h;Port=1;Database=d;UseDeclareFetch=1;Uid=u;Pwd=p;";
+    QTest::newRow("MariaDB: utf8mb4, found rows, no ';' at the end")
+        << "MariaDB Unicode"
+        << "db:3306/shop"
+        << "p"
+        << "Driver={MariaDB Unicode};Server=db;Port=3306;Database=shop;Uid=u;Pwd=p;"
+           "CHARSET=utf8mb4;OPTION=2";
+    QTest::newRow("MariaDB told by its library; braces in the password")
+        << "Warehouse"
+        << "db/shop"
+        << "a}b;c"
+        << "Driver={Warehouse};Server=db;Database=shop;Uid=u;Pwd={a}}b;c};CHARSET=utf8mb4;OPTION=2";
+    QTest::newRow("SQLite: the file's path as it stands, never made")
+        << "SQLite3"
+        << "/tmp/a b=c.db"
+        << "p"
+        << "Driver={SQLite3};Database=/tmp/a b=c.db;NoCreat=1;";
+    QTest::newRow("Oracle's own driver: DBQ=")
+        << "Oracle 21 ODBC driver"
+        << "db:1521/orcl"
+        << "p"
+        << "Driver={Oracle 21 ODBC driver};DBQ=db:1521/orcl;Uid=u;Pwd=p;";
+    QTest::newRow("a driver of no known family: Server=")
+        << "FreeTDS"
+        << "db:1433/shop"
+        << "p"
+        << "Driver={FreeTDS};Server=db:1433/shop;Uid=u;Pwd=p;";
+    QTest::newRow("a driver not installed: its family from its name")
+        << "PostgreSQL ANSI"
+        << "db/shop"
+        << "p"
+        << "Driver={PostgreSQL ANSI};Server=db;Database=shop;Uid=u;Pwd=p;";
+    QTest::newRow("data source with a SID")
+        << "shop"
+        << "db:5432/shop"
+        << "p"
+        << "DSN=shop;Uid=u;Pwd=p;Server=db;Port=5432;Database=shop;";
+    QTest::newRow("data source without a SID") << "shop"
+                                               << ""
+                                               << "p"
+                                               << "DSN=shop;Uid=u;Pwd=p;";
+    QTest::newRow("data source of MariaDB: no ';' at the end")
+        << "stock"
+        << ""
+        << "p"
+        << "DSN=stock;Uid=u;Pwd=p;CHARSET=utf8mb4;OPTION=2";
+    QTest::newRow("data source of a driver named by its library: SQLite")
+        << "files"
+        << "/x.db"
+        << "p"
+        << "DSN=files;Uid=u;Pwd=p;Database=/x.db;NoCreat=1;";
+}
+
+void TestConnectionString::driverConnectionString()
+{
+    QFETCH(QString, driver);
+    QFETCH(QString, sid);
+    QFETCH(QString, password);
+    QFETCH(QString, expected);
+    const TemplateVariable noTemplate{QString()};
+    QCOMPARE(Oracle::BuildConnectionString({sid, "u", password, driver}, installed()), expected);
 }
 
 QTEST_GUILESS_MAIN(TestConnectionString)

@@ -6,6 +6,7 @@
 #include "tests/support/TestDatabases.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTest>
 #include <chrono>
 #include <optional>
@@ -61,6 +62,8 @@ private slots:
     void refusedLogonCarriesDriverMessage();
     void canConnect();
     void passwordThatNeedsBraces();
+    void connectsThroughTheDriverChosen_data();
+    void connectsThroughTheDriverChosen();
     void cancelEndsAWaitingStatement();
 };
 
@@ -214,6 +217,45 @@ void TestSchema::passwordThatNeedsBraces()
             QVERIFY2(!Oracle::CanConnect(logon), qPrintable(wrong));
         }
     }
+}
+
+// A logon as a user makes it with a driver or data source chosen (no
+// template): psqlODBC under its own name with the SID host:port/database,
+// SQLite's driver with the file's path, and each through a data source.
+void TestSchema::connectsThroughTheDriverChosen_data()
+{
+    QTest::addColumn<QString>("driver");
+    QTest::addColumn<bool>("sidGiven"); // else the data source's own server and database
+    if (CurrentBackend() == Backend::SQLite) {
+        QTest::newRow("driver by its own name")
+            << qEnvironmentVariable("QUORVANE_TEST_SQLITE_DRIVER") << true;
+        QTest::newRow("data source, the file's path as the SID") << "Quorvane Test SQLite" << true;
+    } else {
+        QTest::newRow("driver by its own name") << "PostgreSQL Unicode" << true;
+        QTest::newRow("data source, no SID") << "Quorvane Test PostgreSQL" << false;
+    }
+}
+
+void TestSchema::connectsThroughTheDriverChosen()
+{
+    QFETCH(QString, driver);
+    QFETCH(bool, sidGiven);
+    Schema schema("driver");
+    createTable(schema, "t", "v", {"a"});
+    const QByteArray pattern = qgetenv(Oracle::ConnectionStringVariable);
+    qunsetenv(Oracle::ConnectionStringVariable);
+    const auto restore = qScopeGuard([&] {
+        if (!pattern.isEmpty())
+            qputenv(Oracle::ConnectionStringVariable, pattern);
+    });
+    Logon logon = schema.logon();
+    logon.driver = driver;
+    if (CurrentBackend() == Backend::PostgreSQL)
+        logon.sid = sidGiven ? QStringLiteral("127.0.0.1:%1/postgres")
+                                   .arg(qEnvironmentVariable("QUORVANE_TEST_PG_PORT"))
+                             : QString();
+    QCOMPARE(Oracle::ListTables(logon), QStringList{"t"});
+    QCOMPARE(Oracle::Preview(logon, "t", "v"), QStringList{"a"});
 }
 
 // A statement waiting for another session's row lock, with no lock wait

@@ -438,6 +438,7 @@ private slots:
     void changeRunFromButton();
     void logonSavedOnEveryChange();
     void tabOrder();
+    void driverListSavedAndRestored();
     void closingEitherWindowEndsTheProgram_data();
     void closingEitherWindowEndsTheProgram();
     void closingWhileBusyEndsTheProgram_data();
@@ -965,7 +966,7 @@ void TestWindows::tabOrder()
     QVERIFY(QTest::qWaitForWindowActive(&program.form1()));
     d.sid->setFocus(Qt::TabFocusReason);
     QStringList order;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 9; ++i) {
         QWidget* focus = QApplication::focusWidget();
         QVERIFY(focus);
         order << focus->objectName();
@@ -976,7 +977,55 @@ void TestWindows::tabOrder()
         QTest::keyClick(focus, Qt::Key_Tab);
     }
     QCOMPARE(order, QStringList({"Text1", "PushButton1", "Text2", "Text3", "PushButton5",
-                                 "PushButton6", "PushButton3", "Text1"}));
+                                 "PushButton6", "PushButton3", "Combo1", "Text1"}));
+}
+
+// The driver list below the logon: the drivers and data sources installed,
+// the default chosen until another is. The choice is saved as it is made,
+// the SID help follows it, and at the next start it is chosen again and the
+// saved logon, its SID in that driver's form, connects through it.
+void TestWindows::driverListSavedAndRestored()
+{
+    Schema schema("drivers");
+    const auto tables = createTwoTables(schema);
+    const QByteArray pattern = qgetenv(Oracle::ConnectionStringVariable);
+    qunsetenv(Oracle::ConnectionStringVariable); // (the SQLite schema's)
+    const auto restore = qScopeGuard([&] {
+        if (!pattern.isEmpty())
+            qputenv(Oracle::ConnectionStringVariable, pattern);
+    });
+    const bool sqlite = CurrentBackend() == Backend::SQLite;
+    const QString driver = sqlite ? qEnvironmentVariable("QUORVANE_TEST_SQLITE_DRIVER")
+                                  : QStringLiteral("PostgreSQL Unicode");
+    Logon logon = schema.logon();
+    if (!sqlite)
+        logon.sid = QStringLiteral("127.0.0.1:%1/postgres")
+                        .arg(qEnvironmentVariable("QUORVANE_TEST_PG_PORT"));
+    {
+        Program program;
+        startAtDialog(program);
+        auto* drivers = program.form1().findChild<QComboBox*>("Combo1");
+        auto* label = program.form1().findChild<QLabel*>("Label5");
+        QVERIFY(drivers && label);
+        QCOMPARE(label->text(), QStringLiteral("Driver:"));
+        const QStringList listed = comboTexts(drivers);
+        QCOMPARE(listed.value(0), Oracle::DefaultDriver);
+        for (const QString& name : {QStringLiteral("PostgreSQL Unicode"), driver,
+                                    QStringLiteral("Quorvane Test PostgreSQL")})
+            QVERIFY2(listed.count(name) == 1, qPrintable(listed.join(" | ")));
+        QCOMPARE(drivers->currentText(), Oracle::DefaultDriver);
+        drivers->setCurrentIndex(drivers->findText(driver));
+        QCOMPARE(stored("OdbcDriver"), driver);
+        QTest::mouseClick(program.form1().findChild<QPushButton*>("PushButton1"), Qt::LeftButton);
+        QVERIFY2(said().contains(sqlite ? "path of the database file" : "host:port/database"),
+                 qPrintable(said()));
+    }
+    storeLogon(logon);
+    Program program;
+    program.start();
+    QVERIFY(program.form2().isVisible());
+    QCOMPARE(program.form1().findChild<QComboBox*>("Combo1")->currentText(), driver);
+    QCOMPARE(sorted(entries(Window(program.form2()).tables)), tables.keys());
 }
 
 // Both windows filled as a user sees them, for scripts/screenshots.
