@@ -170,7 +170,7 @@ void TestUndo::undoRestoresExactly()
     Undo undo(ports, ui, file.journal, undoOptions());
     QCOMPARE(Undo::LastUndoable(file.journal, bench.schema.logon())->id, entry.id);
     // The same SID and user name under another driver may be another database.
-    QCOMPARE(entry.driver, Oracle::DefaultDriver);
+    QCOMPARE(entry.driver, Oracle::DriverName(bench.schema.logon().driver));
     Logon otherDriver = bench.schema.logon();
     otherDriver.driver = QStringLiteral("PostgreSQL Unicode");
     QVERIFY(!Undo::LastUndoable(file.journal, otherDriver));

@@ -230,9 +230,11 @@ void TestSchema::connectsThroughTheDriverChosen_data()
         QTest::newRow("driver by its own name")
             << qEnvironmentVariable("QUORVANE_TEST_SQLITE_DRIVER") << true;
         QTest::newRow("data source, the file's path as the SID") << "Quorvane Test SQLite" << true;
-    } else {
+    } else if (CurrentBackend() == Backend::PostgreSQL) {
         QTest::newRow("driver by its own name") << "PostgreSQL Unicode" << true;
         QTest::newRow("data source, no SID") << "Quorvane Test PostgreSQL" << false;
+    } else {
+        QSKIP("MariaDB's logons choose their driver in every test");
     }
 }
 

@@ -37,7 +37,8 @@ QString postgresSid()
     return sid;
 }
 
-// Connector/ODBC refuses a connection string that ends with ';'.
+// The fixture's own connection string (Connector/ODBC refuses one that ends
+// with ';'), so that the program's is tested, not used.
 QString mariaDbConnectionTemplate()
 {
     return QStringLiteral("Driver={%1};Server=127.0.0.1;Port=%2;Database=%SID%;Uid=%USER%;"
@@ -168,7 +169,7 @@ QString ownerConnectionString(const Logon& logon)
             .arg(env("QUORVANE_TEST_SQLITE_DRIVER"), logon.sid);
     if (CurrentBackend() == Backend::MariaDB)
         return mariaDbConnectionTemplate()
-            .replace(QStringLiteral("%SID%"), logon.sid)
+            .replace(QStringLiteral("%SID%"), logon.sid.section(u'/', -1))
             .replace(QStringLiteral("%USER%"), logon.user)
             .replace(QStringLiteral("%PASSWORD%"), braced(logon.password));
     return QStringLiteral("Driver={Microsoft ODBC for Oracle};Server=%1;Uid=%2;Pwd=%3;")
@@ -253,7 +254,7 @@ Schema::Schema(const QString& tag) : m_user(uniqueUserName(tag))
         return;
     }
     if (CurrentBackend() == Backend::MariaDB) {
-        qputenv(Oracle::ConnectionStringVariable, mariaDbConnectionTemplate().toUtf8());
+        qunsetenv(Oracle::ConnectionStringVariable);
         Session admin(adminConnectionString());
         admin.exec(QStringLiteral("CREATE DATABASE %1 CHARACTER SET utf8mb4").arg(m_user));
         admin.exec(QStringLiteral("CREATE USER %1@'127.0.0.1' IDENTIFIED BY '%2'")
@@ -312,8 +313,9 @@ Logon Schema::logon() const
 {
     if (CurrentBackend() == Backend::SQLite)
         return {m_file, m_user, m_password};
-    if (CurrentBackend() == Backend::MariaDB)
-        return {m_user, m_user, m_password};
+    if (CurrentBackend() == Backend::MariaDB) // as a user chooses the driver and types the SID
+        return {QStringLiteral("127.0.0.1:%1/%2").arg(env("QUORVANE_TEST_MARIADB_PORT"), m_user),
+                m_user, m_password, env("QUORVANE_TEST_MARIADB_DRIVER")};
     return {postgresSid(), m_user, m_password};
 }
 

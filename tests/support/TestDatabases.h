@@ -15,7 +15,8 @@
 //  - "sqlite": one file per schema through the SQLite ODBC driver, with
 //    QUORVANE_CONNECTION_STRING set to "Driver={SQLite3};Database=%SID%;NoCreat=1;";
 //  - "mariadb": one database and user per schema on the private MariaDB
-//    server, through MariaDB Connector/ODBC with its default options.
+//    server, reached as a user reaches it: the driver "MariaDB Unicode"
+//    chosen and the SID "127.0.0.1:PORT/DATABASE".
 namespace TestDatabases
 {
 
