@@ -11,7 +11,8 @@ namespace Db
 
 using namespace SqlText;
 
-std::unique_ptr<Dialect> Dialect::For(QSqlDriver::DbmsType type, const QString& dbmsName)
+std::unique_ptr<Dialect> Dialect::For(QSqlDriver::DbmsType type, const QString& dbmsName,
+                                      const QString& dbmsVersion)
 {
     if (type == QSqlDriver::PostgreSQL || dbmsName.contains(u"PostgreSQL", Qt::CaseInsensitive))
         return MakePostgresDialect();
@@ -19,7 +20,7 @@ std::unique_ptr<Dialect> Dialect::For(QSqlDriver::DbmsType type, const QString& 
         return MakeSqliteDialect();
     if (type == QSqlDriver::MySqlServer || dbmsName.contains(u"MariaDB", Qt::CaseInsensitive) ||
         dbmsName.contains(u"MySQL", Qt::CaseInsensitive))
-        return MakeMariaDbDialect();
+        return MakeMariaDbDialect(dbmsName + u' ' + dbmsVersion);
     return MakeOracleDialect();
 }
 

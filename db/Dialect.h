@@ -91,8 +91,10 @@ public:
     virtual ~Dialect() = default;
 
     // The dialect of a connection: by the database type Qt's driver
-    // recognised, else by the database name the ODBC driver reports.
-    static std::unique_ptr<Dialect> For(QSqlDriver::DbmsType type, const QString& dbmsName);
+    // recognised, else by the database name the ODBC driver reports; the
+    // version it reports tells what the dialect may use.
+    static std::unique_ptr<Dialect> For(QSqlDriver::DbmsType type, const QString& dbmsName,
+                                        const QString& dbmsVersion = {});
 
     virtual QString name() const = 0;
 

@@ -3,6 +3,10 @@
 #include "app/RuntimeError.h"
 #include "db/SqlText.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
 namespace Db
 {
 
@@ -30,10 +34,13 @@ const QString SameName =
 class MariaDbDialect : public Dialect
 {
 public:
+    explicit MariaDbDialect(bool jsonTable) : m_jsonTable(jsonTable) {}
+
     QString name() const override { return QStringLiteral("MariaDB"); }
     bool has(Capability capability) const override
     {
-        return capability == Capability::ReadsWhileWriting;
+        return capability == Capability::ReadsWhileWriting ||
+               (capability == Capability::ColumnArrays && m_jsonTable);
     }
 
     QString placeholder() const override { return BoundText; }
@@ -127,25 +134,21 @@ public:
     QString batchWrite(const QString& table, const QString& field, const RowKey& key,
                        int rows) const override
     {
-        const qsizetype keys = key.size();
-        QStringList columns;
-        QStringList matches;
-        for (qsizetype i = 0; i < keys; ++i) {
-            const QString name = QStringLiteral("k%1").arg(i + 1);
-            columns << BoundText + QStringLiteral(" AS ") + name;
-            matches << QStringLiteral("t.%1 = %2")
-                           .arg(key.parts[i].name,
-                                cast(QStringLiteral("v.") + name, key.parts[i].type));
+        return m_jsonTable ? jsonBatch(table, field, key) : selectedBatch(table, field, key, rows);
+    }
+
+    QVariantList batchValues(const QList<QVariantList>& rows) const override
+    {
+        if (!m_jsonTable)
+            return Dialect::batchValues(rows);
+        QJsonArray array;
+        for (const QVariantList& row : rows) {
+            QJsonArray values;
+            for (const QVariant& value : row)
+                values.append(value.toString());
+            array.append(values);
         }
-        columns << BoundText + QStringLiteral(" AS old_value")
-                << BoundText + QStringLiteral(" AS new_value");
-        const QString first = QStringLiteral("SELECT ") + joined(columns, ", ");
-        const QString other =
-            QStringLiteral(" UNION ALL SELECT ") + QStringList(keys + 2, BoundText).join(u", ");
-        const QString column = QStringLiteral("t.") + QuoteIdentifier(field);
-        return QStringLiteral("UPDATE %1 AS t JOIN (%2%3) AS v ON %4 AND %5 SET %6 = v.new_value")
-            .arg(QuoteIdentifier(table), first, other.repeated(rows - 1), joined(matches, " AND "),
-                 sameText(column, QStringLiteral("v.old_value")), column);
+        return {QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact))};
     }
 
     // One transaction a session reads in sees one moment.
@@ -173,6 +176,58 @@ public:
     }
 
 private:
+    // The batch's rows as one bound JSON text, an array a row (the key's
+    // texts, the value read, the new value), made a table by JSON_TABLE: one
+    // statement for any number of rows, and one value to bind.
+    QString jsonBatch(const QString& table, const QString& field, const RowKey& key) const
+    {
+        const qsizetype keys = key.size();
+        QStringList columns;
+        QStringList matches;
+        for (qsizetype i = 0; i < keys; ++i) {
+            const QString name = QStringLiteral("k%1").arg(i + 1);
+            columns << QStringLiteral("%1 LONGTEXT PATH '$[%2]'").arg(name).arg(i);
+            matches << QStringLiteral("t.%1 = %2")
+                           .arg(key.parts[i].name,
+                                cast(QStringLiteral("v.") + name, key.parts[i].type));
+        }
+        columns << QStringLiteral("old_value LONGTEXT PATH '$[%1]'").arg(keys)
+                << QStringLiteral("new_value LONGTEXT PATH '$[%1]'").arg(keys + 1);
+        const QString column = QStringLiteral("t.") + QuoteIdentifier(field);
+        return QStringLiteral("UPDATE %1 AS t JOIN JSON_TABLE(%2, '$[*]' COLUMNS (%3)) AS v ON %4 "
+                              "AND %5 SET %6 = v.new_value")
+            .arg(QuoteIdentifier(table), BoundText, joined(columns, ", "), joined(matches, " AND "),
+                 sameText(column, QStringLiteral("v.old_value")), column);
+    }
+
+    // The rows selected one by one from the bound values, a row's after
+    // another's.
+    QString selectedBatch(const QString& table, const QString& field, const RowKey& key,
+                          int rows) const
+    {
+        const qsizetype keys = key.size();
+        QStringList columns;
+        QStringList matches;
+        for (qsizetype i = 0; i < keys; ++i) {
+            const QString name = QStringLiteral("k%1").arg(i + 1);
+            columns << BoundText + QStringLiteral(" AS ") + name;
+            matches << QStringLiteral("t.%1 = %2")
+                           .arg(key.parts[i].name,
+                                cast(QStringLiteral("v.") + name, key.parts[i].type));
+        }
+        columns << BoundText + QStringLiteral(" AS old_value")
+                << BoundText + QStringLiteral(" AS new_value");
+        const QString first = QStringLiteral("SELECT ") + joined(columns, ", ");
+        const QString other =
+            QStringLiteral(" UNION ALL SELECT ") + QStringList(keys + 2, BoundText).join(u", ");
+        const QString column = QStringLiteral("t.") + QuoteIdentifier(field);
+        return QStringLiteral("UPDATE %1 AS t JOIN (%2%3) AS v ON %4 AND %5 SET %6 = v.new_value")
+            .arg(QuoteIdentifier(table), first, other.repeated(rows - 1), joined(matches, " AND "),
+                 sameText(column, QStringLiteral("v.old_value")), column);
+    }
+
+    bool m_jsonTable;
+
     inline static const QString Unusable = QStringLiteral("-");
     inline static const QString Hex = QStringLiteral("HEX");
 
@@ -225,9 +280,17 @@ private:
 
 } // namespace
 
-std::unique_ptr<Dialect> MakeMariaDbDialect()
+std::unique_ptr<Dialect> MakeMariaDbDialect(const QString& server)
 {
-    return std::make_unique<MariaDbDialect>();
+    // "10.11.19-MariaDB-0+deb12u1", or MySQL's "8.0.36".
+    const QRegularExpressionMatch version =
+        QRegularExpression(QStringLiteral("(\\d+)\\.(\\d+)")).match(server);
+    const int major = version.captured(1).toInt();
+    const int minor = version.captured(2).toInt();
+    const bool jsonTable = server.contains(u"MariaDB", Qt::CaseInsensitive)
+                               ? major > 10 || (major == 10 && minor >= 6)
+                               : major >= 8;
+    return std::make_unique<MariaDbDialect>(jsonTable);
 }
 
 } // namespace Db

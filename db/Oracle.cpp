@@ -79,8 +79,9 @@ bool connectionDead(const QSqlDatabase& database)
     return SQL_SUCCEEDED(result) && dead == SQL_CD_TRUE;
 }
 
-// The database's own name for itself, as the ODBC driver reports it.
-QString dbmsName(const QSqlDatabase& database)
+// What the ODBC driver reports of the database: its own name for itself
+// (SQL_DBMS_NAME) or its version (SQL_DBMS_VER).
+QString dbmsInfo(const QSqlDatabase& database, SQLUSMALLINT what)
 {
     const SQLHANDLE connection =
         database.driver() ? odbcHandle(database.driver()->handle()) : nullptr;
@@ -88,7 +89,7 @@ QString dbmsName(const QSqlDatabase& database)
         return {};
     SQLWCHAR name[128] = {};
     SQLSMALLINT bytes = 0;
-    if (!SQL_SUCCEEDED(SQLGetInfoW(connection, SQL_DBMS_NAME, name, sizeof name, &bytes)))
+    if (!SQL_SUCCEEDED(SQLGetInfoW(connection, what, name, sizeof name, &bytes)))
         return {};
     return fromSqlWChar(name, qMin<qsizetype>(bytes / 2, 127));
 }
@@ -211,7 +212,9 @@ void Connection::open(const Logon& logon)
         throw RuntimeError(RuntimeError::DriverError,
                            cause.isEmpty() ? message : cause + u'\n' + message);
     }
-    m_dialect = Db::Dialect::For(m_database.driver()->dbmsType(), dbmsName(m_database));
+    m_dialect =
+        Db::Dialect::For(m_database.driver()->dbmsType(), dbmsInfo(m_database, SQL_DBMS_NAME),
+                         dbmsInfo(m_database, SQL_DBMS_VER));
     const QString attributes =
         m_property == ConnectionProperty::Writing ? m_dialect->writerAttributes() : QString();
     if (!attributes.isEmpty()) { // known only now: opened again with them

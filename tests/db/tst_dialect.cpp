@@ -43,6 +43,8 @@ private slots:
     void rowLock();
     void fieldNamesReadNoRow();
     void updateTriggers();
+    void mariaDbBatchByVersion_data();
+    void mariaDbBatchByVersion();
     void narrowedSnapshot_data();
     void narrowedSnapshot();
     void packedRows_data();
@@ -60,6 +62,10 @@ void TestDialect::chosenFromTheDriver_data()
                                      << "Oracle";
     QTest::newRow("SQLite by the driver's name") << int(QSqlDriver::UnknownDbms) << "SQLite"
                                                  << "SQLite";
+    QTest::newRow("MariaDB by the driver's name") << int(QSqlDriver::UnknownDbms) << "MariaDB"
+                                                  << "MariaDB";
+    QTest::newRow("MySQL by the driver's name") << int(QSqlDriver::UnknownDbms) << "MySQL"
+                                                << "MariaDB";
     QTest::newRow("anything else is Oracle") << int(QSqlDriver::UnknownDbms) << ""
                                              << "Oracle";
 }
@@ -272,6 +278,37 @@ void TestDialect::rowLock()
 
 // Where a trigger may store another value than the one written, the writers
 // read the row's value back by its key.
+void TestDialect::mariaDbBatchByVersion_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<bool>("jsonTable");
+    QTest::newRow("MariaDB 10.11") << "MariaDB" << "10.11.19-MariaDB-0+deb12u1" << true;
+    QTest::newRow("MariaDB 10.6") << "MariaDB" << "10.06.0012" << true;
+    QTest::newRow("MariaDB 10.5: no JSON_TABLE") << "MariaDB" << "10.5.23-MariaDB" << false;
+    QTest::newRow("MariaDB as MySQL 5.5") << "MySQL" << "5.5.5-10.3.39-MariaDB" << false;
+    QTest::newRow("MySQL 8.0") << "MySQL" << "8.0.36" << true;
+    QTest::newRow("MySQL 5.7: no JSON_TABLE") << "MySQL" << "5.7.44" << false;
+}
+
+// One bound JSON text a batch where the server reads it as a table, else
+// the rows' values one by one; both compare the value read byte for byte.
+void TestDialect::mariaDbBatchByVersion()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, version);
+    QFETCH(bool, jsonTable);
+    const auto d = Dialect::For(QSqlDriver::UnknownDbms, name, version);
+    Db::RowKey key = d->rowKey({{"PRIMARY", "id", "NO", "int", "int(11)", 10, 0}});
+    const QString statement = d->batchWrite("t", "v", key, 2);
+    QCOMPARE(statement.contains("JSON_TABLE"), jsonTable);
+    QCOMPARE(d->has(Dialect::Capability::ColumnArrays), jsonTable);
+    QVERIFY(statement.contains("CAST(CONVERT(t.\"v\" USING utf8mb4) AS BINARY)"));
+    const QVariantList values = d->batchValues({{"1", "a b", "ab"}, {"2", "c\"d", "cd"}});
+    QCOMPARE(values.size(), jsonTable ? 1 : 6);
+    QCOMPARE(statement.count(u'?'), values.size());
+}
+
 void TestDialect::updateTriggers()
 {
     const Db::RowKey key = ::dialect("Oracle")->rowKey({});
