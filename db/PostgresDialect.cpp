@@ -295,13 +295,15 @@ public:
 
     // The ordinary and partitioned tables that the user may read, of the
     // schemas on the search path, each as its plain name finds it (one
-    // that a table of the same name earlier on the path hides is left out).
+    // that a table of the same name earlier on the path hides is left out);
+    // a partition's rows are its partitioned table's.
     QString tableQuery() const override
     {
         return QStringLiteral(
             "SELECT c.relname FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON "
-            "n.oid = c.relnamespace WHERE c.relkind IN ('r', 'p') AND n.nspname = ANY "
-            "(pg_catalog.current_schemas(false)) AND pg_catalog.pg_table_is_visible(c.oid) AND "
+            "n.oid = c.relnamespace WHERE c.relkind IN ('r', 'p') AND NOT c.relispartition AND "
+            "n.nspname = ANY (pg_catalog.current_schemas(false)) AND "
+            "pg_catalog.pg_table_is_visible(c.oid) AND "
             "pg_catalog.has_table_privilege(c.oid, 'SELECT') ORDER BY c.relname");
     }
 
