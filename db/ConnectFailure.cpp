@@ -5,39 +5,34 @@
 namespace Oracle
 {
 
-namespace
-{
-
-bool holdsAny(const QString& text, std::initializer_list<const char*> parts)
-{
-    for (const char* part : parts)
-        if (text.contains(QLatin1String(part), Qt::CaseInsensitive))
-            return true;
-    return false;
-}
-
-} // namespace
-
 ConnectFailure ClassifyConnectFailure(const QString& message)
 {
     // unixODBC: IM002 ("Data source name not found"), or a driver whose
     // library is registered but missing.
-    if (holdsAny(message, {"Data source name not found", "Can't open lib", "IM002"}))
+    if (HoldsAny(message, {"Data source name not found", "Can't open lib", "IM002"}))
         return ConnectFailure::DriverMissing;
-    if (holdsAny(message, {"password authentication failed", "no password supplied",
+    if (HoldsAny(message, {"password authentication failed", "no password supplied",
                            "Access denied for user", "ORA-01017", "ORA-01005"}) ||
         (message.contains(QLatin1String("role \"")) &&
          message.contains(QLatin1String("does not exist"))))
         return ConnectFailure::WrongLogon;
-    if (holdsAny(message, {"does not exist", "Unknown database", "ORA-12514", "ORA-12154"}))
+    if (HoldsAny(message, {"does not exist", "Unknown database", "ORA-12514", "ORA-12154"}))
         return ConnectFailure::UnknownDatabase;
-    if (holdsAny(message, {"Connection refused", "could not connect to server",
+    if (HoldsAny(message, {"Connection refused", "could not connect to server",
                            "could not translate host name", "Name or service not known",
                            "timeout expired", "Connection timed out", "No route to host",
                            "Can't connect to", "Unknown server host", "ORA-12541", "ORA-12170",
                            "ORA-12543", "unable to open database file", "[SQLite]connect failed"}))
         return ConnectFailure::Unreachable;
     return ConnectFailure::Unknown;
+}
+
+bool HoldsAny(const QString& text, std::initializer_list<const char*> parts)
+{
+    for (const char* part : parts)
+        if (text.contains(QLatin1String(part), Qt::CaseInsensitive))
+            return true;
+    return false;
 }
 
 QString ConnectFailureCause(const QString& message)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <initializer_list>
 
 namespace Oracle
 {
@@ -18,6 +19,10 @@ enum class ConnectFailure {
 };
 
 ConnectFailure ClassifyConnectFailure(const QString& driverMessage);
+
+// True when `text` holds one of `parts`, ignoring case: how driver messages
+// and driver names are told apart.
+bool HoldsAny(const QString& text, std::initializer_list<const char*> parts);
 
 // The cause for the person at the keyboard, one or two sentences; empty
 // where it is not known.

@@ -1,5 +1,7 @@
 #include "db/Drivers.h"
 
+#include "db/ConnectFailure.h"
+
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
@@ -9,14 +11,6 @@ namespace Oracle
 
 namespace
 {
-
-bool holdsAny(const QString& text, std::initializer_list<const char*> parts)
-{
-    for (const char* part : parts)
-        if (text.contains(QLatin1String(part), Qt::CaseInsensitive))
-            return true;
-    return false;
-}
 
 const OdbcEntry* find(const QList<OdbcEntry>& installed, OdbcEntry::Kind kind, const QString& name)
 {
@@ -30,13 +24,13 @@ DriverFamily familyOfName(const QString& name)
 {
     if (name == DefaultDriver)
         return DriverFamily::Default;
-    if (holdsAny(name, {"postgres", "psql"}))
+    if (HoldsAny(name, {"postgres", "psql"}))
         return DriverFamily::PostgreSQL;
-    if (holdsAny(name, {"mariadb", "mysql"}))
+    if (HoldsAny(name, {"mariadb", "mysql"}))
         return DriverFamily::MariaDB;
-    if (holdsAny(name, {"sqlite"}))
+    if (HoldsAny(name, {"sqlite"}))
         return DriverFamily::SQLite;
-    if (holdsAny(name, {"oracle"}))
+    if (HoldsAny(name, {"oracle"}))
         return DriverFamily::Oracle;
     return DriverFamily::Other;
 }
@@ -45,13 +39,13 @@ DriverFamily familyOfName(const QString& name)
 DriverFamily familyOfLibrary(const QString& path)
 {
     const QString file = QFileInfo(path).fileName();
-    if (holdsAny(file, {"psqlodbc"}))
+    if (HoldsAny(file, {"psqlodbc"}))
         return DriverFamily::PostgreSQL;
-    if (holdsAny(file, {"maodbc", "myodbc"}))
+    if (HoldsAny(file, {"maodbc", "myodbc"}))
         return DriverFamily::MariaDB;
-    if (holdsAny(file, {"sqlite"}))
+    if (HoldsAny(file, {"sqlite"}))
         return DriverFamily::SQLite;
-    if (holdsAny(file, {"sqora"}))
+    if (HoldsAny(file, {"sqora"}))
         return DriverFamily::Oracle;
     return DriverFamily::Other;
 }

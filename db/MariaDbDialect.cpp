@@ -66,10 +66,9 @@ public:
 
     QString fieldListQuery() const override
     {
-        return QStringLiteral("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE "
-                              "TABLE_SCHEMA = DATABASE() AND ") +
-               SameName.arg(QStringLiteral("TABLE_NAME")) +
-               QStringLiteral(" ORDER BY ORDINAL_POSITION");
+        return ofTable(QStringLiteral("SELECT COLUMN_NAME FROM information_schema.COLUMNS"),
+                       QStringLiteral("TABLE_SCHEMA"), QStringLiteral("TABLE_NAME"),
+                       QStringLiteral(" ORDER BY ORDINAL_POSITION"));
     }
     QVariantList fieldListValues(const QString& table) const override { return {table}; }
 
@@ -124,10 +123,9 @@ public:
 
     QString updateTriggerQuery() const override
     {
-        return QStringLiteral("SELECT COUNT(*) FROM information_schema.TRIGGERS WHERE "
-                              "EVENT_OBJECT_SCHEMA = DATABASE() AND ") +
-               SameName.arg(QStringLiteral("EVENT_OBJECT_TABLE")) +
-               QStringLiteral(" AND EVENT_MANIPULATION = 'UPDATE'");
+        return ofTable(QStringLiteral("SELECT COUNT(*) FROM information_schema.TRIGGERS"),
+                       QStringLiteral("EVENT_OBJECT_SCHEMA"), QStringLiteral("EVENT_OBJECT_TABLE"),
+                       QStringLiteral(" AND EVENT_MANIPULATION = 'UPDATE'"));
     }
     QVariantList updateTriggerValues(const QString& table) const override { return {table}; }
 
@@ -176,6 +174,16 @@ public:
     }
 
 private:
+    // `query` of a catalogue view, narrowed to the bound table of the
+    // current database (named in its columns `schema` and `table`), then
+    // `rest`.
+    static QString ofTable(const QString& query, const QString& schema, const QString& table,
+                           const QString& rest)
+    {
+        return query + QStringLiteral(" WHERE %1 = DATABASE() AND ").arg(schema) +
+               SameName.arg(table) + rest;
+    }
+
     // The batch's rows as one bound JSON text, an array a row (the key's
     // texts, the value read, the new value), made a table by JSON_TABLE: one
     // statement for any number of rows, and one value to bind.
