@@ -62,6 +62,17 @@ QString Dialect::pagesQuery(const QString&, const QString&, const RowKey&, const
     return {};
 }
 
+QString Dialect::lastKeyQuery(const QString&, const RowKey&) const
+{
+    return {};
+}
+
+QString Dialect::blockQuery(const QString&, const QString&, const RowKey&, int, bool,
+                            const QString&) const
+{
+    return {};
+}
+
 QVariantList Dialect::pagesValues(qint64, qint64) const
 {
     return {};
