@@ -113,6 +113,13 @@ QString Dialect::rowWrite(const QString& table, const QString& field, const RowK
     return statement;
 }
 
+QStringList Dialect::batchSavepoint() const
+{
+    return {QStringLiteral("SAVEPOINT quorvane_batch"),
+            QStringLiteral("RELEASE SAVEPOINT quorvane_batch"),
+            QStringLiteral("ROLLBACK TO SAVEPOINT quorvane_batch")};
+}
+
 QVariantList Dialect::batchValues(const QList<QVariantList>& rows) const
 {
     QVariantList values;

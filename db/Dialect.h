@@ -108,7 +108,8 @@ public:
         ServerCursor,      // openCursor, fetchFromCursor, closeCursor
         PageRanges,        // pageCountQuery, pagesQuery: a table read a range of pages at a time
         RowLock,           // rowLock: a row locked first, with a short wait of its own
-        ColumnArrays,      // a batch binds one array a column: one statement for any number of rows
+        ColumnArrays,      // a batch binds its rows whole (one array a column, or one text):
+                           // one statement for any number of rows
         Returning,         // a write returns what it wrote (UPDATE ... RETURNING)
         ParallelWrites,    // two sessions write batches of other rows at once
     };
@@ -247,6 +248,15 @@ public:
     virtual QVariantList batchValues(const QList<QVariantList>& rows) const;
     // The most values one batch statement may bind.
     virtual int batchParameters() const { return 6000; }
+    // The most rows of one batch: one statement and one entry of the
+    // journal.
+    virtual int batchRows() const { return 1000; }
+    // The most rows one transaction writes. Where more than a batch's, its
+    // batches go each under a savepoint (batchSavepoint), undone alone where
+    // a batch must go again in parts, and are committed together.
+    virtual int transactionRows() const { return batchRows(); }
+    // Setting a batch's savepoint, releasing it, rolling back to it.
+    QStringList batchSavepoint() const;
 
     // Where the database has no lock wait limit of its own: a query that
     // locks the row the key names, waiting a short while at most, run in the

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QSet>
 #include <algorithm>
+#include <limits>
 
 namespace Db
 {
@@ -14,6 +15,27 @@ namespace
 {
 
 using namespace SqlText;
+
+// A text as a JSON string: a double quote, a backslash and the control
+// characters escaped, every other character as it is.
+void appendJson(QString& json, const QString& text)
+{
+    json += u'"';
+    qsizetype plain = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c >= 0x20 && c != u'"' && c != u'\\')
+            continue;
+        json += QStringView(text).mid(plain, i - plain);
+        if (c < 0x20)
+            json += QStringLiteral("\\u%1").arg(int(c), 4, 16, QLatin1Char('0'));
+        else
+            (json += u'\\') += QChar(c);
+        plain = i + 1;
+    }
+    json += QStringView(text).mid(plain);
+    json += u'"';
+}
 
 // The key's texts ordered, or compared with as many placeholders: one
 // part as it is, several as a row value.
@@ -24,16 +46,17 @@ QString keyRow(const QStringList& parts)
 
 // SQLite: the real row id, under whichever of its three names no column
 // hides; a WITHOUT ROWID table has only its primary key. A batch is one
-// UPDATE ... FROM (VALUES ...). The rows are read a block at a time in key
-// order, each block's statement run to its end: a reader would hold the
-// file's lock against the writer.
+// UPDATE ... FROM json_each(?), its rows one JSON text. The rows are read a
+// block at a time in key order, each block's statement run to its end: a
+// reader would hold the file's lock against the writer.
 class SqliteDialect : public Dialect
 {
 public:
     QString name() const override { return QStringLiteral("SQLite"); }
     bool has(Capability capability) const override
     {
-        return capability == Capability::KeyBlocks || capability == Capability::PackedBlocks;
+        return capability == Capability::KeyBlocks || capability == Capability::PackedBlocks ||
+               capability == Capability::ColumnArrays;
     }
 
     QString rowKeyQuery() const override
@@ -47,8 +70,8 @@ public:
     // Any trigger on the table: one on UPDATE may write the row again.
     QString updateTriggerQuery() const override
     {
-        return QStringLiteral(
-            "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND tbl_name = ?");
+        return QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = "
+                              "'trigger' AND tbl_name = ?");
     }
     QVariantList updateTriggerValues(const QString& table) const override { return {table}; }
 
@@ -101,8 +124,8 @@ public:
     // The stored columns (a generated one is hidden 2 or 3).
     QString digestColumnsQuery() const override
     {
-        return QStringLiteral(
-            "SELECT name FROM pragma_table_xinfo(?) WHERE hidden = 0 AND name <> ? ORDER BY cid");
+        return QStringLiteral("SELECT name FROM pragma_table_xinfo(?) WHERE hidden "
+                              "= 0 AND name <> ? ORDER BY cid");
     }
     QVariantList digestColumnsValues(const QString& table, const QString& field) const override
     {
@@ -120,27 +143,56 @@ public:
         return joined(qualified(key.others, qualifier, QStringLiteral("quote(%1)")), " || ',' || ");
     }
 
+    // Each row of the batch's JSON text an array: the key's texts, the
+    // value read, the new value (and the digest, where it is compared).
     QString batchWrite(const QString& table, const QString& field, const RowKey& key,
                        int rows) const override
     {
+        Q_UNUSED(rows);
         const int keys = int(key.size());
+        const auto at = [](int i) {
+            return QStringLiteral("json_extract(v.value, '$[%1]')").arg(i);
+        };
         QStringList matches;
         const QString target = QuoteIdentifier(table);
         for (int i = 0; i < keys; ++i)
-            matches << QStringLiteral("%1.%2 = v.column%3")
-                           .arg(target, key.parts[i].name, QString::number(i + 1));
-        const int extra = key.checksDigest ? 1 : 0;
-        if (key.checksDigest)
-            matches << sameDigestIn(QStringLiteral("v.column%1").arg(keys + 3),
-                                    rowDigest(key, target + u'.'));
-        const QString row =
-            u'(' + QStringList(keys + 2 + extra, QStringLiteral("?")).join(u", ") + u')';
+            matches << QStringLiteral("%1.%2 = %3").arg(target, key.parts[i].name, at(i));
+        if (key.checksDigest) // the given digest read once; none compares nothing
+            matches << QStringLiteral("%1 = coalesce(%2, %1)")
+                           .arg(rowDigest(key, target + u'.'), at(keys + 2));
         const QString column = QuoteIdentifier(field);
-        return QStringLiteral("UPDATE %1 SET %2 = v.column%3 FROM (VALUES %4) AS v "
-                              "WHERE %5 AND %1.%2 = v.column%6")
-            .arg(target, column, QString::number(keys + 2), QStringList(rows, row).join(u", "),
-                 joined(matches, " AND "), QString::number(keys + 1));
+        return QStringLiteral("UPDATE %1 SET %2 = %3 FROM json_each(?) AS v "
+                              "WHERE %4 AND %1.%2 = %5")
+            .arg(target, column, at(keys + 1), joined(matches, " AND "), at(keys));
     }
+
+    // The batch as one JSON text, an array of its rows (a Null as null).
+    QVariantList batchValues(const QList<QVariantList>& rows) const override
+    {
+        QString json(1, u'[');
+        for (const QVariantList& row : rows) {
+            if (json.size() > 1)
+                json += u',';
+            json += u'[';
+            for (qsizetype i = 0; i < row.size(); ++i) {
+                if (i > 0)
+                    json += u',';
+                if (row.at(i).isNull())
+                    json += QLatin1String("null");
+                else
+                    appendJson(json, row.at(i).toString());
+            }
+            json += u']';
+        }
+        return {json + u']'};
+    }
+    // One value a batch; a commit costs the file's syncs (several
+    // milliseconds each), a row a microsecond or two: several batches a
+    // transaction, few enough rows that their pages stay in the writer's
+    // cache (a spill would lock the readers out until the commit).
+    int batchParameters() const override { return std::numeric_limits<int>::max(); }
+    int batchRows() const override { return 5000; }
+    int transactionRows() const override { return 25000; }
 
     // Exact texts: instr compares characters, not a pattern, whatever the
     // column's collation; a value that is no text is compared as its text.
@@ -211,10 +263,11 @@ public:
         const QString packed = QStringLiteral("CAST(json_group_array(json_array(%1)) AS blob)")
                                    .arg(joined(texts, ", "));
         if (key.size() == 1 && isRowId(key.parts.first())) // one pass: the highest row id
-            return QStringLiteral(
-                       "WITH b(%1) AS (%2) SELECT %3, max(k1) FROM b HAVING count(*) > 0")
+            return QStringLiteral("WITH b(%1) AS (%2) SELECT %3, max(k1) FROM b "
+                                  "HAVING count(*) > 0")
                 .arg(joined(columns, ", "), block, packed);
-        return QStringLiteral("WITH b(%1) AS (%2), l AS (SELECT %3 FROM b ORDER BY %4 LIMIT 1) "
+        return QStringLiteral("WITH b(%1) AS (%2), l AS (SELECT %3 FROM b ORDER BY "
+                              "%4 LIMIT 1) "
                               "SELECT (SELECT %5 FROM b), %3 FROM l")
             .arg(joined(columns, ", "), block, joined(keys, ", "), joined(descending, ", "),
                  packed);

@@ -647,29 +647,41 @@ void TestChangeRun::charColumnComparedInItsOwnType()
 void TestChangeRun::batchBoundaries_data()
 {
     QTest::addColumn<int>("rows");
-    QTest::newRow("exactly one batch") << 3;
-    QTest::newRow("one batch and one row") << 4;
+    QTest::addColumn<int>("batchRows");
+    QTest::addColumn<int>("changed"); // the row another session changes once the first is read
+    QTest::newRow("exactly one batch") << 3 << 3 << 0;
+    QTest::newRow("one batch and one row") << 4 << 3 << 0;
+    QTest::newRow("a batch of eight, one row changed since: the others written") << 8 << 8 << 6;
 }
 
 void TestChangeRun::batchBoundaries()
 {
     QFETCH(int, rows);
+    QFETCH(int, batchRows);
+    QFETCH(int, changed);
     QVariantList values;
     QVariantList expected;
     for (int i = 1; i <= rows; ++i) {
         values << QStringLiteral("r %1").arg(i);
-        expected << QStringLiteral("r%1").arg(i);
+        expected << (i == changed ? QStringLiteral("r %1 edited").arg(i)
+                                  : QStringLiteral("r%1").arg(i));
     }
     Bench bench(values);
     bench.ports.operation = caption(1);
+    bench.ports.onProgress = [&] {
+        if (changed > 0 && bench.ports.progress.size() == 1)
+            bench.schema.exec(
+                QStringLiteral("UPDATE t SET v = 'r %1 edited' WHERE id = %1").arg(changed));
+    };
     ChangeRunOptions options = Options();
-    options.batchRows = 3;
+    options.batchRows = batchRows;
     const ChangeRunResult result = bench.runWith(options);
 
     compareValues(bench.valuesById(), expected);
-    QCOMPARE(bench.audited().size(), rows); // each row written once
-    QCOMPARE(result.changed, rows);
-    QCOMPARE(bench.ui.shown, OnlyDone);
+    QCOMPARE(bench.audited().size(), rows); // each row written once, by the run or the edit
+    QCOMPARE(result.changed, rows - (changed > 0 ? 1 : 0));
+    QCOMPARE(result.conflicts, changed > 0 ? 1 : 0);
+    QCOMPARE(bench.ui.shown.last(), OnlyDone.first());
 }
 
 void TestChangeRun::onlyRowsThatMayChangeAreRead_data()
