@@ -1,8 +1,11 @@
 // The change run against the set-based UPDATE, and the preview of a large
-// table against a small one, on the test PostgreSQL server.
+// table against a small one, on the test PostgreSQL server; then the change
+// run against the set-based UPDATE on an SQLite file.
 //
-// Usage (inside scripts/bench, which starts the server):
+// Usage (inside scripts/bench, which starts the server and registers the
+// SQLite driver):
 //   bench-change-run [rows, default 100000] [preview rows, default 1000000]
+//                    [postgresql|sqlite, default both]
 //
 // Operation 1 (remove all spaces) on rows of which 1% or all need a change,
 // at `rows` and ten times as many (the medians of three rounds at `rows`,
@@ -18,6 +21,13 @@
 // driver reads the whole column before the first of its 101 rows, with
 // UseDeclareFetch=1 it reads lazily, so that the large table's preview
 // should cost about what the small one's does.
+//
+// On SQLite the same cases run in batches on tables of one file (the
+// medians of five rounds at `rows`: this machine's speed varies), the
+// set-based UPDATE over a connection of this process to that file; the
+// goals are printed beside what was measured: at `rows` rows that all
+// change, a run at most 8 times the set-based UPDATE, and quorvane-cli's
+// run of ten times as many at most 64 MB of peak memory.
 
 #include "change/ChangeRun.h"
 #include "change/Journal.h"
@@ -88,17 +98,34 @@ double seconds(const QElapsedTimer& timer)
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
+bool onSqlite()
+{
+    return CurrentBackend() == Backend::SQLite;
+}
+
+// The goals on SQLite.
+constexpr double GoalRatio = 8;
+constexpr double GoalMegabytes = 64;
+
+const char* met(bool met)
+{
+    return met ? "met" : "MISSED";
+}
+
 // A table of `rows` rows (id, f): every `every`-th value has blanks to remove.
 void makeTable(Schema& schema, const QString& table, int rows, int every, bool primaryKey = true)
 {
     schema.exec(QStringLiteral("CREATE TABLE %1 (id integer%2, f varchar(100))")
                     .arg(table, primaryKey ? QStringLiteral(" PRIMARY KEY") : QString()));
+    const QString series =
+        onSqlite() ? QStringLiteral("(WITH RECURSIVE s(g) AS (SELECT 1 UNION ALL SELECT g + 1 "
+                                    "FROM s WHERE g < %1) SELECT g FROM s)")
+                   : QStringLiteral("generate_series(1, %1) AS g");
     schema.exec(QStringLiteral("INSERT INTO %1 (id, f) SELECT g, CASE WHEN g % %2 = 0 THEN "
-                               "'word ' || g || ' end' ELSE 'word' || g || 'end' END "
-                               "FROM generate_series(1, %3) AS g")
+                               "'word ' || g || ' end' ELSE 'word' || g || 'end' END FROM %3")
                     .arg(table)
                     .arg(every)
-                    .arg(rows));
+                    .arg(series.arg(rows)));
     schema.exec(QStringLiteral("ANALYZE %1").arg(table));
 }
 
@@ -116,8 +143,9 @@ struct Case {
 };
 
 // Runs the case against its set-based twin, `rounds` times on fresh tables,
-// and prints the medians; false when the two disagree or a run failed.
-bool compare(Schema& schema, Journal& journal, const Case& c, int rounds)
+// and prints the medians (and, at `goalRows` rows that all change, the
+// goal); false when the two disagree or a run failed.
+bool compare(Schema& schema, Journal& journal, const Case& c, int rounds, int goalRows = 0)
 {
     static int tables = 0;
     std::vector<double> runTimes;
@@ -154,10 +182,12 @@ bool compare(Schema& schema, Journal& journal, const Case& c, int rounds)
             setTimes.push_back(seconds(timer));
         }
 
-        const qint64 differing =
-            count(schema, QStringLiteral("SELECT count(*) FROM %1 a FULL JOIN %2 b USING (id) "
-                                         "WHERE a.f IS DISTINCT FROM b.f")
-                              .arg(byRun, bySet));
+        // Rows of either that the other lacks (no join: a table may have no key).
+        const qint64 differing = count(
+            schema, QStringLiteral("SELECT (SELECT count(*) FROM (SELECT id, f FROM %1 EXCEPT "
+                                   "SELECT id, f FROM %2) AS a) + (SELECT count(*) FROM (SELECT "
+                                   "id, f FROM %2 EXCEPT SELECT id, f FROM %1) AS b)")
+                        .arg(byRun, bySet));
 
         // The undo, with the same writer, then the table as it was made.
         UndoOptions undoOptions;
@@ -176,7 +206,8 @@ bool compare(Schema& schema, Journal& journal, const Case& c, int rounds)
                         .arg(byRun)
                         .arg(c.every));
 
-        schema.exec(QStringLiteral("DROP TABLE %1, %2").arg(byRun, bySet));
+        schema.exec(QStringLiteral("DROP TABLE %1").arg(byRun));
+        schema.exec(QStringLiteral("DROP TABLE %1").arg(bySet));
         if (result.end != ChangeRunResult::End::Done || ui.reports != 0 || differing != 0) {
             std::fprintf(stderr, "  MISMATCH: end %d, %d reports, %lld rows differ\n",
                          int(result.end), ui.reports, static_cast<long long>(differing));
@@ -195,13 +226,20 @@ bool compare(Schema& schema, Journal& journal, const Case& c, int rounds)
     const double run = runTimes[runTimes.size() / 2];
     const double set = setTimes[setTimes.size() / 2];
     const double undo = undoTimes[undoTimes.size() / 2];
+    const QString goal = goalRows && c.rows == goalRows && c.every == 1
+                             ? QStringLiteral(" (goal: at most %1, %2)")
+                                   .arg(GoalRatio)
+                                   .arg(met(run / set <= GoalRatio))
+                             : QString();
+    const QString kind = QStringLiteral("%1, %2").arg(c.rowByRow ? QStringLiteral("row by row")
+                                                                 : QStringLiteral("batches"),
+                                                      c.primaryKey ? QStringLiteral("key")
+                                                      : onSqlite() ? QStringLiteral("row id")
+                                                                   : QStringLiteral("ctid"));
     std::printf("%8d rows, %3d%% changing, %-22s: run %8.3f s (%7d written), set-based "
-                "UPDATE %7.3f s, ratio %6.1f; undo %8.3f s (%7d restored), undo/run %5.2f%s\n",
-                c.rows, 100 / c.every,
-                qPrintable(QStringLiteral("%1, %2").arg(
-                    c.rowByRow ? QStringLiteral("row by row") : QStringLiteral("batches"),
-                    c.primaryKey ? QStringLiteral("key") : QStringLiteral("ctid"))),
-                run, written, set, run / set, undo, restored, undo / run,
+                "UPDATE %7.3f s, ratio %6.1f%s; undo %8.3f s (%7d restored), undo/run %5.2f%s\n",
+                c.rows, 100 / c.every, qPrintable(kind), run, written, set, run / set,
+                qPrintable(goal), undo, restored, undo / run,
                 rounds > 1 ? qPrintable(QStringLiteral(" (medians of %1)").arg(rounds)) : "");
     std::fflush(stdout);
     return ok;
@@ -265,14 +303,23 @@ bool cliPeakMemory(Schema& schema, int rows)
     const CliOutcome run = runCli(
         env, QStringList{"run", "--table", "cli_rows", "--field", "f", "--operation", "1"} + logon);
     const qint64 left = count(schema, "SELECT count(*) FROM cli_rows WHERE f LIKE '% %'");
+    const QString goal = onSqlite() ? QStringLiteral(" (goal: at most %1 MB, %2)")
+                                          .arg(GoalMegabytes)
+                                          .arg(met(run.peakMegabytes <= GoalMegabytes))
+                                    : QString();
     std::printf("quorvane-cli run, %d rows all changing (batches, journaled, no key): %.3f s, "
-                "peak memory %.1f MB\n",
-                rows, run.seconds, run.peakMegabytes);
+                "peak memory %.1f MB%s\n",
+                rows, run.seconds, run.peakMegabytes, qPrintable(goal));
     const CliOutcome undo = runCli(env, QStringList{"undo"} + logon);
     const qint64 unrestored = count(
         schema, "SELECT count(*) FROM cli_rows WHERE f <> 'word ' || id || ' end' OR f IS NULL");
     std::printf("quorvane-cli undo of it: %.3f s, peak memory %.1f MB, undo/run %.2f\n",
                 undo.seconds, undo.peakMegabytes, undo.seconds / run.seconds);
+    if (onSqlite())
+        std::printf("  as: /usr/bin/time -f %%M quorvane-cli run --sid FILE --user U --table "
+                    "cli_rows --field f --operation 1, with %s=%s\n",
+                    Oracle::ConnectionStringVariable,
+                    qPrintable(qEnvironmentVariable(Oracle::ConnectionStringVariable)));
     std::fflush(stdout);
     const bool ok = run.exitCode == 0 && left == 0 && undo.exitCode == 0 && unrestored == 0;
     if (!ok)
@@ -300,6 +347,69 @@ double previewMilliseconds(const Logon& logon, const QString& table, int rounds,
     return times[times.size() / 2];
 }
 
+// The same cases on an SQLite file, in batches, and quorvane-cli's memory.
+bool sqliteBench(int rows)
+{
+    qputenv("QUORVANE_TEST_BACKEND", "sqlite");
+    Schema schema(QStringLiteral("bench"));
+    std::printf("operation 1 (\"%s\"), SQLite through ODBC\n",
+                qPrintable(OperationCatalogue().front().caption));
+    QTemporaryDir journalDir;
+    Journal journal(journalDir.filePath(QStringLiteral("journal.sqlite")));
+    const Case cases[] = {
+        {rows, 100, false, true},
+        {rows, 1, false, true},
+        {rows, 1, false, false},
+        {10 * rows, 1, false, false},
+    };
+    bool ok = true;
+    for (const Case& c : cases)
+        ok = compare(schema, journal, c, c.rows == rows ? 5 : 1, rows) && ok;
+    return cliPeakMemory(schema, 10 * rows) && ok;
+}
+
+// The cases on PostgreSQL, quorvane-cli's memory and the previews.
+bool postgresqlBench(int rows, int previewRows)
+{
+    qputenv("QUORVANE_TEST_BACKEND", "postgresql");
+    qunsetenv("QUORVANE_TEST_PG_SID_OPTIONS"); // the SID as a user types it
+    Schema schema(QStringLiteral("bench"));
+    std::printf("operation 1 (\"%s\"), PostgreSQL through ODBC\n",
+                qPrintable(OperationCatalogue().front().caption));
+    QTemporaryDir journalDir;
+    Journal journal(journalDir.filePath(QStringLiteral("journal.sqlite")));
+    const Case cases[] = {
+        {rows, 100, false, true}, {rows, 1, false, true},      {rows, 1, false, false},
+        {rows, 1, true, true},    {10 * rows, 1, false, true}, {10 * rows, 1, false, false},
+    };
+    bool ok = true;
+    for (const Case& c : cases) // the short ones three times: this machine's speed varies
+        ok = compare(schema, journal, c, c.rows == rows && !c.rowByRow ? 3 : 1) && ok;
+    ok = cliPeakMemory(schema, 10 * rows) && ok;
+
+    makeTable(schema, QStringLiteral("preview_large"), previewRows, 100);
+    makeTable(schema, QStringLiteral("preview_small"), 1000, 100);
+    const int rounds = 7;
+    bool previewOk = true;
+    Logon lazy = schema.logon();
+    lazy.sid += QStringLiteral(";UseDeclareFetch=1");
+    for (const Logon& logon : {schema.logon(), lazy}) {
+        for (const char* table : {"preview_large", "preview_small"}) // warm up
+            previewMilliseconds(logon, QString::fromLatin1(table), 1, &previewOk);
+        const double large =
+            previewMilliseconds(logon, QStringLiteral("preview_large"), rounds, &previewOk);
+        const double small =
+            previewMilliseconds(logon, QStringLiteral("preview_small"), rounds, &previewOk);
+        std::printf("preview (median of %d, %s): %d rows %8.2f ms, 1000 rows %8.2f ms, "
+                    "ratio %5.2f\n",
+                    rounds, logon.sid == lazy.sid ? "UseDeclareFetch=1" : "default options",
+                    previewRows, large, small, large / small);
+    }
+    if (!previewOk)
+        std::fprintf(stderr, "  MISMATCH: a preview did not show 101 values\n");
+    return ok && previewOk;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -307,44 +417,14 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     const int rows = argc > 1 ? std::max(100, atoi(argv[1])) : 100000;
     const int previewRows = argc > 2 ? std::max(1000, atoi(argv[2])) : 1000000;
-    qputenv("QUORVANE_TEST_BACKEND", "postgresql");
-    qunsetenv("QUORVANE_TEST_PG_SID_OPTIONS"); // the SID as a user types it
+    const QString only = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
     try {
-        Schema schema(QStringLiteral("bench"));
-        std::printf("operation 1 (\"%s\"), PostgreSQL through ODBC\n",
-                    qPrintable(OperationCatalogue().front().caption));
-        QTemporaryDir journalDir;
-        Journal journal(journalDir.filePath(QStringLiteral("journal.sqlite")));
-        const Case cases[] = {
-            {rows, 100, false, true}, {rows, 1, false, true},      {rows, 1, false, false},
-            {rows, 1, true, true},    {10 * rows, 1, false, true}, {10 * rows, 1, false, false},
-        };
         bool ok = true;
-        for (const Case& c : cases) // the short ones three times: this machine's speed varies
-            ok = compare(schema, journal, c, c.rows == rows && !c.rowByRow ? 3 : 1) && ok;
-        ok = cliPeakMemory(schema, 10 * rows) && ok;
-
-        makeTable(schema, QStringLiteral("preview_large"), previewRows, 100);
-        makeTable(schema, QStringLiteral("preview_small"), 1000, 100);
-        const int rounds = 7;
-        bool previewOk = true;
-        Logon lazy = schema.logon();
-        lazy.sid += QStringLiteral(";UseDeclareFetch=1");
-        for (const Logon& logon : {schema.logon(), lazy}) {
-            for (const char* table : {"preview_large", "preview_small"}) // warm up
-                previewMilliseconds(logon, QString::fromLatin1(table), 1, &previewOk);
-            const double large =
-                previewMilliseconds(logon, QStringLiteral("preview_large"), rounds, &previewOk);
-            const double small =
-                previewMilliseconds(logon, QStringLiteral("preview_small"), rounds, &previewOk);
-            std::printf("preview (median of %d, %s): %d rows %8.2f ms, 1000 rows %8.2f ms, "
-                        "ratio %5.2f\n",
-                        rounds, logon.sid == lazy.sid ? "UseDeclareFetch=1" : "default options",
-                        previewRows, large, small, large / small);
-        }
-        if (!previewOk)
-            std::fprintf(stderr, "  MISMATCH: a preview did not show 101 values\n");
-        return ok && previewOk ? 0 : 1;
+        if (only.isEmpty() || only == u"postgresql")
+            ok = postgresqlBench(rows, previewRows) && ok;
+        if (only.isEmpty() || only == u"sqlite")
+            ok = sqliteBench(rows) && ok;
+        return ok ? 0 : 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench-change-run: %s\n", error.what());
         return 1;

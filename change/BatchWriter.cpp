@@ -4,6 +4,8 @@
 #include "db/Oracle.h"
 #include "db/PackedRows.h"
 
+#include <algorithm>
+
 namespace
 {
 
@@ -26,14 +28,27 @@ BatchWriter::BatchWriter(Oracle::Connection& connection, const QString& table, c
                          const Db::RowKey& key, WriteControl control, int rows)
     : m_connection(connection), m_table(table), m_field(field), m_key(key),
       m_control(std::move(control)),
-      m_rows(qMax(1, qMin(rows, connection.dialect().batchParameters() /
-                                    int(key.size() + (key.checksDigest ? 3 : 2))))),
+      m_rows(qMax(1, std::min({rows, connection.dialect().batchRows(),
+                               connection.dialect().batchParameters() /
+                                   int(key.size() + (key.checksDigest ? 3 : 2))}))),
+      // Several batches a transaction where the dialect's own do not fill one.
+      m_transactionRows(connection.dialect().transactionRows() > connection.dialect().batchRows()
+                            ? qMax(m_rows, connection.dialect().transactionRows())
+                            : m_rows),
       m_single(connection, table, field, key, m_control)
 {
 }
 
+BatchWriter::~BatchWriter()
+{
+    if (m_open) // nothing more can be told
+        m_connection.rollback();
+}
+
 void BatchWriter::write(const Change& change, qint64 ticket)
 {
+    if (m_held.isEmpty())
+        m_held.reserve(m_rows);
     m_held.add(change, ticket);
     if (m_held.full(m_rows))
         send();
@@ -43,6 +58,57 @@ void BatchWriter::flush()
 {
     if (!m_held.isEmpty())
         send();
+    endTransaction();
+}
+
+void BatchWriter::endTransaction()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    Results written = std::exchange(m_written, {});
+    try {
+        if (written.isEmpty())
+            m_connection.rollback();
+        else
+            m_connection.commit();
+    } catch (const RuntimeError& error) {
+        m_connection.rollback();
+        for (Result& result : written)
+            result = m_control.stop() ? Told(result.ticket, Outcome::Stopped)
+                                      : Failure(result.ticket, error);
+    }
+    if (!written.isEmpty())
+        done(written);
+}
+
+// The transaction is gone with the batches written in it.
+void BatchWriter::lose(const RuntimeError& error)
+{
+    m_connection.rollback();
+    m_open = false;
+    Results written = std::exchange(m_written, {});
+    for (Result& result : written)
+        result = m_control.stop() ? Told(result.ticket, Outcome::Stopped)
+                                  : Failure(result.ticket, error);
+    if (!written.isEmpty())
+        done(written);
+}
+
+void BatchWriter::undoBatch(const RuntimeError& error)
+{
+    if (!shared() || m_written.isEmpty()) {
+        m_connection.rollback();
+        m_open = false;
+        return;
+    }
+    try {
+        const QStringList savepoint = m_connection.dialect().batchSavepoint();
+        m_connection.execute(savepoint.at(2));
+        m_connection.execute(savepoint.at(1));
+    } catch (const RuntimeError&) {
+        lose(error);
+    }
 }
 
 void BatchWriter::send()
@@ -50,28 +116,56 @@ void BatchWriter::send()
     // The row-by-row writer tells its results as this one would.
     m_single.setReports([this](const Results& results) { settle(results); },
                         [this](const Results& results) { done(results); });
-    std::optional<Results> together;
-    try {
-        together = sendTogether();
-    } catch (const RuntimeError& error) {
+    std::optional<RuntimeError> broken;
+    sendPart(m_held.take(), true, broken);
+}
+
+// A part that cannot go whole goes again in halves while most of its rows
+// were written, else row by row: a row refused or changed since among
+// thousands costs a few statements, not one a row. After a lost connection
+// or journal nothing more is sent.
+void BatchWriter::sendPart(const Held& part, bool whole, std::optional<RuntimeError>& broken)
+{
+    if (!broken && !whole && m_control.stop())
+        broken = RuntimeError::stopped();
+    if (broken) {
         Results failed;
-        for (const auto& [change, ticket] : m_held.changes())
-            failed << Failure(ticket, error);
-        m_held.clear();
+        for (const auto& [change, ticket] : part)
+            failed << (broken->number() == RuntimeError::Stopped ? Told(ticket, Outcome::Stopped)
+                                                                 : Failure(ticket, *broken));
         done(failed);
         return;
     }
-    const auto held = m_held.take();
-    if (together) {
-        done(*together);
-        return;
-    }
-    for (qsizetype i = 0; i < held.size(); ++i) {
-        if (m_control.stop()) { // the rest is not sent
-            done(each(held.mid(i), Outcome::Stopped));
+    int written = -1;
+    if (whole || part.size() > 1) {
+        std::optional<Results> together;
+        try {
+            together = sendTogether(part, whole, written);
+        } catch (const RuntimeError& error) {
+            broken = error;
+            endTransaction(); // the batches before stand or fall on their own
+            sendPart(part, whole, broken);
             return;
         }
-        m_single.write(held[i].first, held[i].second);
+        if (together) {
+            if (!together->isEmpty())
+                done(*together);
+            return;
+        }
+    }
+    if (part.size() > 1 && (written < 0 || 2 * written >= part.size())) {
+        const qsizetype half = part.size() / 2;
+        sendPart(part.mid(0, half), false, broken);
+        sendPart(part.mid(half), false, broken);
+        return;
+    }
+    endTransaction(); // each row its own
+    for (qsizetype i = 0; i < part.size(); ++i) {
+        if (m_control.stop()) { // the rest is not sent
+            done(each(part.mid(i), Outcome::Stopped));
+            return;
+        }
+        m_single.write(part[i].first, part[i].second);
     }
 }
 
@@ -93,11 +187,11 @@ QSqlQuery& BatchWriter::statementFor(int rows, std::optional<QSqlQuery>& partial
     return partial ? *partial : *m_full;
 }
 
-QVariantList BatchWriter::boundValues() const
+QVariantList BatchWriter::boundValues(const Held& part) const
 {
     QList<QVariantList> batch;
-    batch.reserve(m_held.size());
-    for (const auto& [change, ticket] : m_held.changes()) {
+    batch.reserve(part.size());
+    for (const auto& [change, ticket] : part) {
         batch << change.key + QVariantList{change.oldValue, change.newValue};
         if (m_key.checksDigest)
             batch.last() << change.digest;
@@ -127,11 +221,10 @@ int BatchWriter::takeReturned(QSqlQuery& statement, Results& results)
 
 // Where the field is part of the key, the key it moved to; where a trigger
 // may have stored another value, the value (and digest) read back.
-void BatchWriter::completeWritten(Results& results)
+void BatchWriter::completeWritten(const Held& part, Results& results)
 {
-    const auto& held = m_held.changes();
     for (qsizetype i = 0; i < results.size(); ++i) {
-        const Change& change = held[i].first;
+        const Change& change = part[i].first;
         if (m_key.fieldPart >= 0)
             results[i].keyAfter = m_key.withField(change.key, change.newValue);
         m_single.readBack(results[i].keyAfter.isEmpty() ? change.key : results[i].keyAfter,
@@ -139,49 +232,71 @@ void BatchWriter::completeWritten(Results& results)
     }
 }
 
-std::optional<RowWriter::Results> BatchWriter::sendTogether()
+std::optional<RowWriter::Results> BatchWriter::sendTogether(const Held& held, bool whole,
+                                                            int& written)
 {
-    const auto& held = m_held.changes();
     const int rows = int(held.size());
     std::optional<QSqlQuery> partial;
     QSqlQuery& statement = statementFor(rows, partial);
-    const QVariantList values = boundValues();
+    const QVariantList values = boundValues(held);
     // The rows are written in the order read where the table's update
     // triggers or rules see each write (and so their order): the batches'
     // statements then take turns. Else they may run side by side.
     if (m_single.m_readBack && !m_control.turn())
         return each(held, Outcome::Stopped);
+    const QStringList savepoint = m_connection.dialect().batchSavepoint();
+    const RuntimeError unknown(RuntimeError::DriverError,
+                               QStringLiteral("The database undid the change."));
     for (;;) {
-        m_connection.begin();
+        if (!m_open) {
+            m_connection.begin();
+            m_open = true;
+        }
         try {
+            if (shared())
+                m_connection.execute(savepoint.at(0));
             const int affected = m_connection.run(statement, values);
             Results results = each(held, Outcome::Written);
             if (affected < 0 && !statement.isSelect()) {
                 // What the statement did is not known: undone, then sent
-                // again row by row unless a stop was asked for.
-                m_connection.rollback();
+                // again in parts unless a stop was asked for.
+                undoBatch(unknown);
                 return m_control.stop() ? std::optional(each(held, Outcome::Stopped))
                                         : std::nullopt;
             }
-            const int written = statement.isSelect() ? takeReturned(statement, results) : affected;
-            if (written != rows) { // a row changed since it was read: row by row
-                m_connection.rollback();
+            written = statement.isSelect() ? takeReturned(statement, results) : affected;
+            if (written != rows) { // a row changed since it was read: in parts
+                undoBatch(unknown);
+                // A statement that returned rows is prepared again for the
+                // parts: psqlODBC's cursor of them (UseDeclareFetch=1) went
+                // with the transaction, and it would refuse to run again.
+                if (statement.isSelect() && m_full && &statement == &*m_full)
+                    m_full.reset();
                 return std::nullopt;
             }
-            m_control.passOn();
-            completeWritten(results);
+            if (whole) // a part's statements keep the batch's turn
+                m_control.passOn();
+            completeWritten(held, results);
             settle(results);
-            m_connection.commit();
-            return results;
+            if (!shared()) {
+                m_open = false;
+                m_connection.commit();
+                return results;
+            }
+            m_connection.execute(savepoint.at(1));
+            m_written += results;
+            if (m_written.size() >= m_transactionRows)
+                endTransaction();
+            return Results();
         } catch (const RuntimeError& error) {
-            m_connection.rollback();
+            undoBatch(error);
             if (error.number() == RuntimeError::ConnectionLost ||
                 error.number() == RuntimeError::FileAccessError)
                 throw;
             if (m_control.stop()) // rolled back: nothing of it is written
                 return each(held, Outcome::Stopped);
             if (error.number() != RuntimeError::LockTimeout)
-                return std::nullopt; // a row the database refuses: row by row
+                return std::nullopt; // a row the database refuses: in parts
             m_control.wait();
         }
     }

@@ -2,10 +2,15 @@
 
 void HeldChanges::add(const Change& change, qint64 ticket)
 {
-    qsizetype characters =
-        change.oldValue.size() + change.newValue.size() + change.digest.toString().size();
+    // The texts' sizes, not copies of the texts.
+    const auto size = [](const QVariant& value) {
+        return value.metaType() == QMetaType::fromType<QString>()
+                   ? static_cast<const QString*>(value.constData())->size()
+                   : value.toString().size();
+    };
+    qsizetype characters = change.oldValue.size() + change.newValue.size() + size(change.digest);
     for (const QVariant& part : change.key)
-        characters += part.toString().size();
+        characters += size(part);
     m_characters += characters;
     m_changes.append({change, ticket});
 }

@@ -24,10 +24,14 @@ class HeldChanges
 {
 public:
     static constexpr qsizetype MaxCharacters = 4 * 1024 * 1024; // UTF-16: about 8 MB
+    static constexpr int MaxReserved = 10000;
 
     void add(const Change& change, qint64 ticket);
     bool full(int rows) const { return m_changes.size() >= rows || m_characters >= MaxCharacters; }
     bool isEmpty() const { return m_changes.isEmpty(); }
+    // Room for `rows` changes (the most a batch holds), where that is few
+    // enough to hold.
+    void reserve(int rows) { m_changes.reserve(qMin(rows, MaxReserved)); }
     qsizetype size() const { return m_changes.size(); }
     const QList<std::pair<Change, qint64>>& changes() const { return m_changes; }
     // Hands the changes over and holds none.

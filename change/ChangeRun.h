@@ -122,9 +122,10 @@ struct ChangeRunOptions {
     std::function<void(const Change&)> seen;
     // Real runs: each row goes in the journal before it is written.
     Journal* journal = nullptr;
-    // One statement per row instead of batches of `batchRows` rows.
+    // One statement per row instead of batches of at most `batchRows` rows
+    // (0: as many as the database takes in one, Db::Dialect::batchRows).
     bool rowByRow = false;
-    int batchRows = 1000;
+    int batchRows = 0;
     // Batches go from two threads over two connections, where the database
     // takes two sessions' writes at once; else from one.
     int writerThreads = 2;

@@ -35,6 +35,8 @@ JournaledWriter::JournaledWriter(std::unique_ptr<Journal> journal, qint64 run,
 
 void JournaledWriter::write(const Change& change, qint64 ticket)
 {
+    if (m_held.isEmpty())
+        m_held.reserve(m_inner->batchRows());
     m_held.add(change, ticket);
     if (m_held.full(m_inner->batchRows()))
         journalBatch();

@@ -23,6 +23,7 @@ public:
     int batchRows() const override { return m_inner->batchRows(); }
     void write(const Change& change, qint64 ticket) override;
     void flush() override;
+    void pause() override { m_inner->pause(); }
     void drop() override
     {
         m_held.clear();

@@ -93,6 +93,9 @@ public:
     virtual void write(const Change& change, qint64 ticket) = 0;
     // Sends what is held back and tells its results.
     virtual void flush() {}
+    // Nothing more comes for now: what was written is made final and told
+    // (a transaction kept open over several batches is committed).
+    virtual void pause() {}
     // Forgets what is held back, unsent (the run was stopped).
     virtual void drop() {}
 

@@ -2,6 +2,7 @@
 
 #include "app/Main.h"
 #include "app/RuntimeError.h"
+#include "change/JournalJson.h"
 #include "db/PackedRows.h"
 #include "db/Schema.h"
 
@@ -18,13 +19,19 @@ template <class Value> Snapshot::Row Snapshot::rowFrom(const Value& value) const
     return row;
 }
 
-Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const QString& field)
-    : m_connection(connection), m_table(table), m_field(field)
+Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const QString& field,
+                   int blockRows)
+    : m_connection(connection), m_table(table), m_field(field), m_blockSize(qMax(1, blockRows))
 {
     const Db::Dialect& dialect = connection.dialect();
     m_key = Oracle::ReadRowKey(connection, table, field);
     const QString query = dialect.snapshotQuery(table, field, m_key);
     if (!dialect.has(Db::Dialect::Capability::ReadsWhileWriting)) {
+        // No read spans the run: by the time a row is written, its address
+        // may be another row's. The write compares the row's digest too.
+        m_key.checksDigest = m_key.addressed;
+        if (countBlocks())
+            return;
         m_mode = Mode::Whole;
         QSqlQuery rows = connection.select(query);
         while (connection.next(rows))
@@ -75,7 +82,7 @@ bool Snapshot::readPages()
         QSqlQuery range = m_connection.select(
             m_pagesQuery,
             m_connection.dialect().pagesValues(m_nextPage, end >= m_pages ? -1 : end) +
-                m_pagesCondition);
+                m_conditionValues);
         m_nextPage = end >= m_pages ? m_pages + 1 : end;
         if (!m_connection.next(range) || range.value(0).isNull())
             continue;
@@ -92,6 +99,92 @@ bool Snapshot::readPages()
                                               "program does not know."));
     }
     return true;
+}
+
+// Not where a write moves a row's key, nor where a trigger may (or may add
+// rows): a later block would read such a row again. Nor where the dialect
+// finds no last key for rows there are: their keys would not find their
+// places again.
+bool Snapshot::countBlocks()
+{
+    const Db::Dialect& dialect = m_connection.dialect();
+    if (!dialect.has(Db::Dialect::Capability::KeyBlocks) || m_key.moves())
+        return false;
+    const QString last = dialect.lastKeyQuery(m_table, m_key);
+    if (last.isEmpty())
+        return false;
+    {
+        QSqlQuery triggers =
+            m_connection.select(dialect.updateTriggerQuery(), dialect.updateTriggerValues(m_table));
+        if (!m_connection.next(triggers) || triggers.value(0).toInt() > 0)
+            return false;
+    }
+    m_connection.begin();
+    m_inTransaction = true;
+    {
+        QSqlQuery counted = m_connection.select(dialect.countQuery(m_table), {}, true);
+        m_count = m_connection.next(counted) ? counted.value(0).toInt() : 0;
+        counted = QSqlQuery();
+        QSqlQuery lastRow = m_connection.select(last, {}, true);
+        if (m_connection.next(lastRow))
+            for (int i = 0; i < int(m_key.size()); ++i)
+                m_lastKey << Main::NotNull(lastRow.value(i).toString());
+    }
+    m_inTransaction = false;
+    m_connection.commit();
+    if (m_count > 0 && m_lastKey.isEmpty())
+        return false;
+    m_mode = Mode::Blocks;
+    return true;
+}
+
+// Each block's statement is read to its end and goes before its rows are
+// handed on: nothing holds the table while they are written.
+bool Snapshot::readBlock()
+{
+    m_whole.clear();
+    m_nextWhole = 0;
+    if (m_blocksDone || m_lastKey.isEmpty())
+        return false;
+    const Db::Dialect& dialect = m_connection.dialect();
+    {
+        QSqlQuery block =
+            m_connection.select(dialect.blockQuery(m_table, m_field, m_key, m_blockSize,
+                                                   m_afterKey.isEmpty(), m_blockCondition),
+                                m_afterKey + m_lastKey + m_conditionValues, true);
+        if (!dialect.has(Db::Dialect::Capability::PackedBlocks)) {
+            while (m_connection.next(block))
+                m_whole.push_back(rowOf(block));
+            if (!m_whole.empty())
+                m_afterKey = m_whole.back().key;
+        } else if (m_connection.next(block)) {
+            unpack(block.value(0));
+            m_afterKey.clear();
+            for (int i = 1; i <= int(m_key.size()); ++i)
+                m_afterKey << Main::NotNull(block.value(i).toString());
+        }
+    }
+    m_blocksDone = int(m_whole.size()) < m_blockSize;
+    return !m_whole.empty();
+}
+
+// A JSON array of rows, each an array of texts (a Null as null), in its
+// UTF-8 bytes or as a text.
+void Snapshot::unpack(const QVariant& packed)
+{
+    const int columns = 1 + int(m_key.size()) + (m_key.hasDigest() ? 1 : 0);
+    const QVariantList rows = JournalJson::fromJson(packed.typeId() == QMetaType::QByteArray
+                                                        ? QString::fromUtf8(packed.toByteArray())
+                                                        : packed.toString());
+    m_whole.reserve(size_t(rows.size()));
+    for (const QVariant& read : rows) {
+        const QVariantList values = read.toList();
+        if (values.size() != columns)
+            throw RuntimeError(RuntimeError::DriverError,
+                               QStringLiteral("The table's rows were read in a form the "
+                                              "program does not know."));
+        m_whole.push_back(rowFrom([&values](int i) { return values.at(i); }));
+    }
 }
 
 void Snapshot::openRead(const QString& query, const QVariantList& values)
@@ -135,7 +228,12 @@ std::optional<int> Snapshot::narrow(const QStringList& texts)
     const int rows = m_connection.next(counted) ? counted.value(0).toInt() : 0;
     if (m_mode == Mode::Pages) {
         m_pagesQuery = dialect.pagesQuery(m_table, m_field, m_key, condition);
-        m_pagesCondition = values;
+        m_conditionValues = values;
+        return rows;
+    }
+    if (m_mode == Mode::Blocks) {
+        m_blockCondition = condition;
+        m_conditionValues = values;
         return rows;
     }
     if (m_mode == Mode::Unread) { // opened once, narrowed
@@ -173,7 +271,8 @@ bool Snapshot::take(Row& row)
         row = std::move(m_whole[m_nextWhole++]);
         return true;
     case Mode::Pages:
-        if (m_nextWhole >= m_whole.size() && !readPages()) {
+    case Mode::Blocks:
+        if (m_nextWhole >= m_whole.size() && !(m_mode == Mode::Pages ? readPages() : readBlock())) {
             close();
             return false;
         }
@@ -216,6 +315,7 @@ void Snapshot::close()
     m_block.reset();
     m_whole.clear();
     m_whole.shrink_to_fit();
+    m_blocksDone = true;
     if (m_cursorOpen) {
         m_cursorOpen = false;
         for (const QString& statement : m_connection.dialect().closeCursor())

@@ -8,14 +8,23 @@
 #include <optional>
 #include <vector>
 
-// The rows of a change run as they were when it began: every row's value of
-// the field and its key, read once. Where the database lets one session read
-// while another writes, the rows come in blocks through a cursor in a
-// read-only transaction (the count taken in it too), and are never held
-// whole; elsewhere they are read whole before the first write.
+// The rows of a change run: every row's value of the field and its key,
+// read once. Where the database lets one session read while another writes,
+// the rows are those of the moment the run began, and come in blocks through
+// a cursor in a read-only transaction (the count taken in it too), never
+// held whole. Where a reader would hold the writers out, they come a block
+// at a time in key order, each block's statement run to its end before its
+// rows are written, each block as it is when read: the rows up to the last
+// one at the count, those deleted since passed over. A table whose key a
+// write moves, or whose triggers may (or may add rows), is read whole
+// before the first write instead, and so is one whose key cannot be read
+// in blocks.
 class Snapshot
 {
 public:
+    // The rows of one block, where the rows are read in key blocks.
+    static constexpr int BlockRows = 5000;
+
     struct Row {
         QString value;    // the field's text; a Null reads as the empty text
         bool isNull;      // a Null gets no statement
@@ -26,8 +35,9 @@ public:
 
     // Reads the table's row key and counts the rows, at one moment; the read
     // itself opens with the first row asked for (or a narrowing), once.
-    // Throws RuntimeError.
-    Snapshot(Oracle::Connection& connection, const QString& table, const QString& field);
+    // Key blocks hold `blockRows` rows. Throws RuntimeError.
+    Snapshot(Oracle::Connection& connection, const QString& table, const QString& field,
+             int blockRows = BlockRows);
     ~Snapshot();
     Snapshot(const Snapshot&) = delete;
     Snapshot& operator=(const Snapshot&) = delete;
@@ -65,9 +75,17 @@ private:
         Cursor, // in blocks through a cursor
         Plain,  // the query, as the driver fetches it
         Pages,  // a range of the table's pages at a time, each range one text
+        Blocks, // a block of rows at a time in key order, each block's statement ended
     };
     // The rows of the next range of pages in m_whole; false after the last.
     bool readPages();
+    // The rows of a packed key block added to m_whole.
+    void unpack(const QVariant& packed);
+    // Where the rows can be read in key blocks: the count and the last row's
+    // key at one moment, and true.
+    bool countBlocks();
+    // The rows of the next key block in m_whole; false after the last.
+    bool readBlock();
 
     Oracle::Connection& m_connection;
     QString m_table;
@@ -78,13 +96,18 @@ private:
     int m_count = 0;
     bool m_inTransaction = false;
     bool m_cursorOpen = false;
-    std::vector<Row> m_whole; // all rows (Whole), or a range of pages' (Pages)
+    std::vector<Row> m_whole; // all rows (Whole), a range of pages' (Pages) or a block's
     size_t m_nextWhole = 0;
     QString m_query; // Unread: the read to open
     QString m_pagesQuery;
-    QVariantList m_pagesCondition; // the narrowing's bound values
-    qint64 m_pages = 0;            // the table's pages when the read began
-    qint64 m_nextPage = 0;         // the first page not yet read; past m_pages: the end
+    QVariantList m_conditionValues; // the narrowing's bound values
+    int m_blockSize;                // the rows of a key block
+    QString m_blockCondition;       // the narrowing
+    QVariantList m_lastKey;         // the key of the last row to read in key blocks; none: no row
+    QVariantList m_afterKey;        // the key of the last row read; none: from the first
+    bool m_blocksDone = false;
+    qint64 m_pages = 0;    // the table's pages when the read began
+    qint64 m_nextPage = 0; // the first page not yet read; past m_pages: the end
     qint64 m_rangePages = 1;
     std::optional<QSqlQuery> m_block; // the current block, or the plain query
     int m_blockRows = 0;

@@ -3,6 +3,7 @@
 #include "app/RuntimeError.h"
 
 #include <chrono>
+#include <limits>
 
 namespace
 {
@@ -16,8 +17,8 @@ constexpr std::chrono::milliseconds LookEvery{50};
 ThreadedWriter::ThreadedWriter(const Logon& logon, int batchRows,
                                std::function<bool()> stopRequested, std::function<void()> waiting,
                                int threads)
-    : m_batchRows(qMax(1, batchRows)), m_stopRequested(std::move(stopRequested)),
-      m_waiting(std::move(waiting))
+    : m_batchRows(batchRows > 0 ? batchRows : std::numeric_limits<int>::max()),
+      m_stopRequested(std::move(stopRequested)), m_waiting(std::move(waiting))
 {
     const size_t count = size_t(qBound(1, threads, 2));
     m_flushed.assign(count, 0);
@@ -82,6 +83,7 @@ void ThreadedWriter::work(const Logon& logon, size_t index)
         if (writer) {
             m_working[index] = connection.get();
             m_batchRows = qMin(m_batchRows, writer->batchRows());
+            ++m_writers;
         }
     }
     m_changed.notify_all();
@@ -145,6 +147,7 @@ bool ThreadedWriter::makeWriter(size_t index, Oracle::Connection* connection,
         writer->setReports({}, [this](const Results& results) {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_results.append(results);
+            m_hasResults = true;
         });
     } catch (const RuntimeError& error) {
         writer.reset();
@@ -181,12 +184,19 @@ void ThreadedWriter::writeJobs(size_t index, RowWriter& writer)
         if (!m_stop) {          // after a stop nothing more is written
             for (const auto& [change, ticket] : job.changes)
                 writer.write(change, ticket);
-            // With two threads, each batch goes whole in its own turn.
-            if (flush > 0 || m_threads.size() > 1)
+            // With two threads writing, each batch goes whole in its own turn.
+            if (flush > 0 || m_writers > 1)
                 writer.flush();
         }
         if (flush == 0 && takeTurn(index)) // a job whose statement never ran
             passTurn(index);
+        bool waits = false; // nothing more to write for now: what was written is made final
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            waits = m_queue.empty();
+        }
+        if (waits)
+            writer.pause();
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             --m_busy;
@@ -226,6 +236,8 @@ bool ThreadedWriter::idle() const
 
 void ThreadedWriter::write(const Change& change, qint64 ticket)
 {
+    if (m_held.isEmpty())
+        m_held.reserve(m_batchRows);
     m_held.add(change, ticket);
     if (m_held.full(m_batchRows))
         enqueue({m_held.take()});
@@ -281,7 +293,12 @@ void ThreadedWriter::stopWriting()
 void ThreadedWriter::enqueue(Job job)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    waitUntil(lock, [this] { return m_queue.size() < QueuedBatches; });
+    waitUntil(lock, [&] {
+        qsizetype rows = job.changes.size();
+        for (const Job& queued : m_queue)
+            rows += queued.changes.size();
+        return m_queue.empty() || (m_queue.size() < QueuedBatches && rows <= QueuedRows);
+    });
     job.turn = m_queued++;
     m_queue.push_back(std::move(job));
     lock.unlock();
@@ -300,6 +317,8 @@ void ThreadedWriter::tell()
 {
     if (m_waitingNow.exchange(false) && m_waiting)
         m_waiting();
+    if (!m_hasResults.exchange(false)) // told every row: no lock for nothing
+        return;
     Results results;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);

@@ -39,7 +39,7 @@ public:
 
     // Starts the thread (and, with `threads` 2, the second), which opens its
     // connection with the logon while the run goes on (its rows counted, its
-    // prompts answered).
+    // prompts answered). Batches of at most `batchRows` (0: the writers' own).
     ThreadedWriter(const Logon& logon, int batchRows, std::function<bool()> stopRequested,
                    std::function<void()> waiting = {}, int threads = 1);
     ~ThreadedWriter() override;
@@ -54,8 +54,10 @@ public:
     void drop() override;
 
 private:
-    // How many batches wait for the thread at the most.
+    // How many batches wait for the thread at the most, and how many rows
+    // (but for one batch): large batches wait one at a time.
     static constexpr size_t QueuedBatches = 3;
+    static constexpr qsizetype QueuedRows = 10000;
 
     struct Job {
         QList<std::pair<Change, qint64>> changes;
@@ -107,6 +109,7 @@ private:
     bool m_quit = false;
     std::optional<Make> m_make;        // given by start
     int m_ready = 0;                   // the threads whose writers are built (or failed to be)
+    std::atomic<int> m_writers{0};     // the threads that write
     std::optional<bool> m_firstOpened; // whether the first thread's connection opened
     std::optional<RuntimeError> m_setupError;
     // A flush is asked of every writing thread: each holds what it has
@@ -118,6 +121,7 @@ private:
     qint64 m_turn = 0;            // the turn whose statements may run
     std::vector<qint64> m_onTurn; // each thread's job's turn
     Results m_results;
+    std::atomic<bool> m_hasResults{false}; // m_results holds some: tell takes the lock
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_waitingNow{false};      // a write waits for a lock: not yet told
     std::vector<Oracle::Connection*> m_working; // the threads', while they are open

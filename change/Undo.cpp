@@ -99,6 +99,7 @@ public:
         m_inner->write(change, row);
     }
     void flush() override { m_inner->flush(); }
+    void pause() override { m_inner->pause(); }
     void drop() override
     {
         m_inner->drop();

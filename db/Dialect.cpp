@@ -72,6 +72,17 @@ QString Dialect::pagesQuery(const QString&, const QString&, const RowKey&, const
     return {};
 }
 
+QString Dialect::lastKeyQuery(const QString&, const RowKey&) const
+{
+    return {};
+}
+
+QString Dialect::blockQuery(const QString&, const QString&, const RowKey&, int, bool,
+                            const QString&) const
+{
+    return {};
+}
+
 QVariantList Dialect::pagesValues(qint64, qint64) const
 {
     return {};
@@ -110,6 +121,13 @@ QString Dialect::rowWrite(const QString& table, const QString& field, const RowK
         statement += QStringLiteral(" RETURNING ") + joined(key.expressions(), ", ");
     }
     return statement;
+}
+
+QStringList Dialect::batchSavepoint() const
+{
+    return {QStringLiteral("SAVEPOINT quorvane_batch"),
+            QStringLiteral("RELEASE SAVEPOINT quorvane_batch"),
+            QStringLiteral("ROLLBACK TO SAVEPOINT quorvane_batch")};
 }
 
 QVariantList Dialect::batchValues(const QList<QVariantList>& rows) const

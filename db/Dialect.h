@@ -27,6 +27,8 @@ struct KeyPart {
     QString condition;  // finds the row again with that text (one placeholder)
     QString name;       // the column as a batch names it on the table
     QString type;       // its type, where the dialect compares in the column's own type
+                        // (or, where it reads the key in blocks, orders by it)
+    QString alias;      // a column that is the part under another name (quoted), if any
 };
 
 struct RowKey {
@@ -35,8 +37,9 @@ struct RowKey {
     // Where the key moves whenever the row is written: the write returns the
     // parts' expressions, the key the row has after it.
     bool returned = false;
-    // Where the field is itself part of the key, that part's place in it:
-    // the write moves the key to the new value. -1 otherwise.
+    // Where the field is itself part of the key (or the column a part is
+    // under another name), that part's place in it: the write moves the key
+    // to the new value. -1 otherwise.
     int fieldPart = -1;
     // Where the key is the row's address (a row id, ctid or ROWID), which
     // the database may give another row (after VACUUM, a table move, a
@@ -58,9 +61,9 @@ struct RowKey {
     bool moves() const { return returned || fieldPart >= 0; }
     qsizetype size() const { return parts.size(); }
     void add(const QString& expression, const QString& condition, const QString& name,
-             const QString& type = {})
+             const QString& type = {}, const QString& alias = {})
     {
-        parts.append({expression, condition, name, type});
+        parts.append({expression, condition, name, type, alias});
     }
     QStringList expressions() const { return each(&KeyPart::expression); }
     QStringList conditions() const { return each(&KeyPart::condition); }
@@ -100,11 +103,15 @@ public:
 
     // What a database can do, asked before the statements that need it.
     enum class Capability {
-        ReadsWhileWriting, // one session reads while another writes (else: read whole first)
+        ReadsWhileWriting, // one session reads while another writes (else: read whole first,
+                           // or in key blocks)
+        KeyBlocks,         // lastKeyQuery, blockQuery: read a block at a time in key order
+        PackedBlocks,      // blockQuery's one row: the block as one JSON text and its last key
         ServerCursor,      // openCursor, fetchFromCursor, closeCursor
         PageRanges,        // pageCountQuery, pagesQuery: a table read a range of pages at a time
         RowLock,           // rowLock: a row locked first, with a short wait of its own
-        ColumnArrays,      // a batch binds one array a column: one statement for any number of rows
+        ColumnArrays,      // a batch binds its rows whole (one array a column, or one text):
+                           // one statement for any number of rows
         Returning,         // a write returns what it wrote (UPDATE ... RETURNING)
         ParallelWrites,    // two sessions write batches of other rows at once
     };
@@ -205,6 +212,28 @@ public:
     virtual QString fetchFromCursor() const { return {}; }
     virtual QStringList closeCursor() const { return {}; }
 
+    // Where a reader would hold the writers out (no ReadsWhileWriting) but
+    // the table can be read a block of rows at a time in the order of its
+    // key (KeyBlocks), each block's statement run to its end before its rows
+    // are written, so that no reader holds the table between blocks:
+    // a query for the key's texts of the table's last row in that order,
+    // read with the count, which ends the read (rows added after it since
+    // are not read). No row for an empty table, nor where a key read back
+    // as its text would not find its row's place again: the table is then
+    // read whole. Empty: never in blocks.
+    virtual QString lastKeyQuery(const QString& table, const RowKey& key) const;
+    // The snapshot's columns of the next `rows` rows in key order: after the
+    // row whose key's texts are bound first (none where `first`: from the
+    // table's first row), up to the last row's key bound next, and only
+    // where `condition` holds (its bound values last). Where the dialect
+    // packs them (PackedBlocks), one row instead, none for no rows: the
+    // rows as one JSON array (as a text or its UTF-8 bytes), each row an
+    // array of texts (a Null as null): the field's value, the key's texts
+    // and (where the snapshot reads one) the digest; then the key's texts
+    // of the block's last row.
+    virtual QString blockQuery(const QString& table, const QString& field, const RowKey& key,
+                               int rows, bool first, const QString& condition = {}) const;
+
     // Where a plain table's rows can be read a range of its pages at a time,
     // each range's rows as one text (far fewer values to fetch than a row's
     // each): a query whose value is the table's number of pages, or Null
@@ -245,6 +274,15 @@ public:
     virtual QVariantList batchValues(const QList<QVariantList>& rows) const;
     // The most values one batch statement may bind.
     virtual int batchParameters() const { return 6000; }
+    // The most rows of one batch: one statement and one entry of the
+    // journal.
+    virtual int batchRows() const { return 1000; }
+    // The most rows one transaction writes. Where more than a batch's, its
+    // batches go each under a savepoint (batchSavepoint), undone alone where
+    // a batch must go again in parts, and are committed together.
+    virtual int transactionRows() const { return batchRows(); }
+    // Setting a batch's savepoint, releasing it, rolling back to it.
+    QStringList batchSavepoint() const;
 
     // Where the database has no lock wait limit of its own: a query that
     // locks the row the key names, waiting a short while at most, run in the

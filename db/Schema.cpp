@@ -108,7 +108,10 @@ Db::RowKey ReadRowKey(Connection& connection, const QString& table, const QStrin
         throw RuntimeError(error.number(),
                            QStringLiteral("Table %1: %2").arg(table, error.description()));
     }
-    key.fieldPart = int(key.names().indexOf(Db::QuoteIdentifier(field)));
+    const QString quoted = Db::QuoteIdentifier(field);
+    for (qsizetype i = 0; i < key.size() && key.fieldPart < 0; ++i)
+        if (key.parts[i].name == quoted || key.parts[i].alias == quoted)
+            key.fieldPart = int(i);
     if (key.addressed) {
         QStringList others;
         if (!dialect.digestColumnsQuery().isEmpty()) {

@@ -183,9 +183,12 @@ void TestDialect::batchWrite_data()
     QTest::newRow("PostgreSQL: a primary key stays")
         << "PostgreSQL" << QList<QVariantList>{{"id", "pg_catalog.int4"}} << true
         << R"(UPDATE "t" AS t SET "f" = v.new_value FROM unnest(CAST(? AS pg_catalog.int4[]), CAST(? AS pg_catalog.bpchar[]), CAST(? AS pg_catalog.bpchar[])) WITH ORDINALITY AS v(k1, old_value, new_value, n) WHERE t."id" = v.k1 AND t."f" = v.old_value)";
-    QTest::newRow("SQLite: UPDATE FROM VALUES on the row id")
+    QTest::newRow("SQLite: UPDATE FROM the rows of one JSON text, on the row id")
         << "SQLite" << QList<QVariantList>{{"f", 0, 0}} << false
-        << R"(UPDATE "t" SET "f" = v.column3 FROM (VALUES (?, ?, ?), (?, ?, ?)) AS v WHERE "t"._rowid_ = v.column1 AND "t"."f" = v.column2)";
+        << R"(UPDATE "t" SET "f" = json_extract(v.value, '$[2]') FROM json_each(?) AS v WHERE "t"._rowid_ = json_extract(v.value, '$[0]') AND "t"."f" = json_extract(v.value, '$[1]'))";
+    QTest::newRow("SQLite: the row's digest read from its text once")
+        << "SQLite" << QList<QVariantList>{{"f", 0, 0}} << true
+        << R"(UPDATE "t" SET "f" = json_extract(v.value, '$[2]') FROM json_each(?) AS v WHERE "t"._rowid_ = json_extract(v.value, '$[0]') AND quote("t"."g") = coalesce(json_extract(v.value, '$[3]'), quote("t"."g")) AND "t"."f" = json_extract(v.value, '$[1]'))";
 }
 
 void TestDialect::batchWrite()
@@ -211,6 +214,8 @@ void TestDialect::batchValues_data()
     QTest::newRow("PostgreSQL: an array a column, every element quoted")
         << "PostgreSQL"
         << QVariantList{R"({"1","2"})", R"({"a \"b\" \\c","{x,y} NULL"})", R"({"","'"})"};
+    QTest::newRow("SQLite: one JSON text, a row an array")
+        << "SQLite" << QVariantList{R"([["1","a \"b\" \\c",""],["2","{x,y} NULL","'"]])"};
 }
 
 void TestDialect::batchValues()
@@ -358,9 +363,10 @@ void TestDialect::narrowedSnapshot_data()
     QTest::newRow("PostgreSQL character(n): read whole") << "PostgreSQL"
                                                          << "pg_catalog.bpchar"
                                                          << "";
-    QTest::newRow("SQLite: read whole") << "SQLite"
-                                        << ""
-                                        << "";
+    QTest::newRow("SQLite: instr, whatever the column's type")
+        << "SQLite"
+        << ""
+        << R"((instr("a""b", ?) > 0 OR instr("a""b", ?) > 0))";
 }
 
 void TestDialect::narrowedSnapshot()
