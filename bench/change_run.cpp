@@ -1,11 +1,12 @@
 // The change run against the set-based UPDATE, and the preview of a large
 // table against a small one, on the test PostgreSQL server; then the change
-// run against the set-based UPDATE on an SQLite file.
+// run against the set-based UPDATE on an SQLite file, and on the test
+// MariaDB server.
 //
-// Usage (inside scripts/bench, which starts the server and registers the
-// SQLite driver):
+// Usage (inside scripts/bench, which starts the servers and registers the
+// drivers):
 //   bench-change-run [rows, default 100000] [preview rows, default 1000000]
-//                    [postgresql|sqlite, default both]
+//                    [postgresql|sqlite|mariadb, default all three]
 //
 // Operation 1 (remove all spaces) on rows of which 1% or all need a change,
 // at `rows` and ten times as many (the medians of three rounds at `rows`,
@@ -103,8 +104,16 @@ bool onSqlite()
     return CurrentBackend() == Backend::SQLite;
 }
 
-// The goals on SQLite.
-constexpr double GoalRatio = 8;
+bool onMariaDb()
+{
+    return CurrentBackend() == Backend::MariaDB;
+}
+
+// The goals on SQLite and MariaDB (none here on PostgreSQL).
+double goalRatio()
+{
+    return onMariaDb() ? 5 : 8;
+}
 constexpr double GoalMegabytes = 64;
 
 const char* met(bool met)
@@ -117,6 +126,16 @@ void makeTable(Schema& schema, const QString& table, int rows, int every, bool p
 {
     schema.exec(QStringLiteral("CREATE TABLE %1 (id integer%2, f varchar(100))")
                     .arg(table, primaryKey ? QStringLiteral(" PRIMARY KEY") : QString()));
+    if (onMariaDb()) {
+        schema.exec(QStringLiteral("INSERT INTO %1 (id, f) SELECT seq, CASE WHEN seq % %2 = 0 "
+                                   "THEN CONCAT('word ', seq, ' end') ELSE CONCAT('word', seq, "
+                                   "'end') END FROM seq_1_to_%3")
+                        .arg(table)
+                        .arg(every)
+                        .arg(rows));
+        schema.exec(QStringLiteral("ANALYZE TABLE %1").arg(table));
+        return;
+    }
     const QString series =
         onSqlite() ? QStringLiteral("(WITH RECURSIVE s(g) AS (SELECT 1 UNION ALL SELECT g + 1 "
                                     "FROM s WHERE g < %1) SELECT g FROM s)")
@@ -200,11 +219,15 @@ bool compare(Schema& schema, Journal& journal, const Case& c, int rounds, int go
         undoTimes.push_back(seconds(timer));
         restored = undone.restored;
         const qint64 unrestored = count(
-            schema, QStringLiteral("SELECT count(*) FROM %1 WHERE f IS DISTINCT FROM CASE WHEN "
-                                   "id % %2 = 0 THEN 'word ' || id || ' end' ELSE 'word' || id "
-                                   "|| 'end' END")
-                        .arg(byRun)
-                        .arg(c.every));
+            schema,
+            (onMariaDb() ? QStringLiteral("SELECT count(*) FROM %1 WHERE NOT (f <=> CASE WHEN id % "
+                                          "%2 = 0 THEN CONCAT('word ', id, ' end') ELSE "
+                                          "CONCAT('word', id, 'end') END)")
+                         : QStringLiteral("SELECT count(*) FROM %1 WHERE f IS DISTINCT FROM CASE "
+                                          "WHEN id % %2 = 0 THEN 'word ' || id || ' end' ELSE "
+                                          "'word' || id || 'end' END"))
+                .arg(byRun)
+                .arg(c.every));
 
         schema.exec(QStringLiteral("DROP TABLE %1").arg(byRun));
         schema.exec(QStringLiteral("DROP TABLE %1").arg(bySet));
@@ -228,8 +251,8 @@ bool compare(Schema& schema, Journal& journal, const Case& c, int rounds, int go
     const double undo = undoTimes[undoTimes.size() / 2];
     const QString goal = goalRows && c.rows == goalRows && c.every == 1
                              ? QStringLiteral(" (goal: at most %1, %2)")
-                                   .arg(GoalRatio)
-                                   .arg(met(run / set <= GoalRatio))
+                                   .arg(goalRatio())
+                                   .arg(met(run / set <= goalRatio()))
                              : QString();
     const QString kind = QStringLiteral("%1, %2").arg(c.rowByRow ? QStringLiteral("row by row")
                                                                  : QStringLiteral("batches"),
@@ -293,26 +316,34 @@ CliOutcome runCli(const QProcessEnvironment& env, const QStringList& arguments)
 // their times and their peak resident memory.
 bool cliPeakMemory(Schema& schema, int rows)
 {
-    makeTable(schema, QStringLiteral("cli_rows"), rows, 1, false);
+    makeTable(schema, QStringLiteral("cli_rows"), rows, 1, onMariaDb()); // MariaDB: keyed only
     QTemporaryDir home;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
     env.insert(QStringLiteral("QUORVANE_PASSWORD"), schema.logon().password);
-    const QStringList logon{"--sid", schema.logon().sid, "--user", schema.logon().user};
+    QStringList logon{"--sid", schema.logon().sid, "--user", schema.logon().user};
+    if (!schema.logon().driver.isEmpty())
+        logon << "--driver" << schema.logon().driver;
     const CliOutcome run = runCli(
         env, QStringList{"run", "--table", "cli_rows", "--field", "f", "--operation", "1"} + logon);
     const qint64 left = count(schema, "SELECT count(*) FROM cli_rows WHERE f LIKE '% %'");
-    const QString goal = onSqlite() ? QStringLiteral(" (goal: at most %1 MB, %2)")
-                                          .arg(GoalMegabytes)
-                                          .arg(met(run.peakMegabytes <= GoalMegabytes))
-                                    : QString();
-    std::printf("quorvane-cli run, %d rows all changing (batches, journaled, no key): %.3f s, "
+    const QString goal = onSqlite() || onMariaDb()
+                             ? QStringLiteral(" (goal: at most %1 MB, %2)")
+                                   .arg(GoalMegabytes)
+                                   .arg(met(run.peakMegabytes <= GoalMegabytes))
+                             : QString();
+    std::printf("quorvane-cli run, %d rows all changing (batches, journaled, %s): %.3f s, "
                 "peak memory %.1f MB%s\n",
-                rows, run.seconds, run.peakMegabytes, qPrintable(goal));
+                rows, onMariaDb() ? "key" : "no key", run.seconds, run.peakMegabytes,
+                qPrintable(goal));
     const CliOutcome undo = runCli(env, QStringList{"undo"} + logon);
-    const qint64 unrestored = count(
-        schema, "SELECT count(*) FROM cli_rows WHERE f <> 'word ' || id || ' end' OR f IS NULL");
+    const qint64 unrestored =
+        count(schema, onMariaDb()
+                          ? "SELECT count(*) FROM cli_rows WHERE f <> CONCAT('word ', id, ' end') "
+                            "OR f IS NULL"
+                          : "SELECT count(*) FROM cli_rows WHERE f <> 'word ' || id || ' end' OR "
+                            "f IS NULL");
     std::printf("quorvane-cli undo of it: %.3f s, peak memory %.1f MB, undo/run %.2f\n",
                 undo.seconds, undo.peakMegabytes, undo.seconds / run.seconds);
     if (onSqlite())
@@ -362,6 +393,23 @@ bool sqliteBench(int rows)
         {rows, 1, false, false},
         {10 * rows, 1, false, false},
     };
+    bool ok = true;
+    for (const Case& c : cases)
+        ok = compare(schema, journal, c, c.rows == rows ? 5 : 1, rows) && ok;
+    return cliPeakMemory(schema, 10 * rows) && ok;
+}
+
+// The same cases on MariaDB (keyed tables only), and quorvane-cli's memory.
+bool mariaDbBench(int rows)
+{
+    qputenv("QUORVANE_TEST_BACKEND", "mariadb");
+    Schema schema(QStringLiteral("bench"));
+    std::printf("operation 1 (\"%s\"), MariaDB through ODBC\n",
+                qPrintable(OperationCatalogue().front().caption));
+    QTemporaryDir journalDir;
+    Journal journal(journalDir.filePath(QStringLiteral("journal.sqlite")));
+    const Case cases[] = {
+        {rows, 100, false, true}, {rows, 1, false, true}, {10 * rows, 1, false, true}};
     bool ok = true;
     for (const Case& c : cases)
         ok = compare(schema, journal, c, c.rows == rows ? 5 : 1, rows) && ok;
@@ -424,6 +472,8 @@ int main(int argc, char* argv[])
             ok = postgresqlBench(rows, previewRows) && ok;
         if (only.isEmpty() || only == u"sqlite")
             ok = sqliteBench(rows) && ok;
+        if (only.isEmpty() || only == u"mariadb")
+            ok = mariaDbBench(rows) && ok;
         return ok ? 0 : 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench-change-run: %s\n", error.what());

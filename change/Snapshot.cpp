@@ -49,6 +49,8 @@ Snapshot::Snapshot(Oracle::Connection& connection, const QString& table, const Q
     QSqlQuery counted = connection.select(dialect.countQuery(table), {}, true);
     m_count = connection.next(counted) ? counted.value(0).toInt() : 0;
     counted = QSqlQuery();
+    if (dialect.has(Db::Dialect::Capability::KeyBlocks) && readsBlocksAtOneMoment())
+        return;
     if (dialect.has(Db::Dialect::Capability::PageRanges))
         m_pagesQuery = dialect.pagesQuery(table, field, m_key);
     if (!m_pagesQuery.isEmpty()) {
@@ -134,6 +136,21 @@ bool Snapshot::countBlocks()
     m_connection.commit();
     if (m_count > 0 && m_lastKey.isEmpty())
         return false;
+    m_mode = Mode::Blocks;
+    return true;
+}
+
+// In the read's transaction, which sees the moment the run began: a write
+// that moves a row's key is not seen, so no row is read twice.
+bool Snapshot::readsBlocksAtOneMoment()
+{
+    const QString last = m_connection.dialect().lastKeyQuery(m_table, m_key);
+    if (last.isEmpty())
+        return false;
+    QSqlQuery lastRow = m_connection.select(last, {}, true);
+    if (m_connection.next(lastRow))
+        for (int i = 0; i < int(m_key.size()); ++i)
+            m_lastKey << Main::NotNull(lastRow.value(i).toString());
     m_mode = Mode::Blocks;
     return true;
 }

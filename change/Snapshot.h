@@ -84,6 +84,9 @@ private:
     // Where the rows can be read in key blocks: the count and the last row's
     // key at one moment, and true.
     bool countBlocks();
+    // Where the rows are read in a transaction that sees one moment: the
+    // last row's key in it, and true, where the rows can be read in key blocks.
+    bool readsBlocksAtOneMoment();
     // The rows of the next key block in m_whole; false after the last.
     bool readBlock();
 

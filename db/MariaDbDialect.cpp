@@ -40,6 +40,7 @@ public:
     bool has(Capability capability) const override
     {
         return capability == Capability::ReadsWhileWriting ||
+               capability == Capability::KeyBlocks ||
                (capability == Capability::ColumnArrays && m_jsonTable);
     }
 
@@ -147,6 +148,40 @@ public:
             array.append(values);
         }
         return {QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact))};
+    }
+
+    // In blocks of the key's order inside the read's transaction, so that
+    // the driver, which holds a query's whole result, holds one block at a
+    // time.
+    QString lastKeyQuery(const QString& table, const RowKey& key) const override
+    {
+        QStringList descending;
+        for (const KeyPart& part : key.parts)
+            descending << part.name + QStringLiteral(" DESC");
+        return QStringLiteral("SELECT %1 FROM %2 ORDER BY %3 LIMIT 1")
+            .arg(joined(key.expressions(), ", "), QuoteIdentifier(table),
+                 joined(descending, ", "));
+    }
+
+    QString blockQuery(const QString& table, const QString& field, const RowKey& key, int rows,
+                       bool first, const QString& condition) const override
+    {
+        QStringList names;
+        QStringList bound;
+        for (const KeyPart& part : key.parts) {
+            names << part.name;
+            bound << cast(BoundText, part.type);
+        }
+        const QString order = u'(' + joined(names, ", ") + u')';
+        const QString given = u'(' + joined(bound, ", ") + u')';
+        QStringList conditions;
+        if (!first)
+            conditions << order + QStringLiteral(" > ") + given;
+        conditions << order + QStringLiteral(" <= ") + given;
+        if (!condition.isEmpty())
+            conditions << condition;
+        return narrowed(snapshotQuery(table, field, key), joined(conditions, " AND ")) +
+               QStringLiteral(" ORDER BY %1 LIMIT %2").arg(joined(names, ", ")).arg(rows);
     }
 
     // One transaction a session reads in sees one moment.

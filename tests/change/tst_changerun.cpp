@@ -786,7 +786,8 @@ void TestChangeRun::onlyRowsThatMayChangeAreRead()
     QCOMPARE(result.changed, places.size());
     QCOMPARE(result.unchanged, before.size() - places.size());
     QList<double> progress; // over the rows read
-    const int read = int(places.size());
+    // MariaDB's reads are not narrowed: its collations would find other texts.
+    const int read = keyed ? int(before.size()) : int(places.size());
     for (int k = 1; k <= read; ++k)
         progress << double(k) / read * 100.0;
     QCOMPARE(bench.ports.progress, progress);
