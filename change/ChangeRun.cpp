@@ -248,6 +248,9 @@ bool ChangeRun::applyRows(StepRunner& steps, Snapshot& snapshot, int n, const Op
         if (!applyRow(applied, row, last, processed, narrowedTo ? *narrowedTo : result.rows))
             break;
     }
+    // A read that sees each block as it is may meet rows added since the
+    // count: they are rows of the run too.
+    result.rows = qMax(result.rows, processed);
     if (readToEnd && narrowedTo) { // the rows passed over were judged too
         if (processed == 0)
             steps.step(opSteps.progress, [&] { m_observer.setProgress(100.0); });

@@ -186,7 +186,8 @@ bool Snapshot::readBlock()
 }
 
 // A JSON array of rows, each an array of texts (a Null as null), in its
-// UTF-8 bytes or as a text.
+// UTF-8 bytes or as a text; at least one row (a text the reader cannot take
+// reads as none).
 void Snapshot::unpack(const QVariant& packed)
 {
     const int columns = 1 + int(m_key.size()) + (m_key.hasDigest() ? 1 : 0);
@@ -194,6 +195,10 @@ void Snapshot::unpack(const QVariant& packed)
                                                         ? QString::fromUtf8(packed.toByteArray())
                                                         : packed.toString());
     m_whole.reserve(size_t(rows.size()));
+    if (rows.isEmpty()) // a block of no rows is no row at all
+        throw RuntimeError(RuntimeError::DriverError,
+                           QStringLiteral("The table's rows were read in a form the "
+                                          "program does not know."));
     for (const QVariant& read : rows) {
         const QVariantList values = read.toList();
         if (values.size() != columns)

@@ -73,6 +73,7 @@ private slots:
     void tableWithoutKeyRefused();
     void rowChangedSinceReadLeftAlone();
     void rowIdTakenByAnotherRowLeftAlone();
+    void rowAddedWithinTheReadCounted();
     void lostConnectionEndsRun();
     void secondWriterRefusedRunGoesOn();
     void repeatedFailureReportedOnce();
@@ -603,6 +604,33 @@ void TestChangeRun::rowIdTakenByAnotherRowLeftAlone()
     QCOMPARE(bench.schema.column("SELECT id FROM t WHERE _rowid_ = 2"), QVariantList{20});
     QCOMPARE(result.changed, 1);
     QCOMPARE(result.conflicts, 1);
+}
+
+// A row another session adds within a read in key blocks, after the count,
+// is read, written and counted: the run's rows are those it went through.
+void TestChangeRun::rowAddedWithinTheReadCounted()
+{
+    if (CurrentBackend() != Backend::SQLite)
+        QSKIP("PostgreSQL's read and count see one moment");
+    constexpr int Rows = Snapshot::BlockRows + 2;
+    const int added = Snapshot::BlockRows + 1;
+    QVariantList values(Rows, "ab"); // every row read, a few written
+    values.last() = "a1b";
+    Bench bench(values, "t", "v", QString(),
+                {"CREATE TABLE t (id INTEGER PRIMARY KEY, v varchar(20))"});
+    bench.schema.exec(QStringLiteral("DELETE FROM t WHERE id = %1").arg(added));
+    // Once the first block is through, the row goes back in the second's range.
+    bench.ports.onProgress = [&] {
+        if (bench.ports.progress.size() == Snapshot::BlockRows)
+            bench.schema.exec(QStringLiteral("INSERT INTO t VALUES (%1, 'a2b')").arg(added));
+    };
+    const ChangeRunResult result = bench.run(caption(12)); // the digits removed
+
+    QCOMPARE(bench.schema.column("SELECT count(*) FROM t WHERE v = 'ab'"), QVariantList{Rows});
+    QCOMPARE(result.rows, Rows);
+    QCOMPARE(result.changed, 2);
+    QCOMPARE(result.unchanged, Rows - 2);
+    QCOMPARE(result.skipped(), 0);
 }
 
 // A user who may open two sessions (the read's and one writer's): the
