@@ -65,21 +65,19 @@ void BatchWriter::endTransaction()
 {
     if (!m_open)
         return;
-    m_open = false;
-    Results written = std::exchange(m_written, {});
-    try {
-        if (written.isEmpty())
-            m_connection.rollback();
-        else
-            m_connection.commit();
-    } catch (const RuntimeError& error) {
+    if (m_written.isEmpty()) {
+        m_open = false;
         m_connection.rollback();
-        for (Result& result : written)
-            result = m_control.stop() ? Told(result.ticket, Outcome::Stopped)
-                                      : Failure(result.ticket, error);
+        return;
     }
-    if (!written.isEmpty())
-        done(written);
+    try {
+        m_connection.commit();
+    } catch (const RuntimeError& error) {
+        lose(error);
+        return;
+    }
+    m_open = false;
+    done(std::exchange(m_written, {}));
 }
 
 // The transaction is gone with the batches written in it.
