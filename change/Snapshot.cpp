@@ -127,10 +127,7 @@ bool Snapshot::countBlocks()
         QSqlQuery counted = m_connection.select(dialect.countQuery(m_table), {}, true);
         m_count = m_connection.next(counted) ? counted.value(0).toInt() : 0;
         counted = QSqlQuery();
-        QSqlQuery lastRow = m_connection.select(last, {}, true);
-        if (m_connection.next(lastRow))
-            for (int i = 0; i < int(m_key.size()); ++i)
-                m_lastKey << Main::NotNull(lastRow.value(i).toString());
+        readLastKey(last);
     }
     m_inTransaction = false;
     m_connection.commit();
@@ -147,12 +144,17 @@ bool Snapshot::readsBlocksAtOneMoment()
     const QString last = m_connection.dialect().lastKeyQuery(m_table, m_key);
     if (last.isEmpty())
         return false;
+    readLastKey(last);
+    m_mode = Mode::Blocks;
+    return true;
+}
+
+void Snapshot::readLastKey(const QString& last)
+{
     QSqlQuery lastRow = m_connection.select(last, {}, true);
     if (m_connection.next(lastRow))
         for (int i = 0; i < int(m_key.size()); ++i)
             m_lastKey << Main::NotNull(lastRow.value(i).toString());
-    m_mode = Mode::Blocks;
-    return true;
 }
 
 // Each block's statement is read to its end and goes before its rows are

@@ -87,6 +87,9 @@ private:
     // Where the rows are read in a transaction that sees one moment: the
     // last row's key in it, and true, where the rows can be read in key blocks.
     bool readsBlocksAtOneMoment();
+    // The texts of the last row's key, by the dialect's query `last`, in
+    // m_lastKey; none where the table has no rows.
+    void readLastKey(const QString& last);
     // The rows of the next key block in m_whole; false after the last.
     bool readBlock();
 
