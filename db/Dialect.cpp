@@ -98,6 +98,20 @@ QString Dialect::holdsAnyOf(const QString&, const RowKey&, int) const
     return {};
 }
 
+QString Dialect::keyBlock(const QString& table, const QString& field, const RowKey& key,
+                          const QString& order, const QString& given, const QString& orderBy,
+                          int rows, bool first, const QString& condition) const
+{
+    QStringList conditions;
+    if (!first)
+        conditions << order + QStringLiteral(" > ") + given;
+    conditions << order + QStringLiteral(" <= ") + given;
+    if (!condition.isEmpty())
+        conditions << condition;
+    return narrowed(snapshotQuery(table, field, key), joined(conditions, " AND ")) +
+           QStringLiteral(" ORDER BY %1 LIMIT %2").arg(orderBy).arg(rows);
+}
+
 QString Dialect::narrowed(const QString& query, const QString& condition)
 {
     return query + QStringLiteral(" WHERE ") + condition;

@@ -234,6 +234,16 @@ public:
     virtual QString blockQuery(const QString& table, const QString& field, const RowKey& key,
                                int rows, bool first, const QString& condition = {}) const;
 
+protected:
+    // The snapshot query of a key block: the rows whose key (`order`, as the
+    // statement orders by it) is after the bound key `given` (unless
+    // `first`) and up to the bound last key (`given` again), where
+    // `condition` holds, in the order of `orderBy`, `rows` at most.
+    QString keyBlock(const QString& table, const QString& field, const RowKey& key,
+                     const QString& order, const QString& given, const QString& orderBy, int rows,
+                     bool first, const QString& condition) const;
+
+public:
     // Where a plain table's rows can be read a range of its pages at a time,
     // each range's rows as one text (far fewer values to fetch than a row's
     // each): a query whose value is the table's number of pages, or Null

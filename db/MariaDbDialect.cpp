@@ -39,8 +39,7 @@ public:
     QString name() const override { return QStringLiteral("MariaDB"); }
     bool has(Capability capability) const override
     {
-        return capability == Capability::ReadsWhileWriting ||
-               capability == Capability::KeyBlocks ||
+        return capability == Capability::ReadsWhileWriting || capability == Capability::KeyBlocks ||
                (capability == Capability::ColumnArrays && m_jsonTable);
     }
 
@@ -159,8 +158,7 @@ public:
         for (const KeyPart& part : key.parts)
             descending << part.name + QStringLiteral(" DESC");
         return QStringLiteral("SELECT %1 FROM %2 ORDER BY %3 LIMIT 1")
-            .arg(joined(key.expressions(), ", "), QuoteIdentifier(table),
-                 joined(descending, ", "));
+            .arg(joined(key.expressions(), ", "), QuoteIdentifier(table), joined(descending, ", "));
     }
 
     QString blockQuery(const QString& table, const QString& field, const RowKey& key, int rows,
@@ -172,16 +170,9 @@ public:
             names << part.name;
             bound << cast(BoundText, part.type);
         }
-        const QString order = u'(' + joined(names, ", ") + u')';
-        const QString given = u'(' + joined(bound, ", ") + u')';
-        QStringList conditions;
-        if (!first)
-            conditions << order + QStringLiteral(" > ") + given;
-        conditions << order + QStringLiteral(" <= ") + given;
-        if (!condition.isEmpty())
-            conditions << condition;
-        return narrowed(snapshotQuery(table, field, key), joined(conditions, " AND ")) +
-               QStringLiteral(" ORDER BY %1 LIMIT %2").arg(joined(names, ", ")).arg(rows);
+        return keyBlock(table, field, key, u'(' + joined(names, ", ") + u')',
+                        u'(' + joined(bound, ", ") + u')', joined(names, ", "), rows, first,
+                        condition);
     }
 
     // One transaction a session reads in sees one moment.

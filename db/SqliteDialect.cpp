@@ -233,18 +233,9 @@ public:
     QString blockQuery(const QString& table, const QString& field, const RowKey& key, int rows,
                        bool first, const QString& condition) const override
     {
-        const QString order = keyRow(key.expressions());
-        const QString placeholders = keyRow(QStringList(key.size(), QStringLiteral("?")));
-        QStringList conditions;
-        if (!first)
-            conditions << order + QStringLiteral(" > ") + placeholders;
-        conditions << order + QStringLiteral(" <= ") + placeholders;
-        if (!condition.isEmpty())
-            conditions << condition;
-        const QString block =
-            narrowed(snapshotQuery(table, field, key), joined(conditions, " AND ")) +
-            QStringLiteral(" ORDER BY %1 LIMIT %2")
-                .arg(joined(key.expressions(), ", "), QString::number(rows));
+        const QString block = keyBlock(table, field, key, keyRow(key.expressions()),
+                                       keyRow(QStringList(key.size(), QStringLiteral("?"))),
+                                       joined(key.expressions(), ", "), rows, first, condition);
         QStringList columns{QStringLiteral("v")};
         QStringList texts{QStringLiteral("CAST(v AS text)")};
         QStringList keys;
