@@ -97,14 +97,14 @@ Db::RowKey ReadRowKey(Connection& connection, const QString& table, const QStrin
             keyRows << row;
         }
     }
-    if (keyRows.isEmpty() && !dialect.rowKeyQuery().isEmpty())
-        // No such table: the database says so. It may wait for a lock on
-        // the table, where a stop must reach it.
-        connection.select(dialect.fieldNamesQuery(table), {}, true);
     Db::RowKey key;
     try {
         key = dialect.rowKey(keyRows);
     } catch (const RuntimeError& error) {
+        // A table that is not there has no key either: the database says
+        // so in its own words. Its query may wait for a lock on the table,
+        // where a stop must reach it.
+        connection.select(dialect.fieldNamesQuery(table), {}, true);
         throw RuntimeError(error.number(),
                            QStringLiteral("Table %1: %2").arg(table, error.description()));
     }
