@@ -21,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -109,6 +110,20 @@ void writeJsonObject(const QJsonObject& object)
 void writeFailure(const std::exception& error)
 {
     writeErr(QStringLiteral("quorvane-cli: %1\n").arg(ErrorReport::DescriptionOf(error)));
+}
+
+// Runs `write`, which writes lines on stdout; a failure ends them with its
+// description on stderr.
+int writeLines(const std::function<void()>& write)
+{
+    try {
+        write();
+    } catch (const std::exception& error) {
+        writeFailure(error);
+        return ErrorReported;
+    }
+    std::fflush(stdout);
+    return Success;
 }
 
 int usageError(const QString& why)
@@ -589,7 +604,7 @@ int drivers(const QStringList& arguments)
 {
     if (!arguments.isEmpty())
         return usageError(QStringLiteral("'drivers' takes no arguments"));
-    try {
+    return writeLines([] {
         for (const Oracle::OdbcEntry& entry : Oracle::InstalledDrivers()) {
             const bool driver = entry.kind == Oracle::OdbcEntry::Kind::Driver;
             const QJsonObject object{
@@ -598,12 +613,7 @@ int drivers(const QStringList& arguments)
             };
             writeJsonObject(object);
         }
-    } catch (const std::exception& error) {
-        writeFailure(error);
-        return ErrorReported;
-    }
-    std::fflush(stdout);
-    return Success;
+    });
 }
 
 // The journal's runs, newest first, one JSON object per line.
@@ -614,7 +624,7 @@ int history(const QStringList& arguments)
     const std::unique_ptr<Journal> journal = openJournal();
     if (!journal)
         return ErrorReported;
-    try {
+    return writeLines([&journal] {
         for (const Journal::Run& run : journal->runs()) {
             QJsonObject object{
                 {"run", run.id},
@@ -638,12 +648,7 @@ int history(const QStringList& arguments)
             };
             writeJsonObject(object);
         }
-    } catch (const std::exception& error) {
-        writeFailure(error);
-        return ErrorReported;
-    }
-    std::fflush(stdout);
-    return Success;
+    });
 }
 
 // Progress of an undo on stderr.
